@@ -1,0 +1,35 @@
+// The bulk renderer's inner loop, compiled once per instruction set (diamond_kernel.inl)
+// and chosen at run time. Each kernel renders a band of rows of one diamond and gives,
+// byte for byte, what the one-texel-at-a-time rasteriser gives.
+#pragma once
+
+#include <cstdint>
+
+#include "icosa_diamonds.h"
+
+// Everything a kernel needs, set up once per diamond.
+struct DiamondSetup {
+    Vector3 p0, p3;                 // pole and far corner
+    Vector3 toP1, toP2;             // pole triangle edges: p1 - p0, p2 - p0
+    Vector3 farToP2, farToP1;       // far triangle edges: p2 - p3, p1 - p3
+    std::uint32_t rows, columns;
+    const std::uint32_t* pixels;    // 0x00BBGGRR, `stride` words per row; null if none
+    std::size_t stride;
+    std::uint32_t width, height;
+    bool bilinear;
+};
+
+// Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).
+// Returns the number of pixel reads that failed (they count as black).
+using RenderRowsFn = std::uint64_t (*)(const DiamondSetup& setup, std::uint32_t rowBegin,
+                                       std::uint32_t rowEnd, unsigned char* out);
+
+namespace kernel_scalar {
+std::uint64_t renderRows(const DiamondSetup&, std::uint32_t, std::uint32_t, unsigned char*);
+}
+namespace kernel_avx2 {
+std::uint64_t renderRows(const DiamondSetup&, std::uint32_t, std::uint32_t, unsigned char*);
+}
+namespace kernel_avx512 {
+std::uint64_t renderRows(const DiamondSetup&, std::uint32_t, std::uint32_t, unsigned char*);
+}

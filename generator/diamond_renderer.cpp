@@ -1,0 +1,163 @@
+// renderDiamond: the diamond's rows rendered in bands on every core, each band by the
+// inner loop built for the best instruction set the processor has.
+#include "diamond_renderer.h"
+
+#include <algorithm>
+#include <atomic>
+#include <system_error>
+#include <thread>
+#include <vector>
+
+#include "diamond_kernel.h"
+#include "icosa_diamonds.h"
+#include "image_object.h"
+#include "spherical_lookup.h"
+
+namespace {
+
+// Vector kernels need glibc's vector math library; the build says whether they exist.
+#if defined(ORBILUNE_VECTOR_KERNELS)
+constexpr bool kVectorKernelsBuilt = true;
+#else
+constexpr bool kVectorKernelsBuilt = false;
+#endif
+
+bool processorSupports(KernelIsa isa)
+{
+    switch (isa) {
+    case KernelIsa::Scalar:
+        return true;
+#if defined(ORBILUNE_VECTOR_KERNELS)
+    case KernelIsa::Avx2:
+        return __builtin_cpu_supports("avx2") != 0;
+    case KernelIsa::Avx512:
+        return __builtin_cpu_supports("avx512f") != 0;
+#endif
+    default:
+        return false;
+    }
+}
+
+RenderRowsFn kernelFor(KernelIsa isa)
+{
+    switch (isa) {
+#if defined(ORBILUNE_VECTOR_KERNELS)
+    case KernelIsa::Avx2:
+        return kernel_avx2::renderRows;
+    case KernelIsa::Avx512:
+        return kernel_avx512::renderRows;
+#endif
+    default:
+        return kernel_scalar::renderRows;
+    }
+}
+
+struct RendererSettings {
+    KernelIsa isa = bestKernelIsa();
+    unsigned threads = 0;
+};
+
+RendererSettings& settings()
+{
+    static RendererSettings instance;
+    return instance;
+}
+
+Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
+unsigned threadCountFor(std::uint32_t rows)
+{
+    unsigned threads = settings().threads;
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    return std::max(1u, std::min<unsigned>(threads, rows / 8 + 1));
+}
+
+}  // namespace
+
+KernelIsa bestKernelIsa()
+{
+    if (kVectorKernelsBuilt && processorSupports(KernelIsa::Avx512))
+        return KernelIsa::Avx512;
+    if (kVectorKernelsBuilt && processorSupports(KernelIsa::Avx2))
+        return KernelIsa::Avx2;
+    return KernelIsa::Scalar;
+}
+
+bool selectKernelIsa(KernelIsa isa)
+{
+    if (!processorSupports(isa))
+        return false;
+    settings().isa = isa;
+    return true;
+}
+
+KernelIsa selectedKernelIsa() { return settings().isa; }
+
+const char* kernelIsaName(KernelIsa isa)
+{
+    switch (isa) {
+    case KernelIsa::Avx2:
+        return "avx2";
+    case KernelIsa::Avx512:
+        return "avx512";
+    default:
+        return "scalar";
+    }
+}
+
+void setRenderThreads(unsigned threads) { settings().threads = threads; }
+unsigned renderThreads() { return settings().threads; }
+
+void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
+{
+    const SourceImage& source = runState.source;
+    DiamondSetup setup{};
+    setup.p0 = p0;
+    setup.p3 = p3;
+    setup.toP1 = difference(p1, p0);
+    setup.toP2 = difference(p2, p0);
+    setup.farToP2 = difference(p2, p3);
+    setup.farToP1 = difference(p1, p3);
+    setup.rows = runState.rows;
+    setup.columns = runState.columns;
+    setup.pixels = source.image != nullptr ? source.image->pixels() : nullptr;
+    setup.stride = source.image != nullptr ? source.image->stride() : 0;
+    setup.width = source.width;
+    setup.height = source.height;
+    setup.bilinear = source.bilinear != 0;
+    if (setup.rows == 0 || setup.columns == 0)
+        return;
+
+    const RenderRowsFn renderRows = kernelFor(settings().isa);
+    const std::size_t rowBytes = static_cast<std::size_t>(setup.columns) * 3;
+    constexpr std::uint32_t kBandRows = 4;
+    std::atomic<std::uint32_t> nextRow{0};
+    std::atomic<std::uint64_t> failures{0};
+    const auto work = [&] {
+        std::uint64_t failed = 0;
+        for (;;) {
+            const std::uint32_t begin = nextRow.fetch_add(kBandRows);
+            if (begin >= setup.rows)
+                break;
+            const std::uint32_t end = std::min(begin + kBandRows, setup.rows);
+            failed += renderRows(setup, begin, end, texels + begin * rowBytes);
+        }
+        failures += failed;
+    };
+
+    std::vector<std::thread> helpers;
+    const unsigned threads = threadCountFor(setup.rows);
+    for (unsigned i = 1; i < threads; ++i) {
+        try {
+            helpers.emplace_back(work);
+        } catch (const std::system_error&) {
+            break;  // fewer threads, same bytes
+        }
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (failures.load() != 0 && source.image != nullptr)
+        source.image->noteFailure(imaging_status::kInvalidParameter);
+}

@@ -1,0 +1,11 @@
+// On Windows a failure is a modal warning message box with the caption "Error".
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "error_report.h"
+
+void reportErrorByDefault(void* owner, const char* message)
+{
+    MessageBoxA(static_cast<HWND>(owner), message, "Error", MB_OK | MB_ICONWARNING);
+}

@@ -1,0 +1,115 @@
+// The diamond table and the one-texel-at-a-time rasteriser.
+#include "icosa_diamonds.h"
+
+#include <cstdint>
+
+#include "spherical_lookup.h"
+
+namespace {
+
+// The twelve vertices, radius 100, y the polar axis. These are data, not computed: the
+// rings sit at y = ±44.721401 rather than the exact ±100/√5, and the output depends on
+// every digit.
+#define NP {0.0, 100.0, 0.0}
+#define U0 {89.442703, 44.721401, 0.0}
+#define U72 {27.639299, 44.721401, 85.065102}
+#define U144 {-72.360703, 44.721401, 52.573101}
+#define U216 {-72.360703, 44.721401, -52.573101}
+#define U288 {27.639299, 44.721401, -85.065102}
+#define L36 {72.360703, -44.721401, 52.573101}
+#define L108 {-27.639299, -44.721401, 85.065102}
+#define L180 {-89.442703, -44.721401, 0.0}
+#define L252 {-27.639299, -44.721401, -85.065102}
+#define L324 {72.360703, -44.721401, -52.573101}
+#define SP {0.0, -100.0, 0.0}
+
+Vector3 toVector(const double (&point)[3])
+{
+    return {static_cast<float>(point[0]), static_cast<float>(point[1]),
+            static_cast<float>(point[2])};
+}
+
+Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
+}  // namespace
+
+const Diamond kIcosaDiamonds[kDiamondCount] = {
+    // Northern: pole, shared edge, then (point 2, point 1, far corner).
+    {{NP, U0, U72, U72, U0, L36}},
+    {{NP, U72, U144, U144, U72, L108}},
+    {{NP, U144, U216, U216, U144, L180}},
+    {{NP, U216, U288, U288, U216, L252}},
+    {{NP, U288, U0, U0, U288, L324}},
+    // Southern: pole, shared edge, then (far corner, point 2, point 1).
+    {{SP, L108, L36, U72, L36, L108}},
+    {{SP, L180, L108, U144, L108, L180}},
+    {{SP, L252, L180, U216, L180, L252}},
+    {{SP, L324, L252, U288, L252, L324}},
+    {{SP, L36, L324, U0, L324, L36}},
+};
+
+#undef NP
+#undef U0
+#undef U72
+#undef U144
+#undef U216
+#undef U288
+#undef L36
+#undef L108
+#undef L180
+#undef L252
+#undef L324
+#undef SP
+
+void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)
+{
+    const int farCorner = southern != 0 ? 3 : 5;
+    renderDiamond(toVector(record.points[0]), toVector(record.points[1]),
+                  toVector(record.points[2]), toVector(record.points[farCorner]), texels);
+}
+
+Vector3 diamondTexelPoint(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, std::uint32_t rows,
+                          std::uint32_t columns, std::uint32_t r, std::uint32_t c)
+{
+    const auto v = static_cast<float>(r * (1.0 / rows));
+    const auto u = static_cast<float>(c * (1.0 / columns));
+    if (static_cast<std::int64_t>(c) <= static_cast<std::int64_t>(columns) - r) {
+        // Pole triangle: P0 + u·(P1 − P0) + v·(P2 − P0).
+        const Vector3 toP1 = difference(p1, p0);
+        const Vector3 toP2 = difference(p2, p0);
+        return {static_cast<float>(double{p0.x} + double{u} * toP1.x + double{v} * toP2.x),
+                static_cast<float>(double{p0.y} + double{u} * toP1.y + double{v} * toP2.y),
+                static_cast<float>(double{p0.z} + double{u} * toP1.z + double{v} * toP2.z)};
+    }
+    // Far triangle: P3 + (1 − u)·(P2 − P3) + (1 − v)·(P1 − P3); 1 − u and 1 − v are exact.
+    const Vector3 farToP2 = difference(p2, p3);
+    const Vector3 farToP1 = difference(p1, p3);
+    const double du = 1.0f - u;
+    const double dv = 1.0f - v;
+    return {static_cast<float>(double{p3.x} + du * farToP2.x + dv * farToP1.x),
+            static_cast<float>(double{p3.y} + du * farToP2.y + dv * farToP1.y),
+            static_cast<float>(double{p3.z} + du * farToP2.z + dv * farToP1.z)};
+}
+
+void renderDiamondPlain(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
+{
+    const std::uint32_t rows = runState.rows;
+    const std::uint32_t columns = runState.columns;
+    const bool bilinear = runState.source.bilinear != 0;
+    for (std::uint32_t r = 0; r < rows; ++r) {
+        for (std::uint32_t c = 0; c < columns; ++c) {
+            const Vector3 q = diamondTexelPoint(p0, p1, p2, p3, rows, columns, r, c);
+            float longitude = 0.0f;
+            float latitude = 0.0f;
+            directionToAngles(q.x, q.y, q.z, longitude, latitude);
+            Texel texel = 0;
+            if (bilinear)
+                sampleBilinear(longitude, latitude, texel);
+            else
+                sampleNearest(longitude, latitude, texel);
+            *texels++ = static_cast<unsigned char>((texel >> 16) & 255);
+            *texels++ = static_cast<unsigned char>((texel >> 8) & 255);
+            *texels++ = static_cast<unsigned char>(texel & 255);
+        }
+    }
+}

@@ -1,0 +1,105 @@
+// The image object: a decoded source picture behind the imaging library of the platform
+// (GDI+ on Windows, OpenImageIO elsewhere; the build picks one image_backend_*.cpp).
+//
+// Conventions, fixed here once:
+// - Statuses are the imaging library's status codes: 0 is Ok, anything else a failure.
+// - The decoded pixels are held in memory, row-major from the top-left corner, one 32-bit
+//   word per pixel laid out like a Texel: 0x00BBGGRR (red in the lowest byte).
+// - readPixel hands a pixel back as ARGB, 0xAARRGGBB, alpha always 0xFF.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+namespace imaging_status {
+// The subset of the imaging library's status codes that this program produces itself.
+constexpr int kOk = 0;
+constexpr int kGenericError = 1;
+constexpr int kInvalidParameter = 2;
+constexpr int kOutOfMemory = 3;
+constexpr int kFileNotFound = 10;
+constexpr int kValueOverflow = 11;
+constexpr int kUnknownImageFormat = 13;
+}  // namespace imaging_status
+
+// The picture as one backend decoded it. Owned by the backend's handle.
+struct NativeImage;
+
+// One start-up of the imaging library; stop it with the token it gave.
+int startImaging(std::uintptr_t& token);
+void stopImaging(std::uintptr_t token);
+
+class ImageObject {
+public:
+    // Allocates a bitmap object and decodes `path` (narrow, in the platform's encoding:
+    // the system code page on Windows, UTF-8 elsewhere). Returns null only when the
+    // object's own memory cannot be had; otherwise the load's status is its last status.
+    static ImageObject* createBitmapFromFile(const char* path);
+
+    // Disposes of the native image and, when `freeMemory` is set, of the object itself.
+    virtual void destroy(bool freeMemory);
+    // A copy of the image as an object of the base class, or null without memory.
+    virtual ImageObject* clone();
+
+    // Returns the last status and resets it to Ok.
+    int takeLastStatus();
+    int width(std::uint32_t& value);
+    int height(std::uint32_t& value);
+
+    // One pixel as ARGB. Outside the picture the read fails with a status and reads nothing.
+    int readPixel(std::int32_t column, std::int32_t row, std::uint32_t& argb);
+
+    // The decoded pixels (0x00BBGGRR words, `stride` words per row) for the bulk samplers;
+    // null when no picture is loaded.
+    const std::uint32_t* pixels() const { return pixels_; }
+    std::size_t stride() const { return columns_; }
+    // Records the status of a failure observed by a bulk reader.
+    void noteFailure(int status) { lastStatus_ = status; }
+
+protected:
+    ImageObject() = default;
+    ~ImageObject() = default;
+    void adopt(NativeImage* native);
+
+    NativeImage* native_ = nullptr;
+    int lastStatus_ = imaging_status::kOk;
+    int loadStatus_ = imaging_status::kOk;  // kept for the layout; nothing reads it
+    const std::uint32_t* pixels_ = nullptr;
+    std::uint32_t columns_ = 0;
+    std::uint32_t rows_ = 0;
+};
+
+class BitmapObject final : public ImageObject {
+public:
+    void destroy(bool freeMemory) override;
+    ImageObject* clone() override;
+
+private:
+    friend class ImageObject;
+    BitmapObject() = default;
+};
+
+inline int ImageObject::readPixel(std::int32_t column, std::int32_t row, std::uint32_t& argb)
+{
+    if (pixels_ == nullptr || static_cast<std::uint32_t>(column) >= columns_ ||
+        static_cast<std::uint32_t>(row) >= rows_) {
+        lastStatus_ = imaging_status::kInvalidParameter;
+        return lastStatus_;
+    }
+    const std::uint32_t rgb = pixels_[static_cast<std::size_t>(row) * columns_ +
+                                      static_cast<std::uint32_t>(column)];
+    argb = 0xFF000000u | ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
+    return imaging_status::kOk;
+}
+
+// What every backend provides to the portable object above.
+namespace image_backend {
+void* allocateObject(std::size_t bytes);
+void freeObject(void* memory);
+// Decodes the file into a new native image; on failure returns the status and no image.
+int load(const char* path, NativeImage*& image);
+int clone(const NativeImage& source, NativeImage*& copy);
+void dispose(NativeImage* image);
+int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows);
+const std::uint32_t* pixels(const NativeImage& image);
+}  // namespace image_backend

@@ -1,0 +1,64 @@
+// Spherical lookup and sampling: a point of the icosahedron becomes a longitude and a
+// latitude, and those become a colour of the equirectangular source picture.
+//
+// Frame: y is the polar axis (+y north); longitude = atan2(z, x), from +x towards +z;
+// latitude = atan(y / sqrt(x² + z²)). On the picture, longitude +π is the left edge and
+// grows towards the left, latitude +π/2 is the top edge.
+#pragma once
+
+#include <cstdint>
+
+class ImageObject;
+
+// A colour as 0x00BBGGRR: red in bits 0-7, green 8-15, blue 16-23.
+using Texel = std::uint32_t;
+
+// Scale constants, each the float nearest to its exact value. Both scales lie a little
+// under their exact value, which keeps the extreme angles strictly inside the map.
+constexpr float kInvPi = 0.318309886183790671538f;    // 1/π
+constexpr float kTwoOverPi = 0.636619772367581343076f;  // 2/π
+constexpr float kHalfPi = 1.57079632679489661923f;     // π/2
+
+// The loaded picture as the samplers see it.
+struct SourceImage {
+    ImageObject* image;
+    std::uint32_t width;
+    std::uint32_t height;
+    int bilinear;
+};
+
+// Written by runTextureJob before the first texel, read by the rasteriser and the samplers;
+// valid only while a run is going on.
+struct RunState {
+    std::uint32_t rows;
+    std::uint32_t columns;
+    SourceImage source;
+};
+extern RunState runState;
+
+// The direction of (x, y, z) as longitude in [-π, π] and latitude in [-π/2, π/2], radians.
+void directionToAngles(float x, float y, float z, float& longitude, float& latitude);
+
+// The source pixel under the angles, or black when the read fails.
+void sampleNearest(float longitude, float latitude, Texel& texel);
+// The four pixels around the angles blended by their fractions, wrapping at every edge;
+// each channel truncated. A failed read counts as black at its corner.
+void sampleBilinear(float longitude, float latitude, Texel& texel);
+
+// Picture coordinates of an angle pair, in double precision, as both samplers use them.
+inline double pictureColumn(std::uint32_t width, float longitude)
+{
+    const double half = static_cast<double>(width >> 1);
+    return half - (half * static_cast<double>(kInvPi)) * static_cast<double>(longitude);
+}
+inline double pictureRow(std::uint32_t height, float latitude)
+{
+    const double half = static_cast<double>(height >> 1);
+    return half - (half * static_cast<double>(kTwoOverPi)) * static_cast<double>(latitude);
+}
+
+// ARGB (0xAARRGGBB) to Texel (0x00BBGGRR); alpha dropped.
+constexpr Texel texelFromArgb(std::uint32_t argb)
+{
+    return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
+}

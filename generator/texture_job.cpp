@@ -1,0 +1,121 @@
+// runTextureJob: load the picture, publish the run state, render the ten diamonds into
+// one reused TGA buffer and hand each to the sink.
+#include "texture_job.h"
+
+#include <cstdio>
+#include <memory>
+#include <new>
+
+#include "error_report.h"
+
+void writeTgaHeader(unsigned char* header, std::uint32_t faceSize)
+{
+    const unsigned char bytes[kTgaHeaderSize] = {
+        0,     // no image ID
+        0,     // no colour map
+        2,     // uncompressed true-colour
+        0, 0,  // colour map first entry
+        0, 0,  // colour map length
+        0,     // colour map entry size
+        0, 0,  // x origin
+        0, 0,  // y origin
+        static_cast<unsigned char>(faceSize & 0xFF), static_cast<unsigned char>(faceSize >> 8),
+        static_cast<unsigned char>(faceSize & 0xFF), static_cast<unsigned char>(faceSize >> 8),
+        24,    // bits per pixel
+        0x20,  // top-left origin, no alpha bits
+    };
+    for (std::size_t i = 0; i < kTgaHeaderSize; ++i)
+        header[i] = bytes[i];
+}
+
+namespace {
+
+// Owns the image object for one run and gives it back through its destroy operation.
+struct ImageObjectDeleter {
+    void operator()(ImageObject* image) const { image->destroy(true); }
+};
+using ImageHandle = std::unique_ptr<ImageObject, ImageObjectDeleter>;
+
+// One start-up of the imaging library, stopped when the run ends whichever way.
+class ImagingSession {
+public:
+    ImagingSession() : started_(startImaging(token_) == imaging_status::kOk) {}
+    ~ImagingSession()
+    {
+        if (started_)
+            stopImaging(token_);
+    }
+    ImagingSession(const ImagingSession&) = delete;
+    ImagingSession& operator=(const ImagingSession&) = delete;
+    bool started() const { return started_; }
+
+private:
+    std::uintptr_t token_ = 0;
+    bool started_;
+};
+
+const char* loadFailureMessage(int status)
+{
+    return status == imaging_status::kValueOverflow ? messages::kImageTooLarge
+                                                    : messages::kCouldntOpenImage;
+}
+
+}  // namespace
+
+int runTextureJob(TextureJob& job)
+{
+    if (!isSupportedFaceSize(job.faceSize)) {
+        reportError(job.owner, messages::kBadFaceSize);
+        return 0;
+    }
+    ImagingSession imaging;
+    if (!imaging.started()) {
+        reportError(job.owner, messages::kImagingStartFailed);
+        return 0;
+    }
+
+    char path[kImagePathCapacity + 1] = {};
+    for (int i = 0; i < kImagePathCapacity && job.imagePath[i] != '\0'; ++i)
+        path[i] = job.imagePath[i];
+    ImageHandle image(ImageObject::createBitmapFromFile(path));
+    if (!image) {
+        reportError(job.owner, messages::kNoMemoryForImage);
+        return 0;
+    }
+    const int loadStatus = image->takeLastStatus();
+    if (loadStatus != imaging_status::kOk) {
+        reportError(job.owner, loadFailureMessage(loadStatus));
+        return 0;
+    }
+
+    const auto faceSize = static_cast<std::uint32_t>(job.faceSize);
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    image->width(width);
+    image->height(height);
+    runState.rows = faceSize;
+    runState.columns = faceSize;
+    runState.source = SourceImage{image.get(), width, height, job.bilinear};
+
+    const std::size_t imageSize = textureImageSize(faceSize);
+    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[imageSize]);
+    if (!buffer) {
+        runState.source.image = nullptr;
+        reportError(job.owner, messages::kNoMemoryForTexture);
+        return 0;
+    }
+    writeTgaHeader(buffer.get(), faceSize);
+
+    int result = 1;
+    for (int k = 0; k < kDiamondCount; ++k) {
+        renderDiamondRecord(kIcosaDiamonds[k], buffer.get() + kTgaHeaderSize, k >= 5 ? 1 : 0);
+        char fileName[64];
+        std::snprintf(fileName, sizeof fileName, "new%d.tga", k + 1);
+        if (job.sink(fileName, buffer.get(), static_cast<int>(imageSize)) == 0) {
+            result = 0;
+            break;
+        }
+    }
+    runState.source.image = nullptr;  // stale once the object goes
+    return result;
+}

@@ -1,0 +1,185 @@
+#include "test_support.h"
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "error_report.h"
+
+namespace testing_support {
+
+namespace fs = std::filesystem;
+
+Picture noisePicture(std::uint32_t width, std::uint32_t height, std::uint32_t salt)
+{
+    Picture picture;
+    picture.width = width;
+    picture.height = height;
+    picture.rgb.resize(static_cast<std::size_t>(width) * height);
+    std::uint32_t state = 0x9E3779B9u * salt + 12345u;
+    for (std::uint32_t& pixel : picture.rgb) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        pixel = state & 0xFFFFFFu;
+    }
+    return picture;
+}
+
+namespace {
+void put16(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    out.push_back(static_cast<unsigned char>(value));
+    out.push_back(static_cast<unsigned char>(value >> 8));
+}
+void put32(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    put16(out, value & 0xFFFF);
+    put16(out, value >> 16);
+}
+}  // namespace
+
+std::vector<unsigned char> encodeBmp(const Picture& picture)
+{
+    const std::uint32_t rowBytes = (picture.width * 3 + 3) & ~3u;
+    const std::uint32_t dataBytes = rowBytes * picture.height;
+    std::vector<unsigned char> out;
+    out.push_back('B');
+    out.push_back('M');
+    put32(out, 54 + dataBytes);
+    put32(out, 0);
+    put32(out, 54);
+    put32(out, 40);
+    put32(out, picture.width);
+    put32(out, picture.height);
+    put16(out, 1);
+    put16(out, 24);
+    put32(out, 0);
+    put32(out, dataBytes);
+    put32(out, 2835);
+    put32(out, 2835);
+    put32(out, 0);
+    put32(out, 0);
+    for (std::uint32_t row = picture.height; row-- > 0;) {
+        const std::size_t start = out.size();
+        for (std::uint32_t column = 0; column < picture.width; ++column) {
+            const std::uint32_t rgb = picture.rgb[static_cast<std::size_t>(row) * picture.width + column];
+            out.push_back(static_cast<unsigned char>(rgb));        // blue
+            out.push_back(static_cast<unsigned char>(rgb >> 8));   // green
+            out.push_back(static_cast<unsigned char>(rgb >> 16));  // red
+        }
+        out.resize(start + rowBytes, 0);
+    }
+    return out;
+}
+
+ScratchDir::ScratchDir()
+{
+    static std::atomic<int> counter{0};
+    const fs::path base = fs::temp_directory_path();
+    for (;;) {
+        const fs::path candidate =
+            base / ("orbilune-test-" + std::to_string(std::rand()) + "-" + std::to_string(counter++));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.string();
+            return;
+        }
+    }
+}
+
+ScratchDir::~ScratchDir()
+{
+    std::error_code error;
+    fs::remove_all(path_, error);
+}
+
+std::string ScratchDir::file(const std::string& name) const { return (fs::path(path_) / name).string(); }
+
+std::string ScratchDir::write(const std::string& name, const std::vector<unsigned char>& bytes) const
+{
+    const std::string target = file(name);
+    std::ofstream out(target, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return target;
+}
+
+std::string ScratchDir::writeBmp(const std::string& name, const Picture& picture) const
+{
+    return write(name, encodeBmp(picture));
+}
+
+namespace {
+std::vector<std::string> capturedMessages;
+ErrorReporter previousReporter = nullptr;
+void captureError(void*, const char* message) { capturedMessages.emplace_back(message); }
+}  // namespace
+
+CapturedErrors::CapturedErrors()
+{
+    capturedMessages.clear();
+    previousReporter = setErrorReporter(captureError);
+}
+
+CapturedErrors::~CapturedErrors() { setErrorReporter(previousReporter); }
+
+const std::vector<std::string>& CapturedErrors::messages() const { return capturedMessages; }
+
+namespace {
+SinkCalls* activeCalls = nullptr;
+int recordingSink(const char* name, const unsigned char* bytes, int count)
+{
+    activeCalls->names.emplace_back(name);
+    activeCalls->images.emplace_back(bytes, bytes + count);
+    return activeCalls->refuseCall == static_cast<int>(activeCalls->names.size()) ? 0 : 1;
+}
+}  // namespace
+
+int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, SinkCalls& calls)
+{
+    static TextureJob job;
+    job = TextureJob{};
+    std::snprintf(job.imagePath, sizeof job.imagePath, "%s", imagePath.c_str());
+    job.faceSize = faceSize;
+    job.bilinear = bilinear ? 1 : 0;
+    job.sink = recordingSink;
+    activeCalls = &calls;
+    const int result = runTextureJob(job);
+    activeCalls = nullptr;
+    return result;
+}
+
+LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear)
+{
+    image_ = ImageObject::createBitmapFromFile(imagePath.c_str());
+    if (image_ != nullptr && image_->takeLastStatus() != imaging_status::kOk) {
+        image_->destroy(true);
+        image_ = nullptr;
+    }
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    if (image_ != nullptr) {
+        image_->width(width);
+        image_->height(height);
+    }
+    runState.rows = runState.columns = faceSize;
+    runState.source = SourceImage{image_, width, height, bilinear ? 1 : 0};
+}
+
+LoadedSource::~LoadedSource()
+{
+    if (image_ != nullptr)
+        image_->destroy(true);
+    runState.source.image = nullptr;
+}
+
+std::uint64_t fnv1a(const std::vector<unsigned char>& bytes, std::uint64_t hash)
+{
+    for (unsigned char byte : bytes)
+        hash = (hash ^ byte) * 1099511628211ull;
+    return hash;
+}
+
+}  // namespace testing_support

@@ -1,0 +1,78 @@
+// Helpers shared by the generator tests: tiny pictures written as BMP files (which every
+// image backend decodes), a scratch folder, a captured error report and an in-memory sink.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "texture_job.h"
+
+namespace testing_support {
+
+// A picture as 0x00RRGGBB words, row-major from the top-left corner.
+struct Picture {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint32_t> rgb;
+
+    std::uint32_t& at(std::uint32_t column, std::uint32_t row) { return rgb[row * width + column]; }
+};
+
+// A deterministic picture of asymmetric noise, different in every channel.
+Picture noisePicture(std::uint32_t width, std::uint32_t height, std::uint32_t salt = 1);
+
+// An uncompressed 24-bit bottom-up BMP of the picture.
+std::vector<unsigned char> encodeBmp(const Picture& picture);
+
+// A fresh folder below the system's temporary folder, removed with the object.
+class ScratchDir {
+public:
+    ScratchDir();
+    ~ScratchDir();
+    ScratchDir(const ScratchDir&) = delete;
+    ScratchDir& operator=(const ScratchDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const;
+    std::string write(const std::string& name, const std::vector<unsigned char>& bytes) const;
+    std::string writeBmp(const std::string& name, const Picture& picture) const;
+
+private:
+    std::string path_;
+};
+
+// Captures reportError's messages while it lives.
+class CapturedErrors {
+public:
+    CapturedErrors();
+    ~CapturedErrors();
+    const std::vector<std::string>& messages() const;
+};
+
+// The ten images one run handed to its sink, by call.
+struct SinkCalls {
+    std::vector<std::string> names;
+    std::vector<std::vector<unsigned char>> images;
+    int refuseCall = 0;  // 1-based call that returns 0; 0 accepts all
+};
+
+// Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
+int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, SinkCalls& calls);
+
+// Loads `imagePath` into the run state as runTextureJob would, for tests of the rasteriser
+// and the samplers; unloads on destruction.
+class LoadedSource {
+public:
+    LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear);
+    ~LoadedSource();
+    LoadedSource(const LoadedSource&) = delete;
+    LoadedSource& operator=(const LoadedSource&) = delete;
+    bool ok() const { return image_ != nullptr; }
+
+private:
+    ImageObject* image_ = nullptr;
+};
+
+std::uint64_t fnv1a(const std::vector<unsigned char>& bytes, std::uint64_t hash = 1469598103934665603ull);
+
+}  // namespace testing_support
