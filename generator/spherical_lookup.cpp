@@ -45,6 +45,11 @@ std::int32_t wrapIndex(std::int64_t index, std::uint32_t size)
 void sampleNearest(float longitude, float latitude, Texel& texel)
 {
     const SourceImage& source = runState.source;
+    if (source.width == 0 || source.height == 0) {  // no size: nothing to read
+        source.image->noteFailure(imaging_status::kInvalidParameter);
+        texel = 0;
+        return;
+    }
     const double px = pictureColumn(source.width, longitude);
     const double py = pictureRow(source.height, latitude);
     // Truncation toward zero; for every angle directionToAngles gives, both stay inside.

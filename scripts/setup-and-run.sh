@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# From a fresh Debian 12 machine: install, build, and convert the bundled sample map into
+# the ten textures out/new1.tga .. out/new10.tga.
+# Usage: scripts/setup-and-run.sh [orbilune-cli options, e.g. --size 2048 --bilinear]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh
+mkdir -p out
+build/bin/orbilune-cli "$@" assets/earth-2048x1024.jpg out
+echo "The ten textures are in $(pwd)/out"

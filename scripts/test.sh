@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# From a fresh Debian 12 machine: install, build and pass every test.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+scripts/build.sh -DORBILUNE_WERROR=ON
+ctest --test-dir build --output-on-failure -j2

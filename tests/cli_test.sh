@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# The command line as a user meets it: its checks and messages, exit statuses, the files it
+# writes and its progress. Usage: cli_test.sh PATH/TO/orbilune-cli
+set -u
+cli=$1
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+passed=0
+failed=0
+
+check() {  # check NAME CONDITION...
+    local name=$1
+    shift
+    if "$@"; then
+        passed=$((passed + 1))
+    else
+        failed=$((failed + 1))
+        echo "FAILED: $name"
+        sed 's/^/    stderr: /' "$work/stderr" | head -5
+    fi
+}
+
+# run EXPECTED_STATUS(0 or nonzero) ARGS...: runs the command line into a fresh OUT folder.
+run() {
+    rm -rf "$work/out"
+    mkdir "$work/out"
+    "$cli" "$@" >"$work/stdout" 2>"$work/stderr"
+    status=$?
+}
+no_files() { [ -z "$(ls -A "$work/out")" ]; }
+says() { grep -qxF "error: $1" "$work/stderr"; }
+ten_files_of() {
+    local size=$1 i
+    for i in 1 2 3 4 5 6 7 8 9 10; do
+        [ "$(stat -c %s "$work/out/new$i.tga" 2>/dev/null)" = "$size" ] || return 1
+    done
+}
+
+convert -size 64x32 xc: +noise Random "$work/map.png"
+convert "$work/map.png" "$work/map.jpg"
+half() { head -c $(($(stat -c %s "$1") / 2)) "$1"; }  # cut inside the pixel data
+half "$work/map.png" >"$work/cut.png"
+half "$work/map.jpg" >"$work/cut.jpg"
+printf 'not a picture\n' >"$work/notes.png"
+: >"$work/empty.png"
+
+run --help
+check "--help exits 0 and shows the usage" [ "$status" = 0 ]
+check "--help names the options" grep -q -- "--bilinear" "$work/stdout"
+
+run "$work/map.png" "$work/out"
+check "a run exits 0" [ "$status" = 0 ]
+check "a run writes ten 512 textures" ten_files_of 786450
+check "progress: one step per texture" [ "$(grep -c '^wrote new' "$work/stderr")" = 10 ]
+
+run --size 1024 --bilinear "$work/map.jpg" "$work/out"
+check "--size 1024 --bilinear" ten_files_of 3145746
+
+run --size 64 "$work/map.png" "$work/out with space"
+check "a missing folder is refused" [ "$status" != 0 ]
+check "a missing folder says so" says "The directory specified does not exist"
+
+mkdir -p "$work/out with space"
+"$cli" --size 64 "$work/map.png" "$work/out with space" 2>"$work/stderr"
+check "a folder with a space in its name works" [ -f "$work/out with space/new10.tga" ]
+
+for bad in "missing.png:The file specified does not exist" \
+           "notes.png:Couldnt open image file." \
+           "empty.png:Couldnt open image file." \
+           "cut.png:Couldnt open image file." \
+           "cut.jpg:Couldnt open image file."; do
+    file=${bad%%:*}
+    message=${bad#*:}
+    run "$work/$file" "$work/out"
+    check "$file exits non-zero" [ "$status" != 0 ]
+    check "$file says: $message" says "$message"
+    check "$file writes nothing" no_files
+done
+
+run --size 500 "$work/map.png" "$work/out"
+check "a size that is not offered is refused" [ "$status" != 0 ]
+check "a refused size writes nothing" no_files
+
+run "$work/map.png"
+check "a missing argument is refused" [ "$status" != 0 ]
+
+echo "$passed passed, $failed failed"
+[ "$failed" = 0 ]
