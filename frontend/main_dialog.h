@@ -1,0 +1,66 @@
+// The Windows program: the entry point, the main dialog IDD_MAIN and the sink that writes
+// each finished texture into the chosen folder. Everything runs on the one UI thread.
+//
+// The ids are shared with the resource script (main_dialog.rc), so they are macros, and
+// the rest of this header is hidden from the resource compiler.
+#pragma once
+
+#ifndef RC_INVOKED
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#endif
+
+#define IDD_MAIN 101
+
+#define IDC_BROWSE_IMAGE 3
+#define IDC_BROWSE_DIR 4
+#define IDC_BILINEAR 1001
+#define IDC_IMAGE_PATH 1002
+// winuser.h gives IDC_SIZE to an old system cursor; here it is the size list.
+#undef IDC_SIZE
+#define IDC_SIZE 1004
+#define IDC_OUTPUT_DIR 1005
+#define IDC_PROGRESS 1006
+
+#ifndef RC_INVOKED
+
+#include "texture_job.h"
+
+// The front end's process-wide state, zero at start.
+struct FrontEndState {
+    // The one job block. Its imagePath and outputDir are also the dialog's memory of the
+    // current choices; the path fields only show shortened copies.
+    TextureJob job;
+    // The main dialog once initialised, else null: owner of the sink's message boxes and
+    // the window that holds the progress bar.
+    HWND dialog;
+};
+extern FrontEndState frontEnd;
+
+INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
+
+// Enables or disables the six interactive controls and shows the system cursor `cursor`
+// (IDC_WAIT, IDC_ARROW).
+void setBusy(HWND dialog, BOOL enable, LPCSTR cursor);
+
+// Shows `path` in the control, shortened with an ellipsis to the control's width.
+void showCompactPath(HWND dialog, int controlId, const char* path);
+
+// The FileSink: writes the image as <outputDir>\<fileName> and steps the progress bar.
+// Returns 1 when the whole file was written, 0 (after telling the user) otherwise.
+int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount);
+
+// <folder>\<fileName>, joined unchanged (a drive root gives two backslashes in a row).
+// Returns false, with `out` empty, when the join does not fit in MAX_PATH characters.
+bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileName);
+
+// A copy of `path` that fits in MAX_PATH characters; a longer path keeps its root and its
+// tail around "...", cut at backslashes where it can.
+void fitPathForDisplay(char (&out)[MAX_PATH], const char* path);
+
+#endif  // RC_INVOKED

@@ -1,0 +1,40 @@
+// The front end's FileSink: each finished texture becomes a file in the chosen folder and
+// one step of the progress bar.
+#include "main_dialog.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+
+#include "error_report.h"
+#include "texture_file.h"
+
+bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileName)
+{
+    const int length = std::snprintf(out, MAX_PATH, "%s\\%s", folder, fileName);
+    if (length < 0 || length >= MAX_PATH) {
+        out[0] = '\0';  // never a truncated path, which would name some other file
+        return false;
+    }
+    return true;
+}
+
+int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount)
+{
+    char path[MAX_PATH];
+    TextureFileResult result = TextureFileResult::CouldntCreate;
+    if (joinOutputPath(path, frontEnd.job.outputDir, fileName))
+        result = storeTextureFile(path, bytes, byteCount);
+    switch (result) {
+    case TextureFileResult::Written:
+        SendDlgItemMessageA(frontEnd.dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
+        return 1;
+    case TextureFileResult::CouldntCreate:
+        reportError(frontEnd.dialog, messages::kCouldntCreateFile);
+        return 0;
+    case TextureFileResult::CouldntWrite:
+        reportError(frontEnd.dialog, messages::kCouldntWriteFile);
+        return 0;
+    }
+    return 0;
+}

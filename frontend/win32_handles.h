@@ -1,0 +1,71 @@
+// Small owners of Windows resources for the front end, so every exit path gives them back.
+#pragma once
+
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <objbase.h>
+#include <shlobj.h>
+
+// A window's device context, as GetDC hands it out.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) : window_(window), dc_(GetDC(window)) {}
+    ~WindowDC()
+    {
+        if (dc_ != nullptr)
+            ReleaseDC(window_, dc_);
+    }
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
+// One reference to a COM object.
+template <class Interface>
+class ComRef {
+public:
+    ComRef() = default;
+    ~ComRef()
+    {
+        if (object_ != nullptr)
+            object_->Release();
+    }
+    ComRef(const ComRef&) = delete;
+    ComRef& operator=(const ComRef&) = delete;
+    Interface** out() { return &object_; }
+    Interface* operator->() const { return object_; }
+    explicit operator bool() const { return object_ != nullptr; }
+
+private:
+    Interface* object_ = nullptr;
+};
+
+// An item list from the shell, given back through the shell's allocator.
+class ShellItemList {
+public:
+    explicit ShellItemList(LPITEMIDLIST items) : items_(items) {}
+    ~ShellItemList()
+    {
+        if (items_ == nullptr)
+            return;
+        ComRef<IMalloc> allocator;
+        if (SUCCEEDED(SHGetMalloc(allocator.out())) && allocator)
+            allocator->Free(items_);
+    }
+    ShellItemList(const ShellItemList&) = delete;
+    ShellItemList& operator=(const ShellItemList&) = delete;
+    LPCITEMIDLIST get() const { return items_; }
+    explicit operator bool() const { return items_ != nullptr; }
+
+private:
+    LPITEMIDLIST items_;
+};
