@@ -17,6 +17,7 @@ struct DiamondSetup {
     std::size_t stride;
     std::uint32_t width, height;
     bool bilinear;
+    bool indexable32;               // every pixel index fits in 32 bits (the vector paths)
 };
 
 // Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).

@@ -126,6 +126,7 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.width = source.width;
     setup.height = source.height;
     setup.bilinear = source.bilinear != 0;
+    setup.indexable32 = static_cast<std::uint64_t>(setup.stride) * source.height < (std::uint64_t{1} << 31);
     if (setup.rows == 0 || setup.columns == 0)
         return;
 

@@ -81,7 +81,8 @@ Vector3 diamondTexelPoint(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, std::u
                 static_cast<float>(double{p0.y} + double{u} * toP1.y + double{v} * toP2.y),
                 static_cast<float>(double{p0.z} + double{u} * toP1.z + double{v} * toP2.z)};
     }
-    // Far triangle: P3 + (1 − u)·(P2 − P3) + (1 − v)·(P1 − P3); 1 − u and 1 − v are exact.
+    // Far triangle: P3 + (1 − u)·(P2 − P3) + (1 − v)·(P1 − P3); 1 − u and 1 − v are formed
+    // in float, which is exact for power-of-two sizes.
     const Vector3 farToP2 = difference(p2, p3);
     const Vector3 farToP1 = difference(p1, p3);
     const double du = 1.0f - u;

@@ -31,6 +31,7 @@ struct NativeImage {
     std::unique_ptr<std::uint32_t[]> pixels;
     std::uint32_t columns = 0;
     std::uint32_t rows = 0;
+    std::size_t stride = 0;
 
     explicit NativeImage(Gdiplus::GpBitmap* decoded) : bitmap(decoded) {}
     ~NativeImage()
@@ -94,8 +95,11 @@ int readPixels(NativeImage& image)
     if (columns == 0 || rows == 0)
         return imaging_status::kUnknownImageFormat;
     // The lock's stride is an INT of bytes.
-    const std::uint64_t count = static_cast<std::uint64_t>(columns) * rows;
-    if (columns > INT32_MAX / 4 || rows > INT32_MAX || count * 4 > physicalMemoryBytes())
+    if (columns > INT32_MAX / 8 || rows > INT32_MAX)
+        return imaging_status::kValueOverflow;
+    const std::size_t stride = image_backend::paddedRowStride(columns);
+    const std::uint64_t count = static_cast<std::uint64_t>(stride) * rows;
+    if (count * 4 > physicalMemoryBytes())
         return imaging_status::kValueOverflow;
 
     image.pixels = allocatePixels(count);
@@ -105,7 +109,7 @@ int readPixels(NativeImage& image)
     Gdiplus::BitmapData locked = {};
     locked.Width = columns;
     locked.Height = rows;
-    locked.Stride = static_cast<INT>(columns * 4);
+    locked.Stride = static_cast<INT>(stride * 4);
     locked.PixelFormat = PixelFormat32bppARGB;
     locked.Scan0 = image.pixels.get();
     const Gdiplus::GpRect whole(0, 0, static_cast<INT>(columns), static_cast<INT>(rows));
@@ -118,11 +122,15 @@ int readPixels(NativeImage& image)
     }
     gdip::GdipBitmapUnlockBits(image.bitmap, &locked);
 
-    std::uint32_t* word = image.pixels.get();
-    for (std::uint64_t i = 0; i < count; ++i)
-        word[i] = wordFromArgb(word[i]);
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        std::uint32_t* word = image.pixels.get() + row * stride;
+        for (std::uint32_t column = 0; column < columns; ++column)
+            word[column] = wordFromArgb(word[column]);
+    }
+    image_backend::fillWrapWords(image.pixels.get(), columns, rows, stride);
     image.columns = columns;
     image.rows = rows;
+    image.stride = stride;
     return imaging_status::kOk;
 }
 
@@ -185,13 +193,14 @@ int clone(const NativeImage& source, NativeImage*& copy)
         gdip::GdipDisposeImage(cloned);
         return imaging_status::kOutOfMemory;
     }
-    const std::uint64_t count = static_cast<std::uint64_t>(source.columns) * source.rows;
+    const std::uint64_t count = static_cast<std::uint64_t>(source.stride) * source.rows;
     image->pixels = allocatePixels(count);
     if (!image->pixels)
         return imaging_status::kOutOfMemory;
     std::memcpy(image->pixels.get(), source.pixels.get(), static_cast<std::size_t>(count) * 4);
     image->columns = source.columns;
     image->rows = source.rows;
+    image->stride = source.stride;
     copy = image.release();
     return imaging_status::kOk;
 }
@@ -206,5 +215,7 @@ int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows)
 }
 
 const std::uint32_t* pixels(const NativeImage& image) { return image.pixels.get(); }
+
+std::size_t rowStride(const NativeImage& image) { return image.stride; }
 
 }  // namespace image_backend

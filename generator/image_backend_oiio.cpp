@@ -7,6 +7,7 @@
 // the image object's pixel words, with no second copy.
 #include <OpenImageIO/imageio.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -14,11 +15,13 @@
 #include <unistd.h>
 
 #include "image_object.h"
+#include "large_buffer.h"
 
 struct NativeImage {
-    std::unique_ptr<std::uint32_t[]> pixels;
+    LargeBuffer<std::uint32_t> pixels;
     std::uint32_t columns = 0;
     std::uint32_t rows = 0;
+    std::size_t stride = 0;
 };
 
 namespace {
@@ -34,11 +37,6 @@ std::uint64_t physicalMemoryBytes()
     return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
 }
 
-std::unique_ptr<std::uint32_t[]> allocatePixels(std::uint64_t count)
-{
-    return std::unique_ptr<std::uint32_t[]>(new (std::nothrow) std::uint32_t[count]);
-}
-
 int decode(OIIO::ImageInput& input, NativeImage& image)
 {
     const OIIO::ImageSpec& spec = input.spec();
@@ -46,34 +44,47 @@ int decode(OIIO::ImageInput& input, NativeImage& image)
         return imaging_status::kUnknownImageFormat;
     const auto columns = static_cast<std::uint64_t>(spec.width);
     const auto rows = static_cast<std::uint64_t>(spec.height);
-    const std::uint64_t count = columns * rows;
-    if (columns > INT32_MAX || rows > INT32_MAX || count * 4 > physicalMemoryBytes())
+    if (columns > INT32_MAX || rows > INT32_MAX)
+        return imaging_status::kValueOverflow;
+    const std::size_t stride = image_backend::paddedRowStride(static_cast<std::uint32_t>(columns));
+    const std::uint64_t count = stride * rows;
+    if (count * 4 > physicalMemoryBytes())
         return imaging_status::kValueOverflow;
 
-    image.pixels = allocatePixels(count);
+    image.pixels = makeLargeBuffer<std::uint32_t>(count);
     if (!image.pixels)
         return imaging_status::kValueOverflow;
     image.columns = static_cast<std::uint32_t>(columns);
     image.rows = static_cast<std::uint32_t>(rows);
+    image.stride = stride;
 
     // Colour pictures land as R, G, B in bytes 0-2 of each word; grey ones in byte 0 and
-    // are spread below.
+    // are spread below. The fourth byte is never read.
     const bool grey = spec.nchannels < 3;
     const int channels = grey ? 1 : 3;
+    // Read in bands of about 256 KiB of decoded data: the reader's scratch stays in the
+    // cache, and the picture is never held twice.
     const OIIO::stride_t pixelStride = 4;
-    const OIIO::stride_t rowStride = static_cast<OIIO::stride_t>(columns) * 4;
-    std::memset(image.pixels.get(), 0, count * 4);
-    if (!input.read_image(0, 0, 0, channels, OIIO::TypeDesc::UINT8, image.pixels.get(),
-                          pixelStride, rowStride) ||
-        input.has_error()) {
-        image.pixels.reset();
-        return imaging_status::kUnknownImageFormat;
+    const OIIO::stride_t rowStride = static_cast<OIIO::stride_t>(stride) * 4;
+    const std::uint64_t bandRows = std::max<std::uint64_t>(1, (256u << 10) / (columns * 3));
+    for (std::uint64_t row = 0; row < rows; row += bandRows) {
+        const std::uint64_t end = std::min(rows, row + bandRows);
+        if (!input.read_scanlines(0, 0, spec.y + static_cast<int>(row), spec.y + static_cast<int>(end), 0,
+                                  0, channels, OIIO::TypeDesc::UINT8, image.pixels.get() + row * stride,
+                                  pixelStride, rowStride) ||
+            input.has_error()) {
+            image.pixels.reset();
+            return imaging_status::kUnknownImageFormat;
+        }
     }
     if (grey) {
-        std::uint32_t* pixel = image.pixels.get();
-        for (std::uint64_t i = 0; i < count; ++i)
-            pixel[i] = (pixel[i] & 0xFFu) * 0x010101u;
+        for (std::uint64_t row = 0; row < rows; ++row) {
+            std::uint32_t* pixel = image.pixels.get() + row * stride;
+            for (std::uint64_t column = 0; column < columns; ++column)
+                pixel[column] = (pixel[column] & 0xFFu) * 0x010101u;
+        }
     }
+    image_backend::fillWrapWords(image.pixels.get(), image.columns, image.rows, stride);
     return imaging_status::kOk;
 }
 
@@ -123,15 +134,16 @@ int clone(const NativeImage& source, NativeImage*& copy)
 {
     copy = nullptr;
     auto image = std::unique_ptr<NativeImage>(new (std::nothrow) NativeImage);
-    const std::uint64_t count = static_cast<std::uint64_t>(source.columns) * source.rows;
+    const std::uint64_t count = static_cast<std::uint64_t>(source.stride) * source.rows;
     if (!image)
         return imaging_status::kOutOfMemory;
-    image->pixels = allocatePixels(count);
+    image->pixels = makeLargeBuffer<std::uint32_t>(count);
     if (!image->pixels)
         return imaging_status::kOutOfMemory;
     std::memcpy(image->pixels.get(), source.pixels.get(), count * 4);
     image->columns = source.columns;
     image->rows = source.rows;
+    image->stride = source.stride;
     copy = image.release();
     return imaging_status::kOk;
 }
@@ -146,5 +158,7 @@ int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows)
 }
 
 const std::uint32_t* pixels(const NativeImage& image) { return image.pixels.get(); }
+
+std::size_t rowStride(const NativeImage& image) { return image.stride; }
 
 }  // namespace image_backend

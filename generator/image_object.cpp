@@ -21,11 +21,13 @@ void ImageObject::adopt(NativeImage* native)
     native_ = native;
     pixels_ = nullptr;
     columns_ = rows_ = 0;
+    stride_ = 0;
     if (native_ == nullptr)
         return;
     if (image_backend::size(*native_, columns_, rows_) != imaging_status::kOk)
         columns_ = rows_ = 0;
     pixels_ = image_backend::pixels(*native_);
+    stride_ = image_backend::rowStride(*native_);
 }
 
 void ImageObject::destroy(bool freeMemory)

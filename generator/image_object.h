@@ -4,7 +4,10 @@
 // Conventions, fixed here once:
 // - Statuses are the imaging library's status codes: 0 is Ok, anything else a failure.
 // - The decoded pixels are held in memory, row-major from the top-left corner, one 32-bit
-//   word per pixel laid out like a Texel: 0x00BBGGRR (red in the lowest byte).
+//   word per pixel laid out like a Texel: 0x00BBGGRR (red in the lowest byte). Rows are
+//   `stride` words apart (paddedRowStride), and the word after a row's last pixel repeats
+//   its first pixel, so a pixel and its right neighbour, wrapping round at the map's edge,
+//   are one 64-bit read.
 // - readPixel hands a pixel back as ARGB, 0xAARRGGBB, alpha always 0xFF.
 #pragma once
 
@@ -52,7 +55,7 @@ public:
     // The decoded pixels (0x00BBGGRR words, `stride` words per row) for the bulk samplers;
     // null when no picture is loaded.
     const std::uint32_t* pixels() const { return pixels_; }
-    std::size_t stride() const { return columns_; }
+    std::size_t stride() const { return stride_; }
     // Records the status of a failure observed by a bulk reader.
     void noteFailure(int status) { lastStatus_ = status; }
 
@@ -67,6 +70,7 @@ protected:
     const std::uint32_t* pixels_ = nullptr;
     std::uint32_t columns_ = 0;
     std::uint32_t rows_ = 0;
+    std::size_t stride_ = 0;
 };
 
 class BitmapObject final : public ImageObject {
@@ -86,7 +90,7 @@ inline int ImageObject::readPixel(std::int32_t column, std::int32_t row, std::ui
         lastStatus_ = imaging_status::kInvalidParameter;
         return lastStatus_;
     }
-    const std::uint32_t rgb = pixels_[static_cast<std::size_t>(row) * columns_ +
+    const std::uint32_t rgb = pixels_[static_cast<std::size_t>(row) * stride_ +
                                       static_cast<std::uint32_t>(column)];
     argb = 0xFF000000u | ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
     return imaging_status::kOk;
@@ -102,4 +106,23 @@ int clone(const NativeImage& source, NativeImage*& copy);
 void dispose(NativeImage* image);
 int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows);
 const std::uint32_t* pixels(const NativeImage& image);
+// Words from one row to the next, at least the width.
+std::size_t rowStride(const NativeImage& image);
+
+// The row stride for `columns` pixels: room for the wrap word, and an odd number of 64-byte
+// lines, which spreads successive rows over the cache's sets (rows of a power-of-two width
+// would all fall into a few, and the samplers walk down the rows).
+constexpr std::size_t paddedRowStride(std::uint32_t columns)
+{
+    const std::size_t lines = (static_cast<std::size_t>(columns) + 1 + 15) / 16;
+    return 16 * (lines % 2 == 0 ? lines + 1 : lines);
+}
+
+// Writes each row's wrap word: a copy of its first pixel after its last.
+inline void fillWrapWords(std::uint32_t* pixels, std::uint32_t columns, std::uint32_t rows,
+                          std::size_t stride)
+{
+    for (std::size_t row = 0; row < rows; ++row)
+        pixels[row * stride + columns] = pixels[row * stride];
+}
 }  // namespace image_backend

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "error_report.h"
+#include "large_buffer.h"
 
 void writeTgaHeader(unsigned char* header, std::uint32_t faceSize)
 {
@@ -98,7 +99,7 @@ int runTextureJob(TextureJob& job)
     runState.source = SourceImage{image.get(), width, height, job.bilinear};
 
     const std::size_t imageSize = textureImageSize(faceSize);
-    std::unique_ptr<unsigned char[]> buffer(new (std::nothrow) unsigned char[imageSize]);
+    LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(imageSize);
     if (!buffer) {
         runState.source.image = nullptr;
         reportError(job.owner, messages::kNoMemoryForTexture);

@@ -1,0 +1,17 @@
+// Large buffers on Windows: whole pages straight from the system.
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#include <windows.h>
+
+#include "large_buffer.h"
+
+void* allocateLarge(std::size_t bytes)
+{
+    return VirtualAlloc(nullptr, bytes == 0 ? 1 : bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void freeLarge(void* memory)
+{
+    if (memory != nullptr)
+        VirtualFree(memory, 0, MEM_RELEASE);
+}
