@@ -1,0 +1,29 @@
+// A picture decoded by one of the readers behind the Linux image backend, in the image
+// object's layout: 0x00BBGGRR words, rows `stride` words apart, each row followed by its
+// wrap word (see image_object.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "large_buffer.h"
+
+struct DecodedPicture {
+    LargeBuffer<std::uint32_t> pixels;
+    std::uint32_t columns = 0;
+    std::uint32_t rows = 0;
+    std::size_t stride = 0;
+};
+
+// The picture must fit in the machine's memory: a header that declares more is refused,
+// with kValueOverflow, before anything large is allocated. Otherwise allocates the pixels.
+int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows);
+
+// PNG files of 8 bits per channel, not interlaced, read straight through libpng: the common
+// case, without OpenImageIO's start-up. Returns kOk, a failure status, or kNotMine for a file
+// this reader leaves to OpenImageIO.
+constexpr int kNotMine = -1;
+int readPngDirect(const char* path, DecodedPicture& picture);
+
+// Everything OpenImageIO reads, through a module loaded on first use.
+int readWithOpenImageIO(const char* path, DecodedPicture& picture);

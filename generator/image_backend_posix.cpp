@@ -1,0 +1,107 @@
+// The image object's backend everywhere but Windows: PNG files of 8 bits per channel go
+// straight through libpng; everything else through OpenImageIO, loaded on first use.
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <string>
+
+#include "decoded_picture.h"
+#include "image_object.h"
+
+struct NativeImage : DecodedPicture {};
+
+namespace {
+
+using DecodeFn = int (*)(const char* path, DecodedPicture* picture);
+constexpr const char* kReaderModule = "liborbilune_oiio_reader.so";
+
+// The module lives beside the executable; failing that, wherever the loader looks.
+DecodeFn loadOpenImageIOReader()
+{
+    static DecodeFn decode = [] {
+        void* module = nullptr;
+        char executable[4096];
+        const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
+        if (length > 0) {
+            std::string path(executable, static_cast<std::size_t>(length));
+            path = path.substr(0, path.rfind('/') + 1) + kReaderModule;
+            module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        }
+        if (module == nullptr)
+            module = dlopen(kReaderModule, RTLD_NOW | RTLD_LOCAL);
+        if (module == nullptr)
+            return DecodeFn{nullptr};
+        return reinterpret_cast<DecodeFn>(dlsym(module, "orbiluneDecodeWithOpenImageIO"));
+    }();
+    return decode;
+}
+
+}  // namespace
+
+int readWithOpenImageIO(const char* path, DecodedPicture& picture)
+{
+    const DecodeFn decode = loadOpenImageIOReader();
+    if (decode == nullptr)
+        return imaging_status::kGenericError;  // the reader module is missing
+    return decode(path, &picture);
+}
+
+int startImaging(std::uintptr_t& token)
+{
+    token = 1;
+    return imaging_status::kOk;
+}
+
+void stopImaging(std::uintptr_t) {}
+
+namespace image_backend {
+
+void* allocateObject(std::size_t bytes) { return std::malloc(bytes); }
+
+void freeObject(void* memory) { std::free(memory); }
+
+int load(const char* path, NativeImage*& image)
+{
+    image = nullptr;
+    std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage);
+    if (!decoded)
+        return imaging_status::kOutOfMemory;
+    int status = readPngDirect(path, *decoded);
+    if (status == kNotMine)
+        status = readWithOpenImageIO(path, *decoded);
+    if (status == imaging_status::kOk)
+        image = decoded.release();
+    return status;
+}
+
+int clone(const NativeImage& source, NativeImage*& copy)
+{
+    copy = nullptr;
+    std::unique_ptr<NativeImage> image(new (std::nothrow) NativeImage);
+    if (!image)
+        return imaging_status::kOutOfMemory;
+    if (allocatePicture(*image, source.columns, source.rows) != imaging_status::kOk)
+        return imaging_status::kOutOfMemory;
+    std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * 4);
+    copy = image.release();
+    return imaging_status::kOk;
+}
+
+void dispose(NativeImage* image) { delete image; }
+
+int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows)
+{
+    columns = image.columns;
+    rows = image.rows;
+    return imaging_status::kOk;
+}
+
+const std::uint32_t* pixels(const NativeImage& image) { return image.pixels.get(); }
+
+std::size_t rowStride(const NativeImage& image) { return image.stride; }
+
+}  // namespace image_backend
