@@ -1,0 +1,153 @@
+// The direct PNG reader must give exactly what OpenImageIO gives for every PNG it takes,
+// and leave the others to OpenImageIO.
+#include <gtest/gtest.h>
+
+#include <png.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "decoded_picture.h"
+#include "image_object.h"
+#include "test_support.h"
+
+namespace {
+
+using testing_support::ScratchDir;
+
+struct PngSpec {
+    const char* what;
+    std::uint32_t width, height;
+    int colourType;
+    int bitDepth;
+    bool interlaced;
+    bool transparency;  // a tRNS chunk (palette pictures)
+    bool readDirectly;  // the direct reader takes it (else it is left to OpenImageIO)
+};
+
+// Writes a PNG of deterministic noise in the given layout.
+void writePng(const std::string& path, const PngSpec& spec)
+{
+    std::FILE* file = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(file, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, file);
+    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
+                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (spec.colourType == PNG_COLOR_TYPE_PALETTE) {
+        png_color palette[16];
+        png_byte alpha[16];
+        for (int i = 0; i < 16; ++i) {
+            palette[i] = {static_cast<png_byte>(i * 16), static_cast<png_byte>(255 - i * 9),
+                          static_cast<png_byte>(i * i)};
+            alpha[i] = static_cast<png_byte>(i * 17);
+        }
+        png_set_PLTE(png, info, palette, 16);
+        if (spec.transparency)
+            png_set_tRNS(png, info, alpha, 16, nullptr);
+    }
+    png_write_info(png, info);
+    png_set_packing(png);
+    png_set_swap(png);  // 16-bit samples are given little-endian below
+    const int channels = png_get_channels(png, info);
+    const std::size_t sampleBytes = spec.bitDepth == 16 ? 2 : 1;
+    const std::size_t rowBytes = spec.width * channels * sampleBytes;
+    std::vector<png_byte> image(rowBytes * spec.height);
+    std::uint32_t state = 2463534242u;
+    for (png_byte& byte : image) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        byte = static_cast<png_byte>(state);
+        if (spec.colourType == PNG_COLOR_TYPE_PALETTE || spec.bitDepth < 8)
+            byte = static_cast<png_byte>(byte % (spec.bitDepth < 8 ? (1 << spec.bitDepth) : 16));
+    }
+    std::vector<png_bytep> rows(spec.height);
+    for (std::uint32_t row = 0; row < spec.height; ++row)
+        rows[row] = image.data() + row * rowBytes;
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(file);
+}
+
+std::vector<std::uint32_t> visiblePixels(const DecodedPicture& picture)
+{
+    std::vector<std::uint32_t> words;
+    for (std::uint32_t row = 0; row < picture.rows; ++row)
+        for (std::uint32_t column = 0; column <= picture.columns; ++column)  // with the wrap word
+            words.push_back(picture.pixels[row * picture.stride + column] & 0xFFFFFFu);
+    return words;
+}
+
+TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
+{
+    const PngSpec specs[] = {
+        {"RGB", 7, 3, PNG_COLOR_TYPE_RGB, 8, false, false, true},
+        {"RGBA: alpha ignored", 5, 4, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false, true},
+        {"grey", 6, 5, PNG_COLOR_TYPE_GRAY, 8, false, false, true},
+        {"grey with alpha", 3, 2, PNG_COLOR_TYPE_GRAY_ALPHA, 8, false, false, true},
+        {"palette", 9, 2, PNG_COLOR_TYPE_PALETTE, 8, false, false, true},
+        {"palette with transparency", 4, 4, PNG_COLOR_TYPE_PALETTE, 8, false, true, true},
+        {"1 x 1", 1, 1, PNG_COLOR_TYPE_RGB, 8, false, false, true},
+        {"16-bit", 5, 3, PNG_COLOR_TYPE_RGB, 16, false, false, false},
+        {"interlaced", 11, 9, PNG_COLOR_TYPE_RGB, 8, true, false, false},
+        {"2-bit grey", 8, 2, PNG_COLOR_TYPE_GRAY, 2, false, false, false},
+        {"4-bit palette", 5, 5, PNG_COLOR_TYPE_PALETTE, 4, false, false, false},
+    };
+    ScratchDir dir;
+    for (const PngSpec& spec : specs) {
+        const std::string path = dir.file("picture.png");
+        writePng(path, spec);
+        DecodedPicture direct;
+        DecodedPicture general;
+        const int directStatus = readPngDirect(path.c_str(), direct);
+        ASSERT_EQ(readWithOpenImageIO(path.c_str(), general), imaging_status::kOk) << spec.what;
+        if (!spec.readDirectly) {
+            EXPECT_EQ(directStatus, kNotMine) << spec.what;
+            continue;
+        }
+        ASSERT_EQ(directStatus, imaging_status::kOk) << spec.what;
+        EXPECT_EQ(direct.columns, spec.width) << spec.what;
+        EXPECT_EQ(direct.rows, spec.height) << spec.what;
+        EXPECT_EQ(visiblePixels(direct), visiblePixels(general)) << spec.what;
+    }
+}
+
+TEST(PngReader, RefusesWhatIsCutShortOrCorrupt)
+{
+    ScratchDir dir;
+    const std::string path = dir.file("whole.png");
+    writePng(path, {"RGB", 64, 64, PNG_COLOR_TYPE_RGB, 8, false, false, true});
+    std::vector<unsigned char> bytes;
+    {
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        int c;
+        while ((c = std::fgetc(file)) != EOF)
+            bytes.push_back(static_cast<unsigned char>(c));
+        std::fclose(file);
+    }
+    std::vector<unsigned char> corrupt = bytes;
+    corrupt[bytes.size() / 2] ^= 0x55;  // inside the image data: the CRC no longer matches
+    const struct {
+        const char* what;
+        std::vector<unsigned char> bytes;
+        int status;
+    } cases[] = {
+        {"cut inside the data", {bytes.begin(), bytes.begin() + bytes.size() / 2}, imaging_status::kUnknownImageFormat},
+        {"cut inside the header", {bytes.begin(), bytes.begin() + 20}, imaging_status::kUnknownImageFormat},
+        {"corrupt data", corrupt, imaging_status::kUnknownImageFormat},
+        {"signature only", {bytes.begin(), bytes.begin() + 8}, imaging_status::kUnknownImageFormat},
+        {"not a PNG", {'G', 'I', 'F', '8', '9', 'a', 0, 0, 0, 0}, kNotMine},
+    };
+    for (const auto& c : cases) {
+        DecodedPicture picture;
+        EXPECT_EQ(readPngDirect(dir.write("bad.png", c.bytes).c_str(), picture), c.status) << c.what;
+        EXPECT_FALSE(picture.pixels) << c.what;
+    }
+}
+
+}  // namespace
