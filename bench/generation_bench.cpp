@@ -2,15 +2,20 @@
 // diamonds (no files), and the same generation with the plain one-texel-at-a-time
 // rasteriser on one thread, the straightforward implementation the fast path is
 // measured against.
+// With --plain --threads 1 --write DIR it is a whole straightforward run: decode, render
+// one texel at a time on one thread, write the ten files.
 // Usage: orbilune-generation-bench MAP FACE_SIZE nearest|bilinear [--plain] [--threads N]
+//        [--write DIR]
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "diamond_renderer.h"
+#include "texture_file.h"
 #include "texture_job.h"
 
 namespace {
@@ -37,9 +42,12 @@ int main(int argc, char** argv)
     const auto faceSize = static_cast<std::uint32_t>(std::atoi(argv[2]));
     const bool bilinear = std::strcmp(argv[3], "bilinear") == 0;
     bool plain = false;
+    const char* writeDir = nullptr;
     for (int i = 4; i < argc; ++i) {
         if (std::strcmp(argv[i], "--plain") == 0)
             plain = true;
+        else if (std::strcmp(argv[i], "--write") == 0 && i + 1 < argc)
+            writeDir = argv[++i];
         else if (std::strcmp(argv[i], "--threads") == 0 && i + 1 < argc)
             setRenderThreads(static_cast<unsigned>(std::atoi(argv[++i])));
     }
@@ -57,19 +65,30 @@ int main(int argc, char** argv)
     runState.rows = runState.columns = faceSize;
     runState.source = SourceImage{image, width, height, bilinear ? 1 : 0};
 
-    std::vector<unsigned char> texels(3u * faceSize * faceSize);
-    start = std::chrono::steady_clock::now();
+    std::vector<unsigned char> tga(textureImageSize(faceSize));
+    writeTgaHeader(tga.data(), faceSize);
+    unsigned char* texels = tga.data() + kTgaHeaderSize;
+    double generateSeconds = 0;
     std::uint64_t checksum = 0;
     for (int k = 0; k < kDiamondCount; ++k) {
         const Diamond& d = kIcosaDiamonds[k];
         const Vector3 p3 = corner(d, k >= 5 ? 3 : 5);
+        start = std::chrono::steady_clock::now();
         if (plain)
-            renderDiamondPlain(corner(d, 0), corner(d, 1), corner(d, 2), p3, texels.data());
+            renderDiamondPlain(corner(d, 0), corner(d, 1), corner(d, 2), p3, texels);
         else
-            renderDiamondRecord(d, texels.data(), k >= 5 ? 1 : 0);
-        checksum += texels[texels.size() / 2];
+            renderDiamondRecord(d, texels, k >= 5 ? 1 : 0);
+        generateSeconds += secondsSince(start);
+        checksum += tga[tga.size() / 2];
+        if (writeDir != nullptr) {
+            const std::string path = std::string(writeDir) + "/new" + std::to_string(k + 1) + ".tga";
+            if (storeTextureFile(path.c_str(), tga.data(), static_cast<int>(tga.size())) !=
+                TextureFileResult::Written) {
+                std::fprintf(stderr, "cannot write %s\n", path.c_str());
+                return 1;
+            }
+        }
     }
-    const double generateSeconds = secondsSince(start);
     const double texels10 = 10.0 * faceSize * faceSize;
     std::printf("decode_s=%.3f generate_s=%.3f generate_mtexels_per_s=%.1f kernel=%s checksum=%llu\n",
                 decodeSeconds, generateSeconds, texels10 / generateSeconds / 1e6,

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config
-    libopenimageio-dev libpng-dev libcli11-dev
+    libopenimageio-dev libisal-dev libpng-dev libcli11-dev
     libgtest-dev googletest
     imagemagick
     "$@"

@@ -24,6 +24,7 @@ struct PngSpec {
     bool interlaced;
     bool transparency;  // a tRNS chunk (palette pictures)
     bool readDirectly;  // the direct reader takes it (else it is left to OpenImageIO)
+    int filters = PNG_ALL_FILTERS;  // what the writer may choose from, row by row
 };
 
 // Writes a PNG of deterministic noise in the given layout.
@@ -49,6 +50,7 @@ void writePng(const std::string& path, const PngSpec& spec)
         if (spec.transparency)
             png_set_tRNS(png, info, alpha, 16, nullptr);
     }
+    png_set_filter(png, 0, spec.filters);
     png_write_info(png, info);
     png_set_packing(png);
     png_set_swap(png);  // 16-bit samples are given little-endian below
@@ -98,8 +100,15 @@ TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
         {"2-bit grey", 8, 2, PNG_COLOR_TYPE_GRAY, 2, false, false, false},
         {"4-bit palette", 5, 5, PNG_COLOR_TYPE_PALETTE, 4, false, false, false},
     };
+    // Each filter on its own, for every pixel size.
+    std::vector<PngSpec> cases(std::begin(specs), std::end(specs));
+    const int colours[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
+                           PNG_COLOR_TYPE_RGB_ALPHA};
+    for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH})
+        for (const int colour : colours)
+            cases.push_back({"one filter", 13, 6, colour, 8, false, false, true, filter});
     ScratchDir dir;
-    for (const PngSpec& spec : specs) {
+    for (const PngSpec& spec : cases) {
         const std::string path = dir.file("picture.png");
         writePng(path, spec);
         DecodedPicture direct;

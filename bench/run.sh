@@ -1,0 +1,102 @@
+#!/usr/bin/env bash
+# The benchmark, in one command: installs what it needs, builds, generates the test map
+# (nothing large is committed), then for each face size and filter times
+#   - orbilune-cli, the whole run (decode, generate, write), and its peak memory;
+#   - generation alone (orbilune-generation-bench);
+#   - a straightforward implementation: the plain one-texel-at-a-time rasteriser on one
+#     thread, same decoder, same writes (orbilune-generation-bench --plain);
+#   - the peers from Debian's packages on the same job (../shared/peers): OpenCV remap,
+#     libvips mapim (its index built beforehand, timed apart), GDAL gdalwarp and Hugin nona;
+# and prints a Markdown table of texels per second and of time relative to the
+# straightforward run.
+#
+# Usage: bench/run.sh [--sizes "512 1024 2048"] [--map WIDTHxHEIGHT] [--no-peers]
+# Environment: PEERS (default ../shared/peers beside the checkout), WORK (default bench/work).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+repo=$(pwd)
+sizes="512 1024 2048"
+map_size="8192x4096"
+peers_on=1
+while [ $# -gt 0 ]; do
+    case $1 in
+        --sizes) sizes=$2; shift 2 ;;
+        --map) map_size=$2; shift 2 ;;
+        --no-peers) peers_on=0; shift ;;
+        *) echo "usage: bench/run.sh [--sizes \"512 1024 2048\"] [--map WxH] [--no-peers]" >&2; exit 2 ;;
+    esac
+done
+peers=${PEERS:-$repo/../shared/peers}
+work=${WORK:-$repo/bench/work}
+mkdir -p "$work"
+
+extra=(time python3-numpy python3-opencv)
+[ "$peers_on" = 1 ] && extra+=(libvips-tools gdal-bin hugin-tools)
+scripts/install-deps.sh "${extra[@]}" >&2
+scripts/build.sh >/dev/null
+bin=$repo/build/bin
+
+map_w=${map_size%x*}
+map_h=${map_size#*x}
+map=$work/map-${map_w}x${map_h}.png
+if [ ! -f "$map" ]; then
+    echo "generating $map" >&2
+    /usr/bin/python3 "$peers/make_testmap.py" "$map" "$map_w" "$map_h" >&2
+fi
+
+# seconds_and_peak COMMAND...: runs it, prints "<wall seconds> <peak KiB>".
+seconds_and_peak() {
+    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt" || {
+        echo "failed: $*" >&2
+        sed 's/^/    /' "$work/err.txt" >&2
+        echo "nan nan"
+        return
+    }
+    cat "$work/time.txt"
+}
+rate() { awk -v n="$1" -v s="$2" 'BEGIN { if (s + 0 > 0) printf "%.1f", 10 * n * n / s / 1e6; else print "-" }'; }
+ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
+
+echo "| N | filter | orbilune whole run (s) | Mtexel/s whole | Mtexel/s generation | peak MiB | straightforward (s) | orbilune | OpenCV remap | libvips mapim (+index) | gdalwarp | nona |"
+echo "|---|---|---|---|---|---|---|---|---|---|---|---|"
+for n in $sizes; do
+    for filter in nearest bilinear; do
+        flag=()
+        [ "$filter" = bilinear ] && flag=(--bilinear)
+        out=$work/out-orbilune
+        rm -rf "$out" && mkdir -p "$out"
+        read -r ours peak < <(seconds_and_peak "$bin/orbilune-cli" --size "$n" "${flag[@]}" "$map" "$out")
+        generation=$("$bin/orbilune-generation-bench" "$map" "$n" "$filter" | sed -n 's/.*generate_s=\([0-9.]*\).*/\1/p')
+        plain_out=$work/out-plain
+        rm -rf "$plain_out" && mkdir -p "$plain_out"
+        read -r plain _ < <(seconds_and_peak "$bin/orbilune-generation-bench" "$map" "$n" "$filter" --plain --threads 1 --write "$plain_out")
+        if ! cmp -s "$out/new1.tga" "$plain_out/new1.tga" || ! cmp -s "$out/new10.tga" "$plain_out/new10.tga"; then
+            echo "orbilune-cli and the straightforward run differ at N=$n $filter" >&2
+            exit 1
+        fi
+
+        cv2="-" vips="-" gdal="-" nona="-"
+        if [ "$peers_on" = 1 ]; then
+            peer_out=$work/out-peer
+            rm -rf "$peer_out" && mkdir -p "$peer_out"
+            read -r cv2 _ < <(seconds_and_peak /usr/bin/python3 "$peers/cv2_diamonds.py" "$map" "$peer_out" "$n" "$filter" 2)
+            read -r index_s _ < <(seconds_and_peak /usr/bin/python3 "$peers/vips_index.py" "$map_w" "$map_h" "$n" "$work/index.v")
+            read -r mapim _ < <(seconds_and_peak vips mapim "$map" "$peer_out/out.v" "$work/index.v" --interpolate "$filter" --extend repeat)
+            vips="$(ratio "$mapim" "$plain") (+$(ratio "$index_s" "$plain"))"
+            if [ "$filter" = bilinear ]; then  # these peers filter bilinearly only
+                face=$(awk -v n="$n" 'BEGIN { printf "%d", sqrt(10 * n * n / 6) + 0.5 }')
+                rm -rf "$peer_out" && mkdir -p "$peer_out"
+                read -r gdal_s _ < <(seconds_and_peak sh "$peers/gdal_cube.sh" "$map" "$peer_out" "$face" 2)
+                rm -rf "$peer_out" && mkdir -p "$peer_out"
+                read -r nona_s _ < <(seconds_and_peak sh "$peers/nona_cube.sh" "$map" "$map_w" "$map_h" "$peer_out" "$face")
+                gdal=$(ratio "$gdal_s" "$plain")
+                nona=$(ratio "$nona_s" "$plain")
+            fi
+            cv2=$(ratio "$cv2" "$plain")
+            rm -rf "$peer_out"
+        fi
+        echo "| $n | $filter | $ours | $(rate "$n" "$ours") | $(rate "$n" "$generation") | $((peak / 1024)) | $plain | $(ratio "$ours" "$plain") | $cv2 | $vips | $gdal | $nona |"
+    done
+done
+echo
+echo "Map ${map_w}x${map_h} PNG; times are wall seconds of whole runs; the last five columns are times relative to the straightforward run (lower is faster); $(nproc) cores."

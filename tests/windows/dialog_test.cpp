@@ -1,0 +1,454 @@
+// The real orbilune.exe, driven from outside through its windows, the mouse and the
+// keyboard, the way a person would use it. Runs under Wine in a virtual desktop.
+#include <commctrl.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "program_driver.h"
+
+using namespace dialog_driver;
+
+namespace {
+
+// FNV-1a hashes of new1.tga .. new10.tga as the Linux build (orbilune-cli, OpenImageIO)
+// writes them for data/map-97x61.bmp at 512 × 512. A lossless picture must give the
+// same bytes on both platforms.
+constexpr std::uint64_t kLinuxNearest512[10] = {
+    0xcca9a721490ffdfcull, 0x70accb4be60d9868ull, 0x8aff944b89442656ull, 0x00609774e2dd7981ull,
+    0x2639e3214deab8cbull, 0xfa46287af05de9a2ull, 0x3b3120de4251e158ull, 0xddc1f42f99d9edffull,
+    0x724ce9c8f2c9e1abull, 0xa0f556b913caa6b7ull,
+};
+constexpr std::uint64_t kLinuxBilinear512[10] = {
+    0x093ccaf5a4dcc4d7ull, 0x0ed1792c2af0406full, 0xefe21ab51aa47f3eull, 0xb5fff751d6e433a0ull,
+    0xa0da51a2428d308aull, 0x67d60b67d6165209ull, 0x3775e659ec857e34ull, 0x3abe6ab3b60e0faeull,
+    0xcd4164a3bad043b2ull, 0xb0b328752c833632ull,
+};
+
+constexpr const char* kNoneSelected = "(none selected)";
+constexpr const char* kFileMissing = "The file specified does not exist";
+constexpr const char* kDirectoryMissing = "The directory specified does not exist";
+constexpr const char* kCouldntCreate = "Couldnt create file";
+
+std::wstring textureName(int k) { return L"new" + std::to_wstring(k) + L".tga"; }
+
+// A copy of the test map in `folder` under `name`.
+std::wstring placeMap(const ScratchFolder& folder, const std::wstring& name)
+{
+    const char* data = std::getenv("ORBILUNE_TEST_DATA");
+    const std::wstring source = windowsPath(data != nullptr ? data : ".") + L"\\map-97x61.bmp";
+    const std::wstring target = folder.file(name);
+    EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "no test map at " << narrow(source);
+    return target;
+}
+
+std::wstring makeFolder(const ScratchFolder& parent, const std::wstring& name)
+{
+    const std::wstring path = parent.file(name);
+    CreateDirectoryW(path.c_str(), nullptr);
+    return path;
+}
+
+int texturesIn(const std::wstring& folder)
+{
+    int count = 0;
+    for (int k = 1; k <= 10; ++k)
+        count += fileExists(folder + L"\\" + textureName(k)) ? 1 : 0;
+    return count;
+}
+
+void expectLinuxBytes(const std::wstring& folder, const std::uint64_t (&expected)[10])
+{
+    for (int k = 1; k <= 10; ++k)
+        EXPECT_EQ(fileHash(folder + L"\\" + textureName(k)), expected[k - 1]) << narrow(textureName(k));
+}
+
+int progress(const Program& program) { return static_cast<int>(program.send(kProgress, PBM_GETPOS)); }
+
+void expectIdle(const Program& program)
+{
+    for (int id : {kGo, kExit, kSize, kBilinear, kBrowseImage, kBrowseDir})
+        EXPECT_TRUE(program.enabled(id)) << "control " << id;
+}
+
+// Reads the message box the program shows and checks how it is made.
+std::string errorShown(Program& program)
+{
+    const MessageBoxSeen box = program.readError();
+    EXPECT_EQ(box.owner, program.dialog()) << "owned by the dialog";
+    EXPECT_EQ(box.buttonCount, 1) << box.text;
+    EXPECT_EQ(box.buttonText, "OK");
+    EXPECT_EQ(box.buttonId, IDOK);
+    EXPECT_STREQ(box.icon, "warning");
+    return box.text;
+}
+
+// The dialog base units of an 8-point "MS Shell Dlg", as the dialog manager derives them.
+SIZE shellDlgBaseUnits()
+{
+    HDC screen = GetDC(nullptr);
+    HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
+                             FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Shell Dlg");
+    HGDIOBJ previous = SelectObject(screen, font);
+    TEXTMETRICA metrics = {};
+    GetTextMetricsA(screen, &metrics);
+    const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
+    SIZE extent = {};
+    GetTextExtentPoint32A(screen, letters, 52, &extent);
+    SelectObject(screen, previous);
+    DeleteObject(font);
+    ReleaseDC(nullptr, screen);
+    return SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
+}
+
+RECT inDialogPixels(SIZE base, int x, int y, int width, int height)
+{
+    return RECT{MulDiv(x, base.cx, 4), MulDiv(y, base.cy, 8), MulDiv(x + width, base.cx, 4),
+                MulDiv(y + height, base.cy, 8)};
+}
+
+TEST(Dialog, ShowsTheTemplateInTabOrder)
+{
+    struct Row {
+        int id;
+        const char* windowClass;
+        const char* text;  // null: not checked (the path fields, the credits)
+        LONG style;        // beyond WS_CHILD | WS_VISIBLE
+        LONG typeMask;     // bits of `style` that must match exactly
+        int x, y, width, height;
+    };
+    const Row rows[] = {
+        {IDOK, "Button", "Go!", BS_DEFPUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 70, 50, 14},
+        {IDCANCEL, "Button", "Exit", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 90, 50, 14},
+        {1001, "Button", "Bilinear filtering", BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, BS_TYPEMASK, 106, 87, 64, 11},
+        {1002, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 0, 7, 17, 251, 12},
+        {3, "Button", "Browse...", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 16, 50, 14},
+        {4, "Button", "Browse...", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 47, 50, 14},
+        {-1, "Button", "Options", BS_GROUPBOX, BS_TYPEMASK, 7, 64, 167, 40},
+        {1004, "ComboBox", nullptr, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 3, 14, 87, 81, -1},
+        {-1, "Static", "Texture Dimension:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 14, 75, 63, 8},
+        {-1, "Static", nullptr, SS_CENTER | WS_GROUP, SS_TYPEMASK, 179, 73, 80, 28},
+        {1005, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 0, 7, 48, 251, 12},
+        {1006, "msctls_progress32", "", 0, 0, 7, 111, 307, 18},
+        {-1, "Static", "Input Image:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 7, 7, 43, 8},
+        {-1, "Static", "Directory to save output images in:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 7, 38, 114, 8},
+    };
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    EXPECT_EQ(windowText(program.dialog()), "Orbilune v1.0");
+    const LONG dialogStyle = GetWindowLongA(program.dialog(), GWL_STYLE);
+    EXPECT_EQ(dialogStyle & (WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE),
+              WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_VISIBLE);
+    EXPECT_EQ(GetWindow(program.dialog(), GW_OWNER), nullptr);
+
+    // 321 × 137 dialog units in the template's font.
+    const SIZE base = shellDlgBaseUnits();
+    RECT client = {};
+    GetClientRect(program.dialog(), &client);
+    EXPECT_EQ(client.right, MulDiv(321, base.cx, 4));
+    EXPECT_EQ(client.bottom, MulDiv(137, base.cy, 8));
+
+    HWND control = GetWindow(program.dialog(), GW_CHILD);
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.text != nullptr ? row.text : std::to_string(row.id));
+        ASSERT_NE(control, nullptr) << "fewer controls than the template";
+        EXPECT_EQ(GetDlgCtrlID(control), row.id);
+        EXPECT_EQ(windowClass(control), row.windowClass);
+        if (row.text != nullptr)
+            EXPECT_EQ(windowText(control), row.text);
+        const LONG style = GetWindowLongA(control, GWL_STYLE);
+        EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | WS_DISABLED), WS_CHILD | WS_VISIBLE);
+        EXPECT_EQ(style & (row.style & ~row.typeMask), row.style & ~row.typeMask);
+        EXPECT_EQ(style & row.typeMask, row.style & row.typeMask);
+        EXPECT_EQ((style & WS_TABSTOP) != 0, (row.style & WS_TABSTOP) != 0);
+        RECT area = {};
+        GetWindowRect(control, &area);
+        MapWindowPoints(nullptr, program.dialog(), reinterpret_cast<POINT*>(&area), 2);
+        const RECT expected = inDialogPixels(base, row.x, row.y, row.width, row.height);
+        EXPECT_EQ(area.left, expected.left);
+        EXPECT_EQ(area.top, expected.top);
+        EXPECT_EQ(area.right, expected.right);
+        if (row.height > 0)  // a drop-down list is as tall as its closed field
+            EXPECT_EQ(area.bottom, expected.bottom);
+        control = GetWindow(control, GW_HWNDNEXT);
+    }
+    EXPECT_EQ(control, nullptr) << "more controls than the template";
+    EXPECT_EQ(std::count(windowText(program.item(-1)).begin(), windowText(program.item(-1)).end(), '\n'), 0);
+}
+
+TEST(Dialog, StartsIdleWithNothingChosenAndTheSmallestSize)
+{
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    const struct {
+        const char* label;
+        LRESULT faceSize;
+    } sizes[] = {{"512x512", 512}, {"1024x1024", 1024}, {"2048x2048", 2048}};
+    ASSERT_EQ(program.send(kSize, CB_GETCOUNT), 3);
+    for (int i = 0; i < 3; ++i) {
+        char label[64] = {};
+        program.send(kSize, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(label));
+        EXPECT_STREQ(label, sizes[i].label);
+        EXPECT_EQ(program.send(kSize, CB_GETITEMDATA, static_cast<WPARAM>(i)), sizes[i].faceSize);
+    }
+    EXPECT_EQ(program.send(kSize, CB_GETCURSEL), 0);
+    EXPECT_EQ(program.text(kSize), "512x512");
+    EXPECT_EQ(program.text(kImagePath), kNoneSelected);
+    EXPECT_EQ(program.text(kOutputDir), kNoneSelected);
+    EXPECT_EQ(program.send(kBilinear, BM_GETCHECK), BST_UNCHECKED);
+    expectIdle(program);
+    EXPECT_EQ(progress(program), 0);
+    EXPECT_EQ(program.send(kProgress, PBM_GETRANGE, TRUE), 0);
+    EXPECT_EQ(program.send(kProgress, PBM_GETRANGE, FALSE), 100);
+
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(program.dialog(), nullptr), &thread);
+    EXPECT_EQ(thread.hwndFocus, program.item(kGo)) << "the first tab stop has the focus";
+}
+
+TEST(Dialog, GoChecksTheChoicesFirst)
+{
+    ScratchFolder scratch;
+    const std::wstring map = placeMap(scratch, L"map.bmp");
+    const struct {
+        const char* what;
+        bool chooseImage;
+        bool reopenAndCancel;
+        const char* message;
+    } rows[] = {
+        {"right after start-up", false, false, kFileMissing},
+        {"a picture but no folder", true, false, kDirectoryMissing},
+        // The field keeps showing the old path; the stored one is gone.
+        {"a picture, then the file browser cancelled", true, true, kFileMissing},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Program program;
+        ASSERT_NE(program.dialog(), nullptr);
+        if (row.chooseImage) {
+            ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+            EXPECT_NE(program.text(kImagePath), kNoneSelected);
+            EXPECT_NE(program.text(kImagePath).find("map.bmp"), std::string::npos);
+        }
+        const std::string shown = program.text(kImagePath);
+        if (row.reopenAndCancel) {
+            ASSERT_NO_FATAL_FAILURE(program.cancelImageBrowser());
+            EXPECT_EQ(program.text(kImagePath), shown);
+        }
+        program.click(kGo);
+        EXPECT_EQ(errorShown(program), row.message);
+        ASSERT_TRUE(program.waitUntilIdle());
+        expectIdle(program);
+        EXPECT_EQ(progress(program), 0) << "no run was started";
+        EXPECT_FALSE(program.hasWindow("Error"));
+    }
+}
+
+TEST(Dialog, CancelledFolderBrowserChangesNothing)
+{
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(program.cancelFolderBrowser());
+    EXPECT_EQ(program.text(kOutputDir), kNoneSelected);
+    expectIdle(program);
+}
+
+TEST(Dialog, RunsWriteTheLinuxBuildsBytesAndEndWithTheBarFull)
+{
+    ScratchFolder scratch;
+    const std::wstring map = placeMap(scratch, L"map.bmp");
+    const std::wstring out = makeFolder(scratch, L"out");
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+    EXPECT_NE(program.text(kOutputDir).find("out"), std::string::npos);
+
+    // The arrow, as the program shows it, to compare with after the runs.
+    program.activate();
+    program.clickAt(program.centreOf(kOutputDir));
+    ASSERT_TRUE(waitFor([&] { return program.cursor() != nullptr; }, 5000));
+    const HCURSOR arrow = program.cursor();
+
+    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+    EXPECT_FALSE(program.hasWindow("Error"));
+    expectLinuxBytes(out, kLinuxNearest512);
+    EXPECT_EQ(progress(program), 100) << "first run";
+    expectIdle(program);
+    EXPECT_EQ(program.cursor(), arrow);
+
+    // The second run starts from an empty bar and ends full too.
+    program.send(kBilinear, BM_CLICK);
+    ASSERT_EQ(program.send(kBilinear, BM_GETCHECK), BST_CHECKED);
+    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+    EXPECT_FALSE(program.hasWindow("Error"));
+    expectLinuxBytes(out, kLinuxBilinear512);
+    EXPECT_EQ(progress(program), 100) << "second run";
+    expectIdle(program);
+    EXPECT_EQ(program.cursor(), arrow);
+}
+
+TEST(Dialog, PathsOutsideAsciiWork)
+{
+    // "é" is the same byte in Latin-1 and code page 1252, "œ" and "€" are not: a byte by
+    // byte conversion of the path finds no such file.
+    const std::wstring picture = L"carte-\u00e9t\u00e9-\u0153uvre.bmp";
+    const std::wstring folder = L"sortie-\u20ac";
+    for (const std::wstring& name : {picture, folder}) {
+        BOOL lost = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lost);
+        if (lost)
+            GTEST_SKIP() << "the system code page " << GetACP() << " cannot spell the test names";
+    }
+    ScratchFolder scratch;
+    const std::wstring map = placeMap(scratch, picture);
+    const std::wstring out = makeFolder(scratch, folder);
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+    EXPECT_FALSE(program.hasWindow("Error"));
+    expectLinuxBytes(out, kLinuxNearest512);
+    EXPECT_EQ(progress(program), 100);
+}
+
+TEST(Dialog, InputQueuedDuringARunIsDiscarded)
+{
+    ScratchFolder scratch;
+    const std::wstring map = placeMap(scratch, L"map.bmp");
+    const std::wstring out = makeFolder(scratch, L"out");
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+    program.send(kSize, CB_SETCURSEL, 2);  // 2048 × 2048: a run long enough to type into
+
+    // Focus on the image path field, which a run leaves enabled, so a queued Escape would
+    // reach the dialog and end the program.
+    program.activate();
+    program.clickAt(program.centreOf(kImagePath));
+    ASSERT_TRUE(waitFor([&] { return program.cursor() != nullptr; }, 5000));
+    const HCURSOR arrow = program.cursor();
+    program.pressKey(VK_RETURN);  // the default button: "Go!"
+    ASSERT_TRUE(waitFor([&] { return program.busy(); }, 10000)) << "Enter did not start a run";
+    EXPECT_NE(program.cursor(), arrow) << "the wait cursor during the run";
+
+    program.pressKey(VK_ESCAPE);
+    program.clickAt(program.centreOf(kExit));
+    ASSERT_TRUE(program.busy()) << "the run ended before the input was queued";
+
+    ASSERT_TRUE(waitFor([&] { return !program.busy() || !program.running(); }, 120000));
+    Sleep(1500);
+    EXPECT_TRUE(program.running()) << "queued Escape or click ended the program";
+    EXPECT_FALSE(program.hasWindow("Error"));
+    EXPECT_EQ(texturesIn(out), 10);
+    EXPECT_EQ(progress(program), 100);
+    expectIdle(program);
+    EXPECT_EQ(program.cursor(), arrow);
+
+    // Escape pressed now, with the dialog idle, is acted on.
+    program.activate();
+    program.pressKey(VK_ESCAPE);
+    EXPECT_TRUE(program.waitForExit(10000));
+}
+
+TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
+{
+    const struct {
+        const char* what;
+        int written;   // textures written before the message
+        int progress;  // where the bar stops
+    } rows[] = {
+        {"the folder vanished and a file took its name", 0, 0},
+        {"new2.tga is taken by a folder", 1, 10},
+        {"the folder plus new1.tga is longer than MAX_PATH", 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        ScratchFolder scratch;
+        const std::wstring map = placeMap(scratch, L"map.bmp");
+        std::wstring out;
+        if (&row == &rows[2]) {
+            // Folders down to a path of 255 characters: it fits MAX_PATH alone but not
+            // with "\new1.tga".
+            out = scratch.path();
+            while (out.size() + 1 + 40 < 255)
+                out = makeFolder(ScratchFolder::at(out), std::wstring(40, L'd'));
+            out = makeFolder(ScratchFolder::at(out), std::wstring(255 - out.size() - 1, L'e'));
+            ASSERT_EQ(out.size(), 255u);
+        } else {
+            out = makeFolder(scratch, L"out");
+        }
+        Program program;
+        ASSERT_NE(program.dialog(), nullptr);
+        ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+        ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+        if (&row == &rows[0]) {
+            ASSERT_TRUE(RemoveDirectoryW(out.c_str()));
+            HANDLE file = CreateFileW(out.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+            ASSERT_NE(file, INVALID_HANDLE_VALUE);
+            CloseHandle(file);
+        } else if (&row == &rows[1]) {
+            CreateDirectoryW((out + L"\\new2.tga").c_str(), nullptr);
+        }
+
+        program.click(kGo);
+        EXPECT_EQ(errorShown(program), kCouldntCreate);
+        ASSERT_TRUE(program.waitUntilIdle());
+        Sleep(500);
+        EXPECT_FALSE(program.hasWindow("Error")) << "nothing more was attempted";
+        EXPECT_EQ(progress(program), row.progress);
+        expectIdle(program);
+        if (&row != &rows[0]) {
+            EXPECT_EQ(texturesIn(out), row.written);
+            if (row.written == 1)
+                EXPECT_EQ(fileHash(out + L"\\new1.tga"), kLinuxNearest512[0]);
+        }
+        if (&row == &rows[2]) {
+            // Not written under a cut-down name either.
+            WIN32_FIND_DATAW found = {};
+            HANDLE search = FindFirstFileW((out + L"\\*").c_str(), &found);
+            int entries = 0;
+            if (search != INVALID_HANDLE_VALUE) {
+                do
+                    entries += found.cFileName[0] != L'.' ? 1 : 0;
+                while (FindNextFileW(search, &found));
+                FindClose(search);
+            }
+            EXPECT_EQ(entries, 0);
+        }
+    }
+}
+
+TEST(Dialog, EndsLikeExit)
+{
+    const struct {
+        const char* what;
+        void (*end)(Program&);
+    } rows[] = {
+        {"Exit", [](Program& program) { program.click(kExit); }},
+        {"Escape", [](Program& program) {
+             program.activate();
+             program.pressKey(VK_ESCAPE);
+         }},
+        {"the close box", [](Program& program) {
+             program.activate();
+             const POINT box = program.closeBox();
+             ASSERT_GE(box.x, 0) << "no close box in the caption";
+             program.clickAt(box);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        Program program;
+        ASSERT_NE(program.dialog(), nullptr);
+        row.end(program);
+        EXPECT_TRUE(program.waitForExit(10000));
+    }
+}
+
+}  // namespace
