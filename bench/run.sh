@@ -10,7 +10,8 @@
 # and prints a Markdown table of texels per second and of time relative to the
 # straightforward run.
 #
-# Usage: bench/run.sh [--sizes "512 1024 2048"] [--map WIDTHxHEIGHT] [--no-peers]
+# Every time is the best of --repeats runs (default 3).
+# Usage: bench/run.sh [--sizes "512 1024 2048"] [--map WIDTHxHEIGHT] [--repeats N] [--no-peers]
 # Environment: PEERS (default ../shared/peers beside the checkout), WORK (default bench/work).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -18,11 +19,13 @@ repo=$(pwd)
 sizes="512 1024 2048"
 map_size="8192x4096"
 peers_on=1
+repeats=3
 while [ $# -gt 0 ]; do
     case $1 in
         --sizes) sizes=$2; shift 2 ;;
         --map) map_size=$2; shift 2 ;;
         --no-peers) peers_on=0; shift ;;
+        --repeats) repeats=$2; shift 2 ;;
         *) echo "usage: bench/run.sh [--sizes \"512 1024 2048\"] [--map WxH] [--no-peers]" >&2; exit 2 ;;
     esac
 done
@@ -44,15 +47,21 @@ if [ ! -f "$map" ]; then
     /usr/bin/python3 "$peers/make_testmap.py" "$map" "$map_w" "$map_h" >&2
 fi
 
-# seconds_and_peak COMMAND...: runs it, prints "<wall seconds> <peak KiB>".
+# seconds_and_peak COMMAND...: runs it $repeats times, prints "<best wall seconds> <peak KiB>".
 seconds_and_peak() {
-    /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt" || {
-        echo "failed: $*" >&2
-        sed 's/^/    /' "$work/err.txt" >&2
-        echo "nan nan"
-        return
-    }
-    cat "$work/time.txt"
+    local best="" peak=0 run seconds kib
+    for run in $(seq "$repeats"); do
+        if ! /usr/bin/time -f "%e %M" -o "$work/time.txt" "$@" >"$work/out.txt" 2>"$work/err.txt"; then
+            echo "failed: $*" >&2
+            sed 's/^/    /' "$work/err.txt" >&2
+            echo "nan nan"
+            return
+        fi
+        read -r seconds kib <"$work/time.txt"
+        if [ -z "$best" ] || awk -v a="$seconds" -v b="$best" 'BEGIN { exit !(a < b) }'; then best=$seconds; fi
+        [ "$kib" -gt "$peak" ] && peak=$kib
+    done
+    echo "$best $peak"
 }
 rate() { awk -v n="$1" -v s="$2" 'BEGIN { if (s + 0 > 0) printf "%.1f", 10 * n * n / s / 1e6; else print "-" }'; }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (a + 0 > 0 && b + 0 > 0) printf "%.2f", a / b; else print "-" }'; }
@@ -66,7 +75,9 @@ for n in $sizes; do
         out=$work/out-orbilune
         rm -rf "$out" && mkdir -p "$out"
         read -r ours peak < <(seconds_and_peak "$bin/orbilune-cli" --size "$n" "${flag[@]}" "$map" "$out")
-        generation=$("$bin/orbilune-generation-bench" "$map" "$n" "$filter" | sed -n 's/.*generate_s=\([0-9.]*\).*/\1/p')
+        generation=$(for run in $(seq "$repeats"); do
+            "$bin/orbilune-generation-bench" "$map" "$n" "$filter" | sed -n 's/.*generate_s=\([0-9.]*\).*/\1/p'
+        done | sort -g | head -1)
         plain_out=$work/out-plain
         rm -rf "$plain_out" && mkdir -p "$plain_out"
         read -r plain _ < <(seconds_and_peak "$bin/orbilune-generation-bench" "$map" "$n" "$filter" --plain --threads 1 --write "$plain_out")
@@ -99,4 +110,4 @@ for n in $sizes; do
     done
 done
 echo
-echo "Map ${map_w}x${map_h} PNG; times are wall seconds of whole runs; the last five columns are times relative to the straightforward run (lower is faster); $(nproc) cores."
+echo "Map ${map_w}x${map_h} PNG; best of $repeats runs; times are wall seconds of whole runs; the last five columns are times relative to the straightforward run (lower is faster); $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)."
