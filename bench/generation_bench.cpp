@@ -25,11 +25,6 @@ double secondsSince(std::chrono::steady_clock::time_point start)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-Vector3 corner(const Diamond& d, int point)
-{
-    return {static_cast<float>(d.points[point][0]), static_cast<float>(d.points[point][1]),
-            static_cast<float>(d.points[point][2])};
-}
 
 }  // namespace
 
@@ -72,10 +67,10 @@ int main(int argc, char** argv)
     std::uint64_t checksum = 0;
     for (int k = 0; k < kDiamondCount; ++k) {
         const Diamond& d = kIcosaDiamonds[k];
-        const Vector3 p3 = corner(d, k >= 5 ? 3 : 5);
+        const Vector3 p3 = diamondCorner(d, k >= 5 ? 3 : 5);
         start = std::chrono::steady_clock::now();
         if (plain)
-            renderDiamondPlain(corner(d, 0), corner(d, 1), corner(d, 2), p3, texels);
+            renderDiamondPlain(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels);
         else
             renderDiamondRecord(d, texels, k >= 5 ? 1 : 0);
         generateSeconds += secondsSince(start);

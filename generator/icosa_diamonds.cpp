@@ -23,12 +23,6 @@ namespace {
 #define L324 {72.360703, -44.721401, -52.573101}
 #define SP {0.0, -100.0, 0.0}
 
-Vector3 toVector(const double (&point)[3])
-{
-    return {static_cast<float>(point[0]), static_cast<float>(point[1]),
-            static_cast<float>(point[2])};
-}
-
 Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 }  // namespace
@@ -61,11 +55,17 @@ const Diamond kIcosaDiamonds[kDiamondCount] = {
 #undef L324
 #undef SP
 
+Vector3 diamondCorner(const Diamond& record, int point)
+{
+    const double(&p)[3] = record.points[point];
+    return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+}
+
 void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)
 {
     const int farCorner = southern != 0 ? 3 : 5;
-    renderDiamond(toVector(record.points[0]), toVector(record.points[1]),
-                  toVector(record.points[2]), toVector(record.points[farCorner]), texels);
+    renderDiamond(diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
+                  diamondCorner(record, farCorner), texels);
 }
 
 Vector3 diamondTexelPoint(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, std::uint32_t rows,

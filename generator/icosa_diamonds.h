@@ -27,6 +27,9 @@ constexpr int kDiamondCount = 10;
 // The five diamonds around the north pole, then the five around the south pole.
 extern const Diamond kIcosaDiamonds[kDiamondCount];
 
+// Point `point` (0 to 5) of a record, rounded to float.
+Vector3 diamondCorner(const Diamond& record, int point);
+
 // Renders `record` into `texels` (rows × columns × 3 bytes, blue-green-red).
 // `southern` is set for records 6 to 10, whose far corner is point 3 instead of point 5.
 void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern);

@@ -13,17 +13,12 @@ namespace {
 using testing_support::LoadedSource;
 using testing_support::ScratchDir;
 
-Vector3 corner(const Diamond& d, int point)
-{
-    return {static_cast<float>(d.points[point][0]), static_cast<float>(d.points[point][1]),
-            static_cast<float>(d.points[point][2])};
-}
 
 // Texel (r, c) of record `index` (0-based) at face size n, as renderDiamondRecord sets it up.
 Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c)
 {
     const Diamond& d = kIcosaDiamonds[index];
-    return diamondTexelPoint(corner(d, 0), corner(d, 1), corner(d, 2), corner(d, index >= 5 ? 3 : 5),
+    return diamondTexelPoint(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), diamondCorner(d, index >= 5 ? 3 : 5),
                              n, n, r, c);
 }
 
@@ -73,7 +68,7 @@ TEST(DiamondRecord1, BottomRowSplitsAfterColumn1)
     // Row 511 of 512: c + r <= 512 is the pole triangle. Its point there is the pole plus
     // most of the P0->P2 edge; in the far triangle it is the far corner plus most of P3->P2.
     const Diamond& d = kIcosaDiamonds[0];
-    const Vector3 p0 = corner(d, 0), p1 = corner(d, 1), p2 = corner(d, 2), p3 = corner(d, 5);
+    const Vector3 p0 = diamondCorner(d, 0), p1 = diamondCorner(d, 1), p2 = diamondCorner(d, 2), p3 = diamondCorner(d, 5);
     const auto pole = [&](double u, double v) {
         return p0.y + u * (p1.y - p0.y) + v * (p2.y - p0.y);
     };

@@ -14,22 +14,17 @@ namespace {
 using testing_support::LoadedSource;
 using testing_support::ScratchDir;
 
-Vector3 corner(const Diamond& d, int point)
-{
-    return {static_cast<float>(d.points[point][0]), static_cast<float>(d.points[point][1]),
-            static_cast<float>(d.points[point][2])};
-}
 
 std::vector<unsigned char> render(int index, std::uint32_t n, bool plain)
 {
     const Diamond& d = kIcosaDiamonds[index];
-    const Vector3 p3 = corner(d, index >= 5 ? 3 : 5);
+    const Vector3 p3 = diamondCorner(d, index >= 5 ? 3 : 5);
     std::vector<unsigned char> texels(3u * n * n);
     runState.rows = runState.columns = n;
     if (plain)
-        renderDiamondPlain(corner(d, 0), corner(d, 1), corner(d, 2), p3, texels.data());
+        renderDiamondPlain(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels.data());
     else
-        renderDiamond(corner(d, 0), corner(d, 1), corner(d, 2), p3, texels.data());
+        renderDiamond(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels.data());
     return texels;
 }
 
