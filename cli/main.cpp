@@ -29,6 +29,7 @@ struct CliState {
     std::string outputDir;
     int texturesWritten = 0;
     bool drawBar = false;
+    bool barOpen = false;  // the bar's line awaits its end
 };
 CliState cli;
 
@@ -41,7 +42,8 @@ void showProgress(const char* fileName)
             bar[i] = i < done ? '#' : '.';
         bar[kDiamondCount] = '\0';
         std::fprintf(stderr, "\r[%s] %2d/%d %-9s", bar, done, kDiamondCount, fileName);
-        if (done == kDiamondCount)
+        cli.barOpen = done != kDiamondCount;
+        if (!cli.barOpen)
             std::fputc('\n', stderr);
     } else {
         std::fprintf(stderr, "wrote %s (%d/%d)\n", fileName, done, kDiamondCount);
@@ -54,8 +56,6 @@ int writeToOutputDir(const char* fileName, const unsigned char* bytes, int byteC
     const std::string path = (fs::path(cli.outputDir) / fileName).string();
     const TextureFileResult result = storeTextureFile(path.c_str(), bytes, byteCount);
     if (result != TextureFileResult::Written) {
-        if (cli.drawBar && cli.texturesWritten > 0)
-            std::fputc('\n', stderr);
         reportError(nullptr, result == TextureFileResult::CouldntCreate
                                  ? messages::kCouldntCreateFile
                                  : messages::kCouldntWriteFile);
@@ -64,6 +64,16 @@ int writeToOutputDir(const char* fileName, const unsigned char* bytes, int byteC
     ++cli.texturesWritten;
     showProgress(fileName);
     return 1;
+}
+
+// Errors start on a line of their own below the bar.
+void reportBelowTheBar(void* owner, const char* message)
+{
+    if (cli.barOpen) {
+        std::fputc('\n', stderr);
+        cli.barOpen = false;
+    }
+    reportErrorToStderr(owner, message);
 }
 
 bool isFile(const std::string& path)
@@ -100,7 +110,7 @@ int main(int argc, char** argv)
         ->required();
     CLI11_PARSE(app, argc, argv);
 
-    setErrorReporter(reportErrorToStderr);
+    setErrorReporter(reportBelowTheBar);
     if (!isFile(imagePath)) {
         reportError(nullptr, kFileMissing);
         return 1;
@@ -126,5 +136,10 @@ int main(int argc, char** argv)
     cli.drawBar = isatty(STDERR_FILENO) != 0;
     setRenderThreads(threads);
 
+    if (cli.drawBar) {  // reading a large map takes a while: show the bar from the start
+        std::fprintf(stderr, "[..........]  0/%d reading", kDiamondCount);
+        std::fflush(stderr);
+        cli.barOpen = true;
+    }
     return runTextureJob(job) == 1 ? 0 : 1;
 }
