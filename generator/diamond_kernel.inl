@@ -471,25 +471,28 @@ std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uin
     const double inverseColumns = 1.0 / s.columns;
     std::uint64_t failures = 0;
     Block block;
-    for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
-        const auto v = static_cast<float>(r * inverseRows);
-        // Columns c <= columns - r belong to the pole triangle, the rest to the far one.
-        const std::int64_t lastPole = static_cast<std::int64_t>(s.columns) - r;
-        const auto poleEnd = static_cast<std::uint32_t>(
-            std::clamp<std::int64_t>(lastPole + 1, 0, static_cast<std::int64_t>(s.columns)));
-        for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
-            const std::uint32_t c1 = std::min(c0 + kBlock, s.columns);
+    // Column blocks outside, rows inside: the rows of a band then sample neighbouring
+    // source pixels one after the other, which keeps them in the nearer caches.
+    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * 3;
+    for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
+        const std::uint32_t c1 = std::min(c0 + kBlock, s.columns);
+        const std::uint32_t n = c1 - c0;
+        for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
+            const auto v = static_cast<float>(r * inverseRows);
+            // Columns c <= columns - r belong to the pole triangle, the rest to the far one.
+            const std::int64_t lastPole = static_cast<std::int64_t>(s.columns) - r;
+            const auto poleEnd = static_cast<std::uint32_t>(
+                std::clamp<std::int64_t>(lastPole + 1, 0, static_cast<std::int64_t>(s.columns)));
             const std::uint32_t split = std::clamp(poleEnd, c0, c1);
             polePoints(s, inverseColumns, v, c0, split, block.x, block.y, block.z);
             farPoints(s, inverseColumns, v, split, c1, block.x + (split - c0),
                       block.y + (split - c0), block.z + (split - c0));
-            const std::uint32_t n = c1 - c0;
             angles(block, n);
+            unsigned char* texels = out + (r - rowBegin) * rowBytes + static_cast<std::size_t>(c0) * 3;
             if (s.bilinear)
-                sampleBilinearBlock(s, block, n, out);
+                sampleBilinearBlock(s, block, n, texels);
             else
-                failures += sampleNearestBlock(s, block, n, out);
-            out += static_cast<std::size_t>(n) * 3;
+                failures += sampleNearestBlock(s, block, n, texels);
         }
     }
     return failures;

@@ -132,7 +132,7 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
 
     const RenderRowsFn renderRows = kernelFor(settings().isa);
     const std::size_t rowBytes = static_cast<std::size_t>(setup.columns) * 3;
-    constexpr std::uint32_t kBandRows = 4;
+    constexpr std::uint32_t kBandRows = 16;
     std::atomic<std::uint32_t> nextRow{0};
     std::atomic<std::uint64_t> failures{0};
     const auto work = [&] {
