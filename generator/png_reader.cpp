@@ -24,6 +24,7 @@ namespace {
 constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::size_t kInputBytes = std::size_t{1} << 18;
 constexpr std::size_t kBandBytes = std::size_t{1} << 18;
+constexpr std::uint32_t kMaxSide = 1000000;
 
 enum ColourType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
 
@@ -142,7 +143,9 @@ public:
         const std::uint32_t rows = bigEndian32(ihdr + 4);
         const int depth = ihdr[8];
         colour_ = ihdr[9];
-        if (columns == 0 || rows == 0 || columns > INT32_MAX || rows > INT32_MAX || ihdr[10] != 0 ||
+        // libpng's limits, which OpenImageIO keeps: they also bound the rows of scratch
+        // below, which a header of a few bytes could otherwise make gigabytes long.
+        if (columns == 0 || rows == 0 || columns > kMaxSide || rows > kMaxSide || ihdr[10] != 0 ||
             ihdr[11] != 0 || ihdr[12] > 1)
             return imaging_status::kUnknownImageFormat;
         if (depth != 8 || ihdr[12] != 0)
