@@ -25,7 +25,8 @@ int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_
         return imaging_status::kValueOverflow;
     const std::size_t stride = image_backend::paddedRowStride(static_cast<std::uint32_t>(columns));
     const std::uint64_t words = stride * rows;
-    if (words * 4 > physicalMemoryBytes())
+    const std::uint64_t limit = picture.memoryLimit != 0 ? picture.memoryLimit : physicalMemoryBytes();
+    if (words * 4 > limit)
         return imaging_status::kValueOverflow;
     picture.pixels = makeLargeBuffer<std::uint32_t>(words);
     if (!picture.pixels)

@@ -13,11 +13,21 @@ struct DecodedPicture {
     std::uint32_t columns = 0;
     std::uint32_t rows = 0;
     std::size_t stride = 0;
+    std::uint64_t memoryLimit = 0;  // bytes the pixels may take; 0: the machine's memory
 };
 
-// The picture must fit in the machine's memory: a header that declares more is refused,
-// with kValueOverflow, before anything large is allocated. Otherwise allocates the pixels.
+// The picture must fit in the machine's memory (or the picture's memoryLimit): a header
+// that declares more is refused, with kValueOverflow, before anything large is allocated.
+// Otherwise allocates the pixels.
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows);
+
+// The memory limit the backend gives every picture it decodes. A test or a fuzzer lowers it
+// to stand for a smaller machine; the readers in the OpenImageIO module see it through the
+// picture.
+struct PictureMemory {
+    std::uint64_t limitBytes = 0;  // 0: the machine's physical memory
+};
+extern PictureMemory pictureMemory;
 
 // PNG files of 8 bits per channel, not interlaced, read straight through libpng: the common
 // case, without OpenImageIO's start-up. Returns kOk, a failure status, or kNotMine for a file

@@ -14,6 +14,8 @@
 
 struct NativeImage : DecodedPicture {};
 
+PictureMemory pictureMemory;
+
 namespace {
 
 using DecodeFn = int (*)(const char* path, DecodedPicture* picture);
@@ -70,6 +72,7 @@ int load(const char* path, NativeImage*& image)
     std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage);
     if (!decoded)
         return imaging_status::kOutOfMemory;
+    decoded->memoryLimit = pictureMemory.limitBytes;
     int status = readPngDirect(path, *decoded);
     if (status == kNotMine)
         status = readWithOpenImageIO(path, *decoded);
@@ -84,6 +87,7 @@ int clone(const NativeImage& source, NativeImage*& copy)
     std::unique_ptr<NativeImage> image(new (std::nothrow) NativeImage);
     if (!image)
         return imaging_status::kOutOfMemory;
+    image->memoryLimit = source.memoryLimit;
     if (allocatePicture(*image, source.columns, source.rows) != imaging_status::kOk)
         return imaging_status::kOutOfMemory;
     std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * 4);

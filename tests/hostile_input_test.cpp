@@ -1,0 +1,83 @@
+// Pictures that want more memory than the machine has are refused for it, by both readers,
+// before their pixels are allocated.
+#include <gtest/gtest.h>
+
+#include <isa-l/crc.h>
+
+#include <string>
+#include <vector>
+
+#include "decoded_picture.h"
+#include "test_support.h"
+#include "texture_job.h"
+
+namespace {
+
+using testing_support::CapturedErrors;
+using testing_support::runIntoMemory;
+using testing_support::ScratchDir;
+using testing_support::SinkCalls;
+
+void putBigEndian(std::vector<unsigned char>& out, std::uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8)
+        out.push_back(static_cast<unsigned char>(value >> shift));
+}
+
+// A PNG of 8-bit RGB that declares its size and ends before any image data.
+std::vector<unsigned char> pngHeaderOnly(std::uint32_t width, std::uint32_t height)
+{
+    std::vector<unsigned char> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    putBigEndian(png, 13);
+    const std::size_t typeAt = png.size();
+    png.insert(png.end(), {'I', 'H', 'D', 'R'});
+    putBigEndian(png, width);
+    putBigEndian(png, height);
+    png.insert(png.end(), {8, 2, 0, 0, 0});
+    putBigEndian(png, crc32_gzip_refl(0, png.data() + typeAt, png.size() - typeAt));
+    return png;
+}
+
+// Stands for a machine of `bytes` of memory while it lives.
+class MemoryLimit {
+public:
+    explicit MemoryLimit(std::uint64_t bytes) { pictureMemory.limitBytes = bytes; }
+    ~MemoryLimit() { pictureMemory.limitBytes = 0; }
+};
+
+TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
+{
+    ScratchDir dir;
+    // 300 × 200 pixels in padded rows of 304 words: 243,200 bytes.
+    const std::string bmp = dir.writeBmp("map.bmp", testing_support::noisePicture(300, 200));
+    const std::string png = dir.write("map.png", pngHeaderOnly(300, 200));
+    const struct {
+        const char* what;
+        std::string path;
+        std::uint64_t limit;
+        const char* message;  // null: ten textures
+    } rows[] = {
+        {"OpenImageIO's reader, one byte short", bmp, 243199, messages::kImageTooLarge},
+        {"OpenImageIO's reader, exactly enough", bmp, 243200, nullptr},
+        {"Orbilune's PNG reader, one byte short", png, 243199, messages::kImageTooLarge},
+        // Enough memory, so the missing data is what refuses it.
+        {"Orbilune's PNG reader, exactly enough", png, 243200, messages::kCouldntOpenImage},
+    };
+    for (const auto& row : rows) {
+        MemoryLimit limit(row.limit);
+        CapturedErrors errors;
+        SinkCalls calls;
+        const int result = runIntoMemory(row.path, 8, false, calls);
+        if (row.message == nullptr) {
+            EXPECT_EQ(result, 1) << row.what;
+            EXPECT_EQ(calls.names.size(), 10u) << row.what;
+            EXPECT_TRUE(errors.messages().empty()) << row.what;
+        } else {
+            EXPECT_EQ(result, 0) << row.what;
+            EXPECT_TRUE(calls.names.empty()) << row.what;
+            EXPECT_EQ(errors.messages(), std::vector<std::string>{row.message}) << row.what;
+        }
+    }
+}
+
+}  // namespace
