@@ -1,13 +1,14 @@
 // The real orbilune.exe, driven from outside through its windows, the mouse and the
 // keyboard, the way a person would use it. Runs under Wine in a virtual desktop.
+#include "program_driver.h"
+
 #include <commctrl.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
-
-#include "program_driver.h"
 
 using namespace dialog_driver;
 
@@ -44,9 +45,9 @@ std::wstring placeMap(const ScratchFolder& folder, const std::wstring& name)
     return target;
 }
 
-std::wstring makeFolder(const ScratchFolder& parent, const std::wstring& name)
+std::wstring makeFolder(const std::wstring& parent, const std::wstring& name)
 {
-    const std::wstring path = parent.file(name);
+    const std::wstring path = parent + L"\\" + name;
     CreateDirectoryW(path.c_str(), nullptr);
     return path;
 }
@@ -103,10 +104,12 @@ SIZE shellDlgBaseUnits()
     return SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
 }
 
+// Position and size are converted apart, as the dialog manager does.
 RECT inDialogPixels(SIZE base, int x, int y, int width, int height)
 {
-    return RECT{MulDiv(x, base.cx, 4), MulDiv(y, base.cy, 8), MulDiv(x + width, base.cx, 4),
-                MulDiv(y + height, base.cy, 8)};
+    const int left = MulDiv(x, base.cx, 4);
+    const int top = MulDiv(y, base.cy, 8);
+    return RECT{left, top, left + MulDiv(width, base.cx, 4), top + MulDiv(height, base.cy, 8)};
 }
 
 TEST(Dialog, ShowsTheTemplateInTabOrder)
@@ -114,23 +117,26 @@ TEST(Dialog, ShowsTheTemplateInTabOrder)
     struct Row {
         int id;
         const char* windowClass;
-        const char* text;  // null: not checked (the path fields, the credits)
-        LONG style;        // beyond WS_CHILD | WS_VISIBLE
+        const char* text;  // null: not checked (the path fields, the size list)
+        LONG style;        // beyond WS_CHILD | WS_VISIBLE and WS_BORDER
         LONG typeMask;     // bits of `style` that must match exactly
         int x, y, width, height;
     };
+    // Not seen from outside: the combo box hands WS_VSCROLL to its drop-down list, and the
+    // edit fields turn WS_BORDER into WS_EX_CLIENTEDGE (checked below); the progress bar
+    // keeps neither.
     const Row rows[] = {
         {IDOK, "Button", "Go!", BS_DEFPUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 70, 50, 14},
         {IDCANCEL, "Button", "Exit", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 90, 50, 14},
         {1001, "Button", "Bilinear filtering", BS_AUTOCHECKBOX | BS_MULTILINE | WS_TABSTOP, BS_TYPEMASK, 106, 87, 64, 11},
-        {1002, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 0, 7, 17, 251, 12},
+        {1002, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, ES_MULTILINE, 7, 17, 251, 12},
         {3, "Button", "Browse...", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 16, 50, 14},
         {4, "Button", "Browse...", BS_PUSHBUTTON | WS_TABSTOP, BS_TYPEMASK, 264, 47, 50, 14},
         {-1, "Button", "Options", BS_GROUPBOX, BS_TYPEMASK, 7, 64, 167, 40},
-        {1004, "ComboBox", nullptr, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, 3, 14, 87, 81, -1},
+        {1004, "ComboBox", nullptr, CBS_DROPDOWNLIST | WS_TABSTOP, 3, 14, 87, 81, 71},
         {-1, "Static", "Texture Dimension:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 14, 75, 63, 8},
-        {-1, "Static", nullptr, SS_CENTER | WS_GROUP, SS_TYPEMASK, 179, 73, 80, 28},
-        {1005, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, 0, 7, 48, 251, 12},
+        {-1, "Static", "Orbilune\nicosahedral textures\nfrom one world map", SS_CENTER | WS_GROUP, SS_TYPEMASK, 179, 73, 80, 28},
+        {1005, "Edit", nullptr, ES_READONLY | ES_AUTOHSCROLL | WS_TABSTOP, ES_MULTILINE, 7, 48, 251, 12},
         {1006, "msctls_progress32", "", 0, 0, 7, 111, 307, 18},
         {-1, "Static", "Input Image:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 7, 7, 43, 8},
         {-1, "Static", "Directory to save output images in:", SS_LEFT | WS_GROUP, SS_TYPEMASK, 7, 38, 114, 8},
@@ -156,13 +162,17 @@ TEST(Dialog, ShowsTheTemplateInTabOrder)
         ASSERT_NE(control, nullptr) << "fewer controls than the template";
         EXPECT_EQ(GetDlgCtrlID(control), row.id);
         EXPECT_EQ(windowClass(control), row.windowClass);
-        if (row.text != nullptr)
+        if (row.text != nullptr) {
             EXPECT_EQ(windowText(control), row.text);
+        }
         const LONG style = GetWindowLongA(control, GWL_STYLE);
         EXPECT_EQ(style & (WS_CHILD | WS_VISIBLE | WS_DISABLED), WS_CHILD | WS_VISIBLE);
         EXPECT_EQ(style & (row.style & ~row.typeMask), row.style & ~row.typeMask);
         EXPECT_EQ(style & row.typeMask, row.style & row.typeMask);
         EXPECT_EQ((style & WS_TABSTOP) != 0, (row.style & WS_TABSTOP) != 0);
+        if (std::string(row.windowClass) == "Edit") {
+            EXPECT_TRUE((style & WS_BORDER) != 0 || (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CLIENTEDGE) != 0);
+        }
         RECT area = {};
         GetWindowRect(control, &area);
         MapWindowPoints(nullptr, program.dialog(), reinterpret_cast<POINT*>(&area), 2);
@@ -170,12 +180,12 @@ TEST(Dialog, ShowsTheTemplateInTabOrder)
         EXPECT_EQ(area.left, expected.left);
         EXPECT_EQ(area.top, expected.top);
         EXPECT_EQ(area.right, expected.right);
-        if (row.height > 0)  // a drop-down list is as tall as its closed field
+        if (std::string(row.windowClass) != "ComboBox") {  // as tall as its closed field
             EXPECT_EQ(area.bottom, expected.bottom);
+        }
         control = GetWindow(control, GW_HWNDNEXT);
     }
     EXPECT_EQ(control, nullptr) << "more controls than the template";
-    EXPECT_EQ(std::count(windowText(program.item(-1)).begin(), windowText(program.item(-1)).end(), '\n'), 0);
 }
 
 TEST(Dialog, StartsIdleWithNothingChosenAndTheSmallestSize)
@@ -188,9 +198,9 @@ TEST(Dialog, StartsIdleWithNothingChosenAndTheSmallestSize)
     } sizes[] = {{"512x512", 512}, {"1024x1024", 1024}, {"2048x2048", 2048}};
     ASSERT_EQ(program.send(kSize, CB_GETCOUNT), 3);
     for (int i = 0; i < 3; ++i) {
-        char label[64] = {};
-        program.send(kSize, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(label));
-        EXPECT_STREQ(label, sizes[i].label);
+        wchar_t label[64] = {};
+        SendMessageW(program.item(kSize), CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(label));
+        EXPECT_EQ(narrow(label), sizes[i].label);
         EXPECT_EQ(program.send(kSize, CB_GETITEMDATA, static_cast<WPARAM>(i)), sizes[i].faceSize);
     }
     EXPECT_EQ(program.send(kSize, CB_GETCURSEL), 0);
@@ -203,10 +213,7 @@ TEST(Dialog, StartsIdleWithNothingChosenAndTheSmallestSize)
     EXPECT_EQ(program.send(kProgress, PBM_GETRANGE, TRUE), 0);
     EXPECT_EQ(program.send(kProgress, PBM_GETRANGE, FALSE), 100);
 
-    GUITHREADINFO thread = {};
-    thread.cbSize = sizeof thread;
-    GetGUIThreadInfo(GetWindowThreadProcessId(program.dialog(), nullptr), &thread);
-    EXPECT_EQ(thread.hwndFocus, program.item(kGo)) << "the first tab stop has the focus";
+    EXPECT_EQ(program.focus(), program.item(kGo)) << "the first tab stop has the focus";
 }
 
 TEST(Dialog, GoChecksTheChoicesFirst)
@@ -260,18 +267,17 @@ TEST(Dialog, RunsWriteTheLinuxBuildsBytesAndEndWithTheBarFull)
 {
     ScratchFolder scratch;
     const std::wstring map = placeMap(scratch, L"map.bmp");
-    const std::wstring out = makeFolder(scratch, L"out");
+    const std::wstring out = makeFolder(scratch.path(), L"out");
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
     ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
     ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
     EXPECT_NE(program.text(kOutputDir).find("out"), std::string::npos);
 
-    // The arrow, as the program shows it, to compare with after the runs.
+    // The arrow, as the program shows it over its background, to compare with after the runs.
     program.activate();
-    program.clickAt(program.centreOf(kOutputDir));
-    ASSERT_TRUE(waitFor([&] { return program.cursor() != nullptr; }, 5000));
-    const HCURSOR arrow = program.cursor();
+    program.moveTo(program.background());
+    const HCURSOR arrow = program.settledCursor();
 
     ASSERT_NO_FATAL_FAILURE(program.runToIdle());
     EXPECT_FALSE(program.hasWindow("Error"));
@@ -305,7 +311,7 @@ TEST(Dialog, PathsOutsideAsciiWork)
     }
     ScratchFolder scratch;
     const std::wstring map = placeMap(scratch, picture);
-    const std::wstring out = makeFolder(scratch, folder);
+    const std::wstring out = makeFolder(scratch.path(), folder);
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
     ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
@@ -320,25 +326,27 @@ TEST(Dialog, InputQueuedDuringARunIsDiscarded)
 {
     ScratchFolder scratch;
     const std::wstring map = placeMap(scratch, L"map.bmp");
-    const std::wstring out = makeFolder(scratch, L"out");
+    const std::wstring out = makeFolder(scratch.path(), L"out");
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
     ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
     ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
     program.send(kSize, CB_SETCURSEL, 2);  // 2048 × 2048: a run long enough to type into
 
-    // Focus on the image path field, which a run leaves enabled, so a queued Escape would
-    // reach the dialog and end the program.
+    // The arrow, as the program shows it over its background.
     program.activate();
-    program.clickAt(program.centreOf(kImagePath));
-    ASSERT_TRUE(waitFor([&] { return program.cursor() != nullptr; }, 5000));
-    const HCURSOR arrow = program.cursor();
+    program.moveTo(program.background());
+    const HCURSOR arrow = program.settledCursor();
+    // Tab from "Go!" to the image path field, which a run leaves enabled, so that a queued
+    // Escape would reach the dialog and end the program.
+    for (int i = 0; i < 3; ++i)
+        program.pressKey(VK_TAB);
+    ASSERT_TRUE(waitFor([&] { return program.focus() == program.item(kImagePath); }, 5000));
     program.pressKey(VK_RETURN);  // the default button: "Go!"
     ASSERT_TRUE(waitFor([&] { return program.busy(); }, 10000)) << "Enter did not start a run";
     EXPECT_NE(program.cursor(), arrow) << "the wait cursor during the run";
 
     program.pressKey(VK_ESCAPE);
-    program.clickAt(program.centreOf(kExit));
     ASSERT_TRUE(program.busy()) << "the run ended before the input was queued";
 
     ASSERT_TRUE(waitFor([&] { return !program.busy() || !program.running(); }, 120000));
@@ -377,11 +385,11 @@ TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
             // with "\new1.tga".
             out = scratch.path();
             while (out.size() + 1 + 40 < 255)
-                out = makeFolder(ScratchFolder::at(out), std::wstring(40, L'd'));
-            out = makeFolder(ScratchFolder::at(out), std::wstring(255 - out.size() - 1, L'e'));
+                out = makeFolder(out, std::wstring(40, L'd'));
+            out = makeFolder(out, std::wstring(255 - out.size() - 1, L'e'));
             ASSERT_EQ(out.size(), 255u);
         } else {
-            out = makeFolder(scratch, L"out");
+            out = makeFolder(scratch.path(), L"out");
         }
         Program program;
         ASSERT_NE(program.dialog(), nullptr);
@@ -405,8 +413,9 @@ TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
         expectIdle(program);
         if (&row != &rows[0]) {
             EXPECT_EQ(texturesIn(out), row.written);
-            if (row.written == 1)
+            if (row.written == 1) {
                 EXPECT_EQ(fileHash(out + L"\\new1.tga"), kLinuxNearest512[0]);
+            }
         }
         if (&row == &rows[2]) {
             // Not written under a cut-down name either.

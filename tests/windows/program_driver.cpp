@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cwchar>
+#include <cstring>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -156,7 +156,7 @@ private:
 const char* nearestSystemIcon(HWND iconControl)
 {
     struct Candidate {
-        LPCWSTR id;
+        LPCSTR id;
         const char* name;
     };
     const Candidate candidates[] = {
@@ -179,7 +179,7 @@ const char* nearestSystemIcon(HWND iconControl)
         std::uint64_t best = UINT64_MAX;
         for (const Candidate& candidate : candidates) {
             Pixels drawn(width, height);
-            drawn.drawIcon(LoadIconW(nullptr, candidate.id), shown.at(0));
+            drawn.drawIcon(LoadIconA(nullptr, candidate.id), shown.at(0));
             const std::uint64_t distance = shown.distance(drawn);
             if (distance < best) {
                 best = distance;
@@ -520,6 +520,23 @@ void Program::pressKey(WORD virtualKey) const
     SendInput(2, keys, sizeof(INPUT));
 }
 
+void Program::moveTo(POINT screen) const
+{
+    INPUT mouse = {};
+    mouse.type = INPUT_MOUSE;
+    mouse.mi.dx = MulDiv(screen.x, 65535, GetSystemMetrics(SM_CXSCREEN) - 1);
+    mouse.mi.dy = MulDiv(screen.y, 65535, GetSystemMetrics(SM_CYSCREEN) - 1);
+    mouse.mi.dwFlags = MOUSEEVENTF_MOVE | MOUSEEVENTF_ABSOLUTE;
+    SendInput(1, &mouse, sizeof(INPUT));
+}
+
+POINT Program::background() const
+{
+    POINT corner = {2, 2};
+    ClientToScreen(dialog_, &corner);
+    return corner;
+}
+
 void Program::clickAt(POINT screen) const
 {
     const int width = GetSystemMetrics(SM_CXSCREEN);
@@ -554,12 +571,33 @@ POINT Program::closeBox() const
     return POINT{-1, -1};
 }
 
+HWND Program::focus() const
+{
+    GUITHREADINFO thread = {};
+    thread.cbSize = sizeof thread;
+    GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &thread);
+    return thread.hwndFocus;
+}
+
 HCURSOR Program::cursor() const
 {
     CURSORINFO info = {};
     info.cbSize = sizeof info;
     GetCursorInfo(&info);
     return info.hCursor;
+}
+
+HCURSOR Program::settledCursor() const
+{
+    HCURSOR last = cursor();
+    for (int i = 0; i < 50; ++i) {
+        Sleep(100);
+        const HCURSOR now = cursor();
+        if (now == last && now != nullptr)
+            return now;
+        last = now;
+    }
+    return last;
 }
 
 bool Program::running() const

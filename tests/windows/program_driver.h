@@ -3,8 +3,12 @@
 // and presses keys, and reads back what the windows show. Every wait is bounded.
 #pragma once
 
+#ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
 #define NOMINMAX
+#endif
 #include <windows.h>
 
 #include <cstdint>
@@ -86,11 +90,18 @@ public:
     void activate() const;
     void pressKey(WORD virtualKey) const;
     void clickAt(POINT screen) const;
+    void moveTo(POINT screen) const;
     POINT centreOf(int id) const;
+    // A point of the dialog's own background, over no control.
+    POINT background() const;
     // A point of the caption's close box.
     POINT closeBox() const;
+    // The control with the keyboard focus.
+    HWND focus() const;
     // The cursor the program shows, as a handle of its process.
     HCURSOR cursor() const;
+    // The cursor once it has stopped changing (the program sets it when it sees the mouse).
+    HCURSOR settledCursor() const;
 
     bool running() const;
     bool waitForExit(DWORD timeoutMs = kPatience) const;

@@ -1,0 +1,180 @@
+// The GDI+ image backend as the generator sees it: the pixels it hands back, the paths it
+// opens and the files it refuses.
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "error_report.h"
+#include "image_object.h"
+#include "texture_job.h"
+
+namespace {
+
+// 3 × 2, every pixel different and no channel symmetric, so a flip or a red/blue swap shows.
+constexpr std::uint32_t kPicture[2][3] = {
+    {0x102030, 0x405060, 0x708090},  // top row, 0xRRGGBB
+    {0xA0B0C0, 0xD0E0F0, 0x0A1B2C},
+};
+
+std::vector<unsigned char> pictureAsBmp()
+{
+    std::vector<unsigned char> out = {'B', 'M'};
+    auto put32 = [&out](std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    const std::uint32_t rowBytes = 12;  // 9 bytes of pixels, padded to 4
+    put32(54 + 2 * rowBytes);
+    put32(0);
+    put32(54);
+    put32(40);
+    put32(3);
+    put32(2);
+    put32(1 | (24u << 16));  // planes, bits per pixel
+    put32(0);
+    put32(2 * rowBytes);
+    put32(2835);
+    put32(2835);
+    put32(0);
+    put32(0);
+    for (int row = 1; row >= 0; --row) {  // bottom-up
+        for (std::uint32_t rgb : kPicture[row]) {
+            out.push_back(static_cast<unsigned char>(rgb));
+            out.push_back(static_cast<unsigned char>(rgb >> 8));
+            out.push_back(static_cast<unsigned char>(rgb >> 16));
+        }
+        out.insert(out.end(), 3, 0);
+    }
+    return out;
+}
+
+// A temporary file written with a wide name; `narrowPath` is its path in the system code page.
+struct TempFile {
+    TempFile(const std::wstring& name, const std::vector<unsigned char>& bytes)
+    {
+        wchar_t folder[MAX_PATH] = {};
+        GetTempPathW(MAX_PATH, folder);
+        path = std::wstring(folder) + name;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+        DWORD written = 0;
+        WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+        CloseHandle(file);
+        char buffer[MAX_PATH * 2] = {};
+        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
+        narrowPath = buffer;
+    }
+    ~TempFile() { DeleteFileW(path.c_str()); }
+    std::wstring path;
+    std::string narrowPath;
+};
+
+struct ImagingRun {
+    ImagingRun() { started = startImaging(token) == imaging_status::kOk; }
+    ~ImagingRun()
+    {
+        if (started)
+            stopImaging(token);
+    }
+    std::uintptr_t token = 0;
+    bool started = false;
+};
+
+void expectThePicture(const std::string& path)
+{
+    ImagingRun imaging;
+    ASSERT_TRUE(imaging.started);
+    ImageObject* image = ImageObject::createBitmapFromFile(path.c_str());
+    ASSERT_NE(image, nullptr);
+    ASSERT_EQ(image->takeLastStatus(), imaging_status::kOk);
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    image->width(width);
+    image->height(height);
+    EXPECT_EQ(width, 3u);
+    EXPECT_EQ(height, 2u);
+    for (std::int32_t row = 0; row < 2; ++row)
+        for (std::int32_t column = 0; column < 3; ++column) {
+            std::uint32_t argb = 0;
+            EXPECT_EQ(image->readPixel(column, row, argb), imaging_status::kOk);
+            EXPECT_EQ(argb, 0xFF000000u | kPicture[row][column]) << column << "," << row;
+        }
+    // Outside the picture a read fails, with its status kept, and reads nothing.
+    const std::int32_t outside[][2] = {{3, 0}, {0, 2}, {-1, 0}, {0, -1}};
+    for (const auto& at : outside) {
+        std::uint32_t argb = 0x12345678u;
+        EXPECT_NE(image->readPixel(at[0], at[1], argb), imaging_status::kOk);
+        EXPECT_EQ(argb, 0x12345678u);
+        EXPECT_NE(image->takeLastStatus(), imaging_status::kOk);
+    }
+    ImageObject* copy = image->clone();
+    ASSERT_NE(copy, nullptr);
+    std::uint32_t argb = 0;
+    EXPECT_EQ(copy->readPixel(2, 1, argb), imaging_status::kOk);
+    EXPECT_EQ(argb, 0xFF000000u | kPicture[1][2]);
+    copy->destroy(true);
+    image->destroy(true);
+}
+
+TEST(GdiplusBackend, ReadsArgbPixelsFromTheTopLeft)
+{
+    const TempFile file(L"orbilune-gdiplus-3x2.bmp", pictureAsBmp());
+    expectThePicture(file.narrowPath);
+}
+
+TEST(GdiplusBackend, OpensPathsInTheSystemCodePage)
+{
+    // "é" is the same byte in Latin-1 and code page 1252; "œ" and "€" are not.
+    const std::wstring name = L"orbilune-\u00e9t\u00e9-\u0153uvre-\u20ac.bmp";
+    BOOL lost = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lost);
+    if (lost)
+        GTEST_SKIP() << "the system code page " << GetACP() << " cannot spell " << "the test name";
+    const TempFile file(name, pictureAsBmp());
+    expectThePicture(file.narrowPath);
+}
+
+std::vector<std::string> reported;
+void recordError(void*, const char* message) { reported.emplace_back(message); }
+
+int sinkNothing(const char*, const unsigned char*, int) { return 1; }
+
+TEST(GdiplusBackend, WhatItCannotDecodeIsCouldntOpenImageFile)
+{
+    const std::vector<unsigned char> whole = pictureAsBmp();
+    const struct {
+        const wchar_t* name;
+        std::vector<unsigned char> bytes;
+    } rows[] = {
+        {L"orbilune-text.png", {'n', 'o', 't', ' ', 'a', ' ', 'p', 'n', 'g', '\n'}},
+        {L"orbilune-empty.bmp", {}},
+        {L"orbilune-cut.bmp", std::vector<unsigned char>(whole.begin(), whole.begin() + 20)},
+    };
+    for (const auto& row : rows) {
+        const TempFile file(row.name, row.bytes);
+        SCOPED_TRACE(file.narrowPath);
+        static TextureJob job;
+        job = TextureJob{};
+        std::snprintf(job.imagePath, sizeof job.imagePath, "%s", file.narrowPath.c_str());
+        job.faceSize = 8;
+        job.sink = sinkNothing;
+        reported.clear();
+        const ErrorReporter previous = setErrorReporter(recordError);
+        EXPECT_EQ(runTextureJob(job), 0);
+        setErrorReporter(previous);
+        ASSERT_EQ(reported.size(), 1u);
+        EXPECT_EQ(reported[0], messages::kCouldntOpenImage);
+    }
+}
+
+}  // namespace
