@@ -52,11 +52,14 @@ std::wstring makeFolder(const std::wstring& parent, const std::wstring& name)
     return path;
 }
 
+// How many of new1.tga .. new10.tga are files in `folder`.
 int texturesIn(const std::wstring& folder)
 {
     int count = 0;
-    for (int k = 1; k <= 10; ++k)
-        count += fileExists(folder + L"\\" + textureName(k)) ? 1 : 0;
+    for (int k = 1; k <= 10; ++k) {
+        const DWORD attributes = GetFileAttributesW((folder + L"\\" + textureName(k)).c_str());
+        count += attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ? 1 : 0;
+    }
     return count;
 }
 
@@ -337,11 +340,14 @@ TEST(Dialog, InputQueuedDuringARunIsDiscarded)
     program.activate();
     program.moveTo(program.background());
     const HCURSOR arrow = program.settledCursor();
-    // Tab from "Go!" to the image path field, which a run leaves enabled, so that a queued
-    // Escape would reach the dialog and end the program.
-    for (int i = 0; i < 3; ++i)
+    // Tab to the image path field, which a run leaves enabled, so that a queued Escape
+    // would reach the dialog and end the program.
+    for (int i = 0; i < 14 && program.focus() != program.item(kImagePath); ++i) {
+        const HWND before = program.focus();
         program.pressKey(VK_TAB);
-    ASSERT_TRUE(waitFor([&] { return program.focus() == program.item(kImagePath); }, 5000));
+        waitFor([&] { return program.focus() != before; }, 2000);
+    }
+    ASSERT_EQ(program.focus(), program.item(kImagePath));
     program.pressKey(VK_RETURN);  // the default button: "Go!"
     ASSERT_TRUE(waitFor([&] { return program.busy(); }, 10000)) << "Enter did not start a run";
     EXPECT_NE(program.cursor(), arrow) << "the wait cursor during the run";
@@ -415,6 +421,13 @@ TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
             EXPECT_EQ(texturesIn(out), row.written);
             if (row.written == 1) {
                 EXPECT_EQ(fileHash(out + L"\\new1.tga"), kLinuxNearest512[0]);
+                // A complete run after one that stopped part way starts from an empty bar
+                // and ends full, whatever the bar's wrap-around does past its maximum.
+                ASSERT_TRUE(RemoveDirectoryW((out + L"\\new2.tga").c_str()));
+                ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+                EXPECT_FALSE(program.hasWindow("Error"));
+                EXPECT_EQ(texturesIn(out), 10);
+                EXPECT_EQ(progress(program), 100) << "the run after";
             }
         }
         if (&row == &rows[2]) {
@@ -455,8 +468,14 @@ TEST(Dialog, EndsLikeExit)
         SCOPED_TRACE(row.what);
         Program program;
         ASSERT_NE(program.dialog(), nullptr);
-        row.end(program);
-        EXPECT_TRUE(program.waitForExit(10000));
+        // Once more if need be, as a person would: under Wine's X11 driver a pointer warp
+        // now and then lands late.
+        bool ended = false;
+        for (int attempt = 0; attempt < 3 && !ended; ++attempt) {
+            row.end(program);
+            ended = program.waitForExit(5000);
+        }
+        EXPECT_TRUE(ended);
     }
 }
 
