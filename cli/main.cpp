@@ -1,16 +1,14 @@
 // orbilune-cli: the command-line front end. Reads top to bottom as the pipeline:
 // parse the arguments, check the inputs, run the job with a sink that writes the files
 // and shows progress, exit with an honest status.
-#include <CLI/CLI.hpp>
-
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <string>
-#include <system_error>
 
 #include <unistd.h>
 
+#include "command_line.h"
 #include "diamond_renderer.h"
 #include "error_report.h"
 #include "texture_file.h"
@@ -19,10 +17,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-
-constexpr const char* kFileMissing = "The file specified does not exist";
-constexpr const char* kDirectoryMissing = "The directory specified does not exist";
-constexpr const char* kImagePathTooLong = "The image path is too long.";
 
 // What the sink needs beyond the job block: it is a plain function pointer.
 struct CliState {
@@ -76,65 +70,27 @@ void reportBelowTheBar(void* owner, const char* message)
     reportErrorToStderr(owner, message);
 }
 
-bool isFile(const std::string& path)
-{
-    std::error_code error;
-    return !path.empty() && fs::exists(path, error);
-}
-
-bool isDirectory(const std::string& path)
-{
-    std::error_code error;
-    return !path.empty() && fs::is_directory(path, error);
-}
-
 }  // namespace
 
 int main(int argc, char** argv)
 {
-    CLI::App app{"Turns an equirectangular (longitude/latitude) world map into the ten diamond "
-                 "textures of an icosahedral sphere, new1.tga to new10.tga."};
-    app.set_version_flag("--version", "orbilune-cli 1.0");
-    int faceSize = 512;
-    bool bilinear = false;
-    unsigned threads = 0;
-    std::string imagePath;
-    std::string outputDir;
-    app.add_option("--size", faceSize, "Side of every texture in texels")
-        ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
-        ->default_val(512);
-    app.add_flag("--bilinear", bilinear, "Filter bilinearly (default: nearest source pixel)");
-    app.add_option("--threads", threads, "Threads that render (default 0: every core)");
-    app.add_option("IMAGE", imagePath, "The source map, any format OpenImageIO reads")->required();
-    app.add_option("OUTDIR", outputDir, "The folder that receives new1.tga .. new10.tga")
-        ->required();
-    CLI11_PARSE(app, argc, argv);
-
     setErrorReporter(reportBelowTheBar);
-    if (!isFile(imagePath)) {
-        reportError(nullptr, kFileMissing);
-        return 1;
-    }
-    if (!isDirectory(outputDir)) {
-        reportError(nullptr, kDirectoryMissing);
-        return 1;
-    }
+    CommandLine line;
+    const int status = readCommandLine(argc, argv, line);
+    if (status != kRunTheJob)
+        return status;
 
-    static TextureJob job{};
-    if (imagePath.size() >= sizeof job.imagePath) {
-        reportError(nullptr, kImagePathTooLong);
-        return 1;
-    }
-    std::memcpy(job.imagePath, imagePath.c_str(), imagePath.size() + 1);
-    if (outputDir.size() < sizeof job.outputDir)
-        std::memcpy(job.outputDir, outputDir.c_str(), outputDir.size() + 1);
+    static TextureJob job{};  // readCommandLine has checked that the image path fits
+    std::memcpy(job.imagePath, line.imagePath.c_str(), line.imagePath.size() + 1);
+    if (line.outputDir.size() < sizeof job.outputDir)
+        std::memcpy(job.outputDir, line.outputDir.c_str(), line.outputDir.size() + 1);
     job.owner = nullptr;
-    job.bilinear = bilinear ? 1 : 0;
-    job.faceSize = faceSize;
+    job.bilinear = line.bilinear ? 1 : 0;
+    job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
-    cli.outputDir = outputDir;
+    cli.outputDir = line.outputDir;
     cli.drawBar = isatty(STDERR_FILENO) != 0;
-    setRenderThreads(threads);
+    setRenderThreads(line.threads);
 
     if (cli.drawBar) {  // reading a large map takes a while: show the bar from the start
         std::fprintf(stderr, "[..........]  0/%d reading", kDiamondCount);

@@ -1,0 +1,77 @@
+#include "command_line.h"
+
+#include <CLI/CLI.hpp>
+
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+#include "error_report.h"
+#include "texture_job.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr const char* kFileMissing = "The file specified does not exist";
+constexpr const char* kDirectoryMissing = "The directory specified does not exist";
+constexpr const char* kImagePathTooLong = "The image path is too long.";
+constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
+
+// The longest texture name the sink appends to the folder, after a separator.
+constexpr std::size_t kLongestFileName = sizeof "new10.tga" - 1;
+
+enum class Found { Yes, No, NameTooLong };
+
+// A name longer than the system takes (a part over NAME_MAX, or the whole over PATH_MAX)
+// is told apart from a missing one, so that the user hears which.
+Found lookFor(const std::string& path, bool directory)
+{
+    if (path.empty())
+        return Found::No;
+    std::error_code error;
+    if (directory ? fs::is_directory(path, error) : fs::exists(path, error))
+        return Found::Yes;
+    return error == std::errc::filename_too_long ? Found::NameTooLong : Found::No;
+}
+
+}  // namespace
+
+int readCommandLine(int argc, const char* const* argv, CommandLine& line)
+{
+    CLI::App app{"Turns an equirectangular (longitude/latitude) world map into the ten diamond "
+                 "textures of an icosahedral sphere, new1.tga to new10.tga."};
+    app.set_version_flag("--version", "orbilune-cli 1.0");
+    app.add_option("--size", line.faceSize, "Side of every texture in texels")
+        ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
+        ->default_val(512);
+    app.add_flag("--bilinear", line.bilinear, "Filter bilinearly (default: nearest source pixel)");
+    app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
+    app.add_option("IMAGE", line.imagePath, "The source map, any format OpenImageIO reads")
+        ->required();
+    app.add_option("OUTDIR", line.outputDir, "The folder that receives new1.tga .. new10.tga")
+        ->required();
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& error) {
+        return app.exit(error);
+    }
+
+    // The job holds the image path in a fixed block: a longer one is refused, never cut
+    // short into the name of another file.
+    const Found image = line.imagePath.size() >= static_cast<std::size_t>(kImagePathCapacity)
+                            ? Found::NameTooLong
+                            : lookFor(line.imagePath, false);
+    if (image != Found::Yes) {
+        reportError(nullptr, image == Found::NameTooLong ? kImagePathTooLong : kFileMissing);
+        return 1;
+    }
+    const Found folder = line.outputDir.size() + 1 + kLongestFileName >= PATH_MAX
+                             ? Found::NameTooLong
+                             : lookFor(line.outputDir, true);
+    if (folder != Found::Yes) {
+        reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : kDirectoryMissing);
+        return 1;
+    }
+    return kRunTheJob;
+}

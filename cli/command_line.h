@@ -1,0 +1,21 @@
+// The command line's arguments, parsed and checked without running anything: main runs
+// the job, and a fuzzer drives this part alone.
+#pragma once
+
+#include <string>
+
+struct CommandLine {
+    int faceSize = 512;
+    bool bilinear = false;
+    unsigned threads = 0;  // 0: every core
+    std::string imagePath;
+    std::string outputDir;
+};
+
+// readCommandLine's answer when the job should run.
+constexpr int kRunTheJob = -1;
+
+// Parses argv into `line`, then checks that the picture and the output folder exist and
+// that their paths fit the job and the system. Returns kRunTheJob, or the exit status after
+// --help, --version or an error (reported through reportError, or by CLI11 for the syntax).
+int readCommandLine(int argc, const char* const* argv, CommandLine& line);
