@@ -257,10 +257,14 @@ TEST(Dialog, GoChecksTheChoicesFirst)
     }
 }
 
-TEST(Dialog, CancelledFolderBrowserChangesNothing)
+TEST(Dialog, CancelledBrowsersChangeNothing)
 {
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
+    std::vector<std::string> fileTypes;
+    ASSERT_NO_FATAL_FAILURE(program.cancelImageBrowser(&fileTypes));
+    EXPECT_EQ(fileTypes, (std::vector<std::string>{"Images (bmp,jpg,pcx,png,tif)", "All Files (*.*)"}));
+    EXPECT_EQ(program.text(kImagePath), kNoneSelected);
     ASSERT_NO_FATAL_FAILURE(program.cancelFolderBrowser());
     EXPECT_EQ(program.text(kOutputDir), kNoneSelected);
     expectIdle(program);

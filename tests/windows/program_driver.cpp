@@ -17,6 +17,7 @@ namespace {
 constexpr const char* kDialogCaption = "Orbilune v1.0";
 constexpr int kFileNameCombo = 0x47c;  // cmb13 of the file-open dialog
 constexpr int kFileNameEdit = 0x480;   // edt1, in dialogs without the combo
+constexpr int kFileTypeList = 0x470;   // cmb1
 
 struct WindowSearch {
     DWORD processId;
@@ -439,11 +440,20 @@ void Program::chooseImage(const std::wstring& path)
     ASSERT_TRUE(waitFor([] { return pendingSends.load() == 0; }));
 }
 
-void Program::cancelImageBrowser()
+void Program::cancelImageBrowser(std::vector<std::string>* fileTypes)
 {
     click(kBrowseImage);
     HWND open = waitForWindow("Open");
     ASSERT_NE(open, nullptr) << "no file-open dialog";
+    if (fileTypes != nullptr) {
+        HWND types = GetDlgItem(open, kFileTypeList);
+        const auto count = static_cast<int>(SendMessageW(types, CB_GETCOUNT, 0, 0));
+        for (int i = 0; i < count; ++i) {
+            wchar_t entry[256] = {};
+            SendMessageW(types, CB_GETLBTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(entry));
+            fileTypes->push_back(narrow(entry));
+        }
+    }
     sendInBackground(GetDlgItem(open, IDCANCEL), BM_CLICK);
     ASSERT_TRUE(waitFor([&] { return !IsWindow(open); }));
     ASSERT_TRUE(waitFor([] { return pendingSends.load() == 0; }));

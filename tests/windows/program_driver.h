@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace dialog_driver {
 
@@ -75,8 +76,9 @@ public:
 
     // Chooses a file through the real file-open dialog, by typing its path.
     void chooseImage(const std::wstring& path);
-    // Opens the file-open dialog and cancels it.
-    void cancelImageBrowser();
+    // Opens the file-open dialog and cancels it; `fileTypes`, if given, receives the
+    // entries of its file type list.
+    void cancelImageBrowser(std::vector<std::string>* fileTypes = nullptr);
     // Chooses a folder through the real folder browser, by walking its tree.
     void chooseFolder(const std::wstring& path);
     void cancelFolderBrowser();
