@@ -152,6 +152,7 @@ int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, Sin
 }
 
 LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear)
+    : imagingStarted_(startImaging(imagingToken_) == imaging_status::kOk)
 {
     image_ = ImageObject::createBitmapFromFile(imagePath.c_str());
     if (image_ != nullptr && image_->takeLastStatus() != imaging_status::kOk) {
@@ -173,6 +174,8 @@ LoadedSource::~LoadedSource()
     if (image_ != nullptr)
         image_->destroy(true);
     runState.source.image = nullptr;
+    if (imagingStarted_)
+        stopImaging(imagingToken_);
 }
 
 std::uint64_t fnv1a(const std::vector<unsigned char>& bytes, std::uint64_t hash)

@@ -59,8 +59,8 @@ struct SinkCalls {
 // Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
 int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, SinkCalls& calls);
 
-// Loads `imagePath` into the run state as runTextureJob would, for tests of the rasteriser
-// and the samplers; unloads on destruction.
+// Starts the imaging library and loads `imagePath` into the run state as runTextureJob
+// would, for tests of the rasteriser and the samplers; unloads and stops on destruction.
 class LoadedSource {
 public:
     LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear);
@@ -70,6 +70,8 @@ public:
     bool ok() const { return image_ != nullptr; }
 
 private:
+    std::uintptr_t imagingToken_ = 0;
+    bool imagingStarted_ = false;
     ImageObject* image_ = nullptr;
 };
 
