@@ -7,7 +7,7 @@ packages=(
     build-essential cmake ninja-build pkg-config
     libopenimageio-dev libisal-dev libpng-dev libcli11-dev
     libgtest-dev googletest
-    imagemagick time
+    imagemagick time strace
     "$@"
 )
 
