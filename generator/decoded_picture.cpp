@@ -17,18 +17,24 @@ std::uint64_t physicalMemoryBytes()
 
 }  // namespace
 
+bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows,
+                 std::uint64_t readerBytes)
+{
+    if (columns >= INT32_MAX || rows >= INT32_MAX)
+        return false;
+    const std::size_t stride = image_backend::paddedRowStride(static_cast<std::uint32_t>(columns));
+    const std::uint64_t limit = picture.memoryLimit != 0 ? picture.memoryLimit : physicalMemoryBytes();
+    return stride * rows * 4 + readerBytes <= limit;
+}
+
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows)
 {
     if (columns == 0 || rows == 0)
         return imaging_status::kUnknownImageFormat;
-    if (columns >= INT32_MAX || rows >= INT32_MAX)
+    if (!pictureFits(picture, columns, rows))
         return imaging_status::kValueOverflow;
     const std::size_t stride = image_backend::paddedRowStride(static_cast<std::uint32_t>(columns));
-    const std::uint64_t words = stride * rows;
-    const std::uint64_t limit = picture.memoryLimit != 0 ? picture.memoryLimit : physicalMemoryBytes();
-    if (words * 4 > limit)
-        return imaging_status::kValueOverflow;
-    picture.pixels = makeLargeBuffer<std::uint32_t>(words);
+    picture.pixels = makeLargeBuffer<std::uint32_t>(stride * rows);
     if (!picture.pixels)
         return imaging_status::kValueOverflow;
     picture.columns = static_cast<std::uint32_t>(columns);

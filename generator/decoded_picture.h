@@ -21,6 +21,11 @@ struct DecodedPicture {
 // Otherwise allocates the pixels.
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows);
 
+// Whether columns × rows pixels, and `readerBytes` that a reader holds beside them, fit in
+// the memory the picture may take.
+bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows,
+                 std::uint64_t readerBytes = 0);
+
 // The memory limit the backend gives every picture it decodes. A test or a fuzzer lowers it
 // to stand for a smaller machine; the readers in the OpenImageIO module see it through the
 // picture.

@@ -63,9 +63,10 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
 // that the reader of its extension refuses: slow, and a wide door for a hostile file. So the
 // common picture formats are known by their signatures and anything else goes to the reader
 // of its extension alone.
-const char* formatBySignature(const char* path)
+constexpr std::size_t kHeadBytes = 12;
+
+const char* formatBySignature(const char* path, unsigned char (&head)[kHeadBytes])
 {
-    unsigned char head[12] = {};
     std::FILE* file = std::fopen(path, "rb");
     if (file == nullptr)
         return nullptr;
@@ -96,16 +97,16 @@ const char* formatBySignature(const char* path)
     return nullptr;
 }
 
-std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const OIIO::ImageSpec& config)
+std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format,
+                                            const OIIO::ImageSpec& config)
 {
     static const bool onlyNamedReaders = OIIO::attribute("try_all_readers", 0);  // once
     (void)onlyNamedReaders;
-    const char* format = formatBySignature(path);
     if (format == nullptr)
         return OIIO::ImageInput::open(path, &config);
     auto input = OIIO::ImageInput::create(format, false, &config);
-    OIIO::ImageSpec spec;
-    if (input && !input->open(path, spec, config))
+    OIIO::ImageSpec layout;
+    if (input && !input->open(path, layout, config))
         input.reset();
     return input;
 }
@@ -115,7 +116,18 @@ int decodeFile(const char* path, DecodedPicture& picture)
     try {
         OIIO::ImageSpec config;
         config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
-        auto input = openInput(path, config);
+        unsigned char head[kHeadBytes] = {};
+        const char* format = formatBySignature(path, head);
+        // OpenImageIO's GIF reader lays out the whole logical screen, four bytes a pixel, as
+        // it opens the file: a header of 37 bytes had it fill a gigabyte before it found the
+        // data missing. That memory is counted with the picture's, before the opening.
+        if (format != nullptr && std::strcmp(format, "gif") == 0) {
+            const std::uint64_t width = head[6] | head[7] << 8;
+            const std::uint64_t height = head[8] | head[9] << 8;
+            if (!pictureFits(picture, width, height, 4 * width * height))
+                return imaging_status::kValueOverflow;
+        }
+        auto input = openInput(path, format, config);
         if (!input) {
             (void)OIIO::geterror();  // clear the library's pending message
             return imaging_status::kUnknownImageFormat;
