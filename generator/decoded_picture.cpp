@@ -1,21 +1,7 @@
+// The memory check and the allocation of a decoded picture, for every backend.
 #include "decoded_picture.h"
 
-#include <unistd.h>
-
 #include "image_object.h"
-
-namespace {
-
-std::uint64_t physicalMemoryBytes()
-{
-    const long pages = sysconf(_SC_PHYS_PAGES);
-    const long pageSize = sysconf(_SC_PAGE_SIZE);
-    if (pages <= 0 || pageSize <= 0)
-        return std::uint64_t{1} << 34;
-    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
-}
-
-}  // namespace
 
 bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows,
                  std::uint64_t readerBytes)
@@ -24,7 +10,10 @@ bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint
         return false;
     const std::size_t stride = image_backend::paddedRowStride(static_cast<std::uint32_t>(columns));
     const std::uint64_t limit = picture.memoryLimit != 0 ? picture.memoryLimit : physicalMemoryBytes();
-    return stride * rows * 4 + readerBytes <= limit;
+    // Both sides are under 2^31, so the pixels' bytes fit in 64 bits; a reader's, which may
+    // be anything, are compared without a sum that could wrap.
+    const std::uint64_t pixelBytes = stride * rows * 4;
+    return readerBytes <= limit && pixelBytes <= limit - readerBytes;
 }
 
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows)

@@ -1,6 +1,6 @@
-// A picture decoded by one of the readers behind the Linux image backend, in the image
-// object's layout: 0x00BBGGRR words, rows `stride` words apart, each row followed by its
-// wrap word (see image_object.h).
+// A picture decoded by one of the image backends (the readers behind the Linux backend, or
+// GDI+), in the image object's layout: 0x00BBGGRR words, rows `stride` words apart, each
+// row followed by its wrap word (see image_object.h).
 #pragma once
 
 #include <cstddef>
@@ -33,6 +33,8 @@ struct PictureMemory {
     std::uint64_t limitBytes = 0;  // 0: the machine's physical memory
 };
 extern PictureMemory pictureMemory;
+
+// The Linux backend's readers.
 
 // PNG files of 8 bits per channel, not interlaced, read straight through libpng: the common
 // case, without OpenImageIO's start-up. Returns kOk, a failure status, or kNotMine for a file

@@ -3,6 +3,8 @@
 // GDI+ decodes the file. Its pixels are then read once, in bulk, as 32-bit ARGB
 // (GdipBitmapLockBits straight into the object's own words) and turned into 0x00BBGGRR:
 // the same values GdipBitmapGetPixel would give one at a time, without a call per sample.
+// GDI+'s own bitmap is released as soon as they are copied, so a run holds one decoded copy
+// of the map, as on every other platform.
 #define WIN32_LEAN_AND_MEAN
 #define NOMINMAX
 #include <windows.h>
@@ -22,45 +24,22 @@ using std::min;
 }  // namespace Gdiplus
 #include <gdiplus.h>
 
+#include "decoded_picture.h"
 #include "image_object.h"
 
 namespace gdip = Gdiplus::DllExports;
 
-struct NativeImage {
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    std::unique_ptr<std::uint32_t[]> pixels;
-    std::uint32_t columns = 0;
-    std::uint32_t rows = 0;
-    std::size_t stride = 0;
+struct NativeImage : DecodedPicture {};
 
-    explicit NativeImage(Gdiplus::GpBitmap* decoded) : bitmap(decoded) {}
-    ~NativeImage()
-    {
-        if (bitmap != nullptr)
-            gdip::GdipDisposeImage(bitmap);
-    }
-    NativeImage(const NativeImage&) = delete;
-    NativeImage& operator=(const NativeImage&) = delete;
-};
+PictureMemory pictureMemory;
 
 namespace {
 
-// The decoded picture must fit in the machine's memory; a size that declares more is
-// refused before our copy of the pixels is allocated.
-std::uint64_t physicalMemoryBytes()
-{
-    MEMORYSTATUSEX status = {};
-    status.dwLength = sizeof status;
-    if (!GlobalMemoryStatusEx(&status) || status.ullTotalPhys == 0)
-        return std::uint64_t{1} << 34;
-    return status.ullTotalPhys;
-}
-
-std::unique_ptr<std::uint32_t[]> allocatePixels(std::uint64_t count)
-{
-    return std::unique_ptr<std::uint32_t[]>(
-        new (std::nothrow) std::uint32_t[static_cast<std::size_t>(count)]);
-}
+// Owns a GDI+ bitmap until the pixels are copied out of it.
+struct BitmapDeleter {
+    void operator()(Gdiplus::GpBitmap* bitmap) const { gdip::GdipDisposeImage(bitmap); }
+};
+using BitmapHandle = std::unique_ptr<Gdiplus::GpBitmap, BitmapDeleter>;
 
 // The path arrives in the system code page (what the ANSI file dialogs hand out), so it
 // is converted from that code page, never byte by byte: a byte above 0x7F is not the
@@ -83,54 +62,60 @@ inline std::uint32_t wordFromArgb(std::uint32_t argb)
     return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
 }
 
-int readPixels(NativeImage& image)
+// The bytes of GDI+'s own decoded bitmap, in its pixel format and rows of whole 32-bit
+// words: it is held beside our copy while the bits are locked.
+std::uint64_t gdiplusBitmapBytes(Gdiplus::GpBitmap* bitmap, std::uint64_t columns, std::uint64_t rows)
+{
+    Gdiplus::PixelFormat format = PixelFormat32bppARGB;
+    if (gdip::GdipGetImagePixelFormat(bitmap, &format) != Gdiplus::Ok)
+        format = PixelFormat32bppARGB;
+    const std::uint64_t bits = std::max<std::uint64_t>(Gdiplus::GetPixelFormatSize(format), 1);
+    return (columns * bits + 31) / 32 * 4 * rows;
+}
+
+// The size GDI+ reports is checked against memory, as every backend checks the size a
+// header declares, before anything is allocated or locked: GDI+ may decode the bits only
+// when they are locked.
+int readPixels(Gdiplus::GpBitmap* bitmap, NativeImage& image)
 {
     UINT columns = 0;
     UINT rows = 0;
-    Gdiplus::GpStatus status = gdip::GdipGetImageWidth(image.bitmap, &columns);
+    Gdiplus::GpStatus status = gdip::GdipGetImageWidth(bitmap, &columns);
     if (status == Gdiplus::Ok)
-        status = gdip::GdipGetImageHeight(image.bitmap, &rows);
+        status = gdip::GdipGetImageHeight(bitmap, &rows);
     if (status != Gdiplus::Ok)
         return status;
     if (columns == 0 || rows == 0)
         return imaging_status::kUnknownImageFormat;
     // The lock's stride is an INT of bytes.
-    if (columns > INT32_MAX / 8 || rows > INT32_MAX)
+    if (image_backend::paddedRowStride(columns) > INT32_MAX / 4)
         return imaging_status::kValueOverflow;
-    const std::size_t stride = image_backend::paddedRowStride(columns);
-    const std::uint64_t count = static_cast<std::uint64_t>(stride) * rows;
-    if (count * 4 > physicalMemoryBytes())
+    if (!pictureFits(image, columns, rows, gdiplusBitmapBytes(bitmap, columns, rows)))
         return imaging_status::kValueOverflow;
-
-    image.pixels = allocatePixels(count);
-    if (!image.pixels)
-        return imaging_status::kValueOverflow;
+    const int allocated = allocatePicture(image, columns, rows);
+    if (allocated != imaging_status::kOk)
+        return allocated;
 
     Gdiplus::BitmapData locked = {};
     locked.Width = columns;
     locked.Height = rows;
-    locked.Stride = static_cast<INT>(stride * 4);
+    locked.Stride = static_cast<INT>(image.stride * 4);
     locked.PixelFormat = PixelFormat32bppARGB;
     locked.Scan0 = image.pixels.get();
     const Gdiplus::GpRect whole(0, 0, static_cast<INT>(columns), static_cast<INT>(rows));
-    status = gdip::GdipBitmapLockBits(image.bitmap, &whole,
+    status = gdip::GdipBitmapLockBits(bitmap, &whole,
                                       Gdiplus::ImageLockModeRead | Gdiplus::ImageLockModeUserInputBuf,
                                       PixelFormat32bppARGB, &locked);
-    if (status != Gdiplus::Ok) {
-        image.pixels.reset();
+    if (status != Gdiplus::Ok)
         return status;
-    }
-    gdip::GdipBitmapUnlockBits(image.bitmap, &locked);
+    gdip::GdipBitmapUnlockBits(bitmap, &locked);
 
     for (std::uint64_t row = 0; row < rows; ++row) {
-        std::uint32_t* word = image.pixels.get() + row * stride;
+        std::uint32_t* word = image.pixels.get() + row * image.stride;
         for (std::uint32_t column = 0; column < columns; ++column)
             word[column] = wordFromArgb(word[column]);
     }
-    image_backend::fillWrapWords(image.pixels.get(), columns, rows, stride);
-    image.columns = columns;
-    image.rows = rows;
-    image.stride = stride;
+    image_backend::fillWrapWords(image.pixels.get(), columns, rows, image.stride);
     return imaging_status::kOk;
 }
 
@@ -163,16 +148,16 @@ int load(const char* path, NativeImage*& image)
     std::wstring wide;
     if (!widePath(path, wide))
         return imaging_status::kInvalidParameter;
-    Gdiplus::GpBitmap* bitmap = nullptr;
-    const Gdiplus::GpStatus status = gdip::GdipCreateBitmapFromFile(wide.c_str(), &bitmap);
+    Gdiplus::GpBitmap* opened = nullptr;
+    const Gdiplus::GpStatus status = gdip::GdipCreateBitmapFromFile(wide.c_str(), &opened);
     if (status != Gdiplus::Ok)
         return status;
-    std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage(bitmap));
-    if (!decoded) {
-        gdip::GdipDisposeImage(bitmap);
+    const BitmapHandle bitmap(opened);
+    std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage);
+    if (!decoded)
         return imaging_status::kOutOfMemory;
-    }
-    const int read = readPixels(*decoded);
+    decoded->memoryLimit = pictureMemory.limitBytes;
+    const int read = readPixels(bitmap.get(), *decoded);
     if (read != imaging_status::kOk)
         return read;
     image = decoded.release();
@@ -182,25 +167,13 @@ int load(const char* path, NativeImage*& image)
 int clone(const NativeImage& source, NativeImage*& copy)
 {
     copy = nullptr;
-    Gdiplus::GpImage* cloned = nullptr;
-    const Gdiplus::GpStatus status = gdip::GdipCloneImage(source.bitmap, &cloned);
-    if (status != Gdiplus::Ok)
-        return status;
-    // The clone of a bitmap is a bitmap.
-    std::unique_ptr<NativeImage> image(
-        new (std::nothrow) NativeImage(static_cast<Gdiplus::GpBitmap*>(cloned)));
-    if (!image) {
-        gdip::GdipDisposeImage(cloned);
+    std::unique_ptr<NativeImage> image(new (std::nothrow) NativeImage);
+    if (!image)
         return imaging_status::kOutOfMemory;
-    }
-    const std::uint64_t count = static_cast<std::uint64_t>(source.stride) * source.rows;
-    image->pixels = allocatePixels(count);
-    if (!image->pixels)
+    image->memoryLimit = source.memoryLimit;
+    if (allocatePicture(*image, source.columns, source.rows) != imaging_status::kOk)
         return imaging_status::kOutOfMemory;
-    std::memcpy(image->pixels.get(), source.pixels.get(), static_cast<std::size_t>(count) * 4);
-    image->columns = source.columns;
-    image->rows = source.rows;
-    image->stride = source.stride;
+    std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * 4);
     copy = image.release();
     return imaging_status::kOk;
 }

@@ -5,10 +5,15 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <memory>
 
 void* allocateLarge(std::size_t bytes);
 void freeLarge(void* memory);
+
+// The machine's physical memory in bytes, which bounds what a decoded picture may take;
+// 16 GiB when the system does not say.
+std::uint64_t physicalMemoryBytes();
 
 struct LargeBufferDeleter {
     void operator()(void* memory) const { freeLarge(memory); }

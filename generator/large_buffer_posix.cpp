@@ -1,8 +1,10 @@
 // Large buffers on Linux: 2 MiB aligned and marked for transparent huge pages.
 #include "large_buffer.h"
 
-#include <cstdlib>
 #include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 namespace {
 constexpr std::size_t kHugePage = std::size_t{2} << 20;
@@ -24,3 +26,12 @@ void* allocateLarge(std::size_t bytes)
 }
 
 void freeLarge(void* memory) { std::free(memory); }
+
+std::uint64_t physicalMemoryBytes()
+{
+    const long pages = sysconf(_SC_PHYS_PAGES);
+    const long pageSize = sysconf(_SC_PAGE_SIZE);
+    if (pages <= 0 || pageSize <= 0)
+        return std::uint64_t{1} << 34;
+    return static_cast<std::uint64_t>(pages) * static_cast<std::uint64_t>(pageSize);
+}

@@ -15,3 +15,12 @@ void freeLarge(void* memory)
     if (memory != nullptr)
         VirtualFree(memory, 0, MEM_RELEASE);
 }
+
+std::uint64_t physicalMemoryBytes()
+{
+    MEMORYSTATUSEX status = {};
+    status.dwLength = sizeof status;
+    if (!GlobalMemoryStatusEx(&status) || status.ullTotalPhys == 0)
+        return std::uint64_t{1} << 34;
+    return status.ullTotalPhys;
+}

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "decoded_picture.h"
 #include "error_report.h"
 #include "image_object.h"
 #include "texture_job.h"
@@ -174,6 +175,42 @@ TEST(GdiplusBackend, WhatItCannotDecodeIsCouldntOpenImageFile)
         setErrorReporter(previous);
         ASSERT_EQ(reported.size(), 1u);
         EXPECT_EQ(reported[0], messages::kCouldntOpenImage);
+    }
+}
+
+// The size GDI+ reports is held to the same memory check as a header's on Linux, counting
+// GDI+'s own bitmap beside our copy, before either is allocated or locked.
+TEST(GdiplusBackend, APictureLargerThanMemoryIsRefusedForItsSize)
+{
+    const TempFile file(L"orbilune-gdiplus-memory.bmp", pictureAsBmp());
+    // Our copy: 2 padded rows of 16 words, 128 bytes; GDI+'s 24-bit bitmap: 2 rows of 12.
+    const struct {
+        std::uint64_t limit;
+        const char* message;  // null: ten textures
+    } rows[] = {
+        {151, messages::kImageTooLarge},
+        {152, nullptr},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.limit);
+        static TextureJob job;
+        job = TextureJob{};
+        std::snprintf(job.imagePath, sizeof job.imagePath, "%s", file.narrowPath.c_str());
+        job.faceSize = 8;
+        job.sink = sinkNothing;
+        reported.clear();
+        pictureMemory.limitBytes = row.limit;
+        const ErrorReporter previous = setErrorReporter(recordError);
+        const int result = runTextureJob(job);
+        setErrorReporter(previous);
+        pictureMemory.limitBytes = 0;
+        if (row.message == nullptr) {
+            EXPECT_EQ(result, 1);
+            EXPECT_TRUE(reported.empty());
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(reported, std::vector<std::string>{row.message});
+        }
     }
 }
 
