@@ -10,6 +10,7 @@
 #include <OpenImageIO/imageio.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
@@ -20,31 +21,76 @@
 
 namespace {
 
+// a × b, or the largest value where the product would not fit.
+std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b)
+{
+    return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
+}
+
+// The most a tile of more pixels than its picture may take (see decode).
+constexpr std::uint64_t kLargestOddTileBytes = std::uint64_t{16} << 20;
+
+// The rows a band holds: about 256 KiB of decoded data, which keeps the reader's scratch in
+// the cache; a tiled picture's bands are whole rows of tiles.
+std::uint64_t rowsPerBand(const OIIO::ImageSpec& layout, std::uint64_t columns)
+{
+    const std::uint64_t rows = std::max<std::uint64_t>(1, (256u << 10) / (columns * 3));
+    if (layout.tile_width <= 0 || layout.tile_height <= 0)
+        return rows;
+    const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
+    return std::max<std::uint64_t>(1, rows / tileRows) * tileRows;
+}
+
 int decode(OIIO::ImageInput& input, DecodedPicture& picture)
 {
-    const OIIO::ImageSpec& spec = input.spec();
-    if (spec.width <= 0 || spec.height <= 0 || spec.depth != 1 || spec.nchannels <= 0)
+    const OIIO::ImageSpec& layout = input.spec();
+    if (layout.width <= 0 || layout.height <= 0 || layout.depth != 1 || layout.nchannels <= 0)
         return imaging_status::kUnknownImageFormat;
-    const int status = allocatePicture(picture, static_cast<std::uint64_t>(spec.width),
-                                       static_cast<std::uint64_t>(spec.height));
+    // A tiled picture is read a band of whole tiles at a time (read_scanlines on a tiled
+    // file divides by zero in OpenImageIO 2.4). The reader fills up to twice that band in
+    // the file's own pixel format (its scratch and the band it converts from) beside our
+    // pixels: it is counted with them before anything is allocated. Reading any pixel reads
+    // its whole tile, so a tile of more pixels than the picture, and of over 16 MiB, is
+    // refused as unreadable: a few bytes of header would otherwise cost gigabytes. Writers
+    // use tiles of a few hundred pixels a side.
+    const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
+    const auto columns = static_cast<std::uint64_t>(layout.width);
+    const auto rows = static_cast<std::uint64_t>(layout.height);
+    const std::uint64_t bandRows = rowsPerBand(layout, columns);
+    if (tiled) {
+        const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
+        const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
+        const std::uint64_t tileBytes =
+            saturatingProduct(tileColumns * tileRows, layout.pixel_bytes(true));
+        if (tileColumns * tileRows > columns * rows && tileBytes > kLargestOddTileBytes)
+            return imaging_status::kUnknownImageFormat;
+        const std::uint64_t bandBytes = saturatingProduct(
+            saturatingProduct((columns + tileColumns - 1) / tileColumns * tileColumns, bandRows),
+            layout.pixel_bytes(true));
+        if (!pictureFits(picture, columns, rows, saturatingProduct(bandBytes, 2)))
+            return imaging_status::kValueOverflow;
+    }
+    const int status = allocatePicture(picture, columns, rows);
     if (status != imaging_status::kOk)
         return status;
 
     // Colour pictures land as R, G, B in bytes 0-2 of each word; grey ones in byte 0 and
-    // are spread below. The fourth byte is never read. Bands of about 256 KiB of decoded
-    // data keep the reader's scratch in the cache.
-    const bool grey = spec.nchannels < 3;
+    // are spread below. The fourth byte is never read.
+    const bool grey = layout.nchannels < 3;
     const int channels = grey ? 1 : 3;
-    const std::uint64_t columns = picture.columns;
-    const std::uint64_t rows = picture.rows;
     const std::size_t stride = picture.stride;
-    const std::uint64_t bandRows = std::max<std::uint64_t>(1, (256u << 10) / (columns * 3));
     for (std::uint64_t row = 0; row < rows; row += bandRows) {
         const std::uint64_t end = std::min(rows, row + bandRows);
-        if (!input.read_scanlines(0, 0, spec.y + static_cast<int>(row), spec.y + static_cast<int>(end), 0,
-                                  0, channels, OIIO::TypeDesc::UINT8, picture.pixels.get() + row * stride,
-                                  4, static_cast<OIIO::stride_t>(stride) * 4) ||
-            input.has_error())
+        const int top = layout.y + static_cast<int>(row);
+        const int bottom = layout.y + static_cast<int>(end);
+        void* band = picture.pixels.get() + row * stride;
+        const auto rowBytes = static_cast<OIIO::stride_t>(stride) * 4;
+        const bool read =
+            tiled ? input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z, layout.z + 1,
+                                     0, channels, OIIO::TypeDesc::UINT8, band, 4, rowBytes)
+                  : input.read_scanlines(0, 0, top, bottom, 0, 0, channels, OIIO::TypeDesc::UINT8, band,
+                                         4, rowBytes);
+        if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
     }
     if (grey) {
