@@ -2,16 +2,14 @@
 
 #include <CLI/CLI.hpp>
 
-#include <climits>
-#include <filesystem>
-#include <system_error>
-
 #include "error_report.h"
+#include "system.h"
 #include "texture_job.h"
 
 namespace {
 
-namespace fs = std::filesystem;
+using cli_system::Found;
+using cli_system::lookFor;
 
 constexpr const char* kFileMissing = "The file specified does not exist";
 constexpr const char* kDirectoryMissing = "The directory specified does not exist";
@@ -20,20 +18,6 @@ constexpr const char* kOutputPathTooLong = "The output folder path is too long."
 
 // The longest texture name the sink appends to the folder, after a separator.
 constexpr std::size_t kLongestFileName = sizeof "new10.tga" - 1;
-
-enum class Found { Yes, No, NameTooLong };
-
-// A name longer than the system takes (a part over NAME_MAX, or the whole over PATH_MAX)
-// is told apart from a missing one, so that the user hears which.
-Found lookFor(const std::string& path, bool directory)
-{
-    if (path.empty())
-        return Found::No;
-    std::error_code error;
-    if (directory ? fs::is_directory(path, error) : fs::exists(path, error))
-        return Found::Yes;
-    return error == std::errc::filename_too_long ? Found::NameTooLong : Found::No;
-}
 
 }  // namespace
 
@@ -66,7 +50,9 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
         reportError(nullptr, image == Found::NameTooLong ? kImagePathTooLong : kFileMissing);
         return 1;
     }
-    const Found folder = line.outputDir.size() + 1 + kLongestFileName >= PATH_MAX
+    // Every texture's path, joined, must fit what the system opens: a folder too long for
+    // that is refused before anything is written, never written elsewhere.
+    const Found folder = line.outputDir.size() + 1 + kLongestFileName >= cli_system::pathCapacity()
                              ? Found::NameTooLong
                              : lookFor(line.outputDir, true);
     if (folder != Found::Yes) {

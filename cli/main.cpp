@@ -3,20 +3,16 @@
 // and shows progress, exit with an honest status.
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
 #include <string>
-
-#include <unistd.h>
 
 #include "command_line.h"
 #include "diamond_renderer.h"
 #include "error_report.h"
+#include "system.h"
 #include "texture_file.h"
 #include "texture_job.h"
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // What the sink needs beyond the job block: it is a plain function pointer.
 struct CliState {
@@ -47,7 +43,7 @@ void showProgress(const char* fileName)
 
 int writeToOutputDir(const char* fileName, const unsigned char* bytes, int byteCount)
 {
-    const std::string path = (fs::path(cli.outputDir) / fileName).string();
+    const std::string path = cli_system::joinPath(cli.outputDir, fileName);
     const TextureFileResult result = storeTextureFile(path.c_str(), bytes, byteCount);
     if (result != TextureFileResult::Written) {
         reportError(nullptr, result == TextureFileResult::CouldntCreate
@@ -89,7 +85,7 @@ int main(int argc, char** argv)
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
     cli.outputDir = line.outputDir;
-    cli.drawBar = isatty(STDERR_FILENO) != 0;
+    cli.drawBar = cli_system::stderrIsTerminal();
     setRenderThreads(line.threads);
 
     if (cli.drawBar) {  // reading a large map takes a while: show the bar from the start

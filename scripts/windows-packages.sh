@@ -15,12 +15,13 @@ ensure_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
 
-# The cross compiler, its binutils (windres) and the sources of GoogleTest.
-build_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest)
+# The cross compiler, its binutils (windres), the sources of GoogleTest and CLI11 (header only).
+build_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  libcli11-dev)
 
-# Wine (64-bit only), its fonts and the X libraries its X11 driver loads, Xvfb, and
-# ImageMagick's import for screenshots.
-run_packages=(wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick
+# Wine (64-bit only), its fonts and the X libraries its X11 driver loads, Xvfb, ImageMagick
+# (import for screenshots, convert for the command line's pictures) and GNU time.
+run_packages=(wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick time
   libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1 libxxf86vm1)
 
 # A fresh Wine prefix at $WINEPREFIX whose programs share one virtual desktop of the given

@@ -1,0 +1,34 @@
+// The command line's system questions on POSIX systems.
+#include "system.h"
+
+#include <unistd.h>
+
+#include <climits>
+#include <filesystem>
+#include <system_error>
+
+namespace cli_system {
+
+namespace fs = std::filesystem;
+
+bool stderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
+
+// A name over NAME_MAX, or the whole path over PATH_MAX, fails with ENAMETOOLONG.
+Found lookFor(const std::string& path, bool directory)
+{
+    if (path.empty())
+        return Found::No;
+    std::error_code error;
+    if (directory ? fs::is_directory(path, error) : fs::exists(path, error))
+        return Found::Yes;
+    return error == std::errc::filename_too_long ? Found::NameTooLong : Found::No;
+}
+
+std::size_t pathCapacity() { return PATH_MAX; }
+
+std::string joinPath(const std::string& folder, const char* fileName)
+{
+    return (fs::path(folder) / fileName).string();
+}
+
+}  // namespace cli_system
