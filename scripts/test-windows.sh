@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows program's test suite under Wine: installs MinGW-w64, Wine and Xvfb, builds
 # into build-windows/ and runs every test there (the generator's tests against the GDI+
-# backend, the front end's unit tests and the dialog tests) with ctest, in a fresh
+# backend, the front end's unit tests, the dialog tests and the command line's table of bad
+# and unusual pictures and paths) with ctest, in a fresh
 # temporary Wine prefix on a private Xvfb display: no network, no prompts.
 set -euo pipefail
 cd "$(dirname "$0")/.."

@@ -3,6 +3,8 @@
 # system's message, exit status 1 (not a crash), no files and little memory; every valid one
 # of an unusual shape or layout gives ten textures of the picture's colour; names with spaces
 # and non-ASCII letters work, and paths too long for the job or the system are refused.
+# The pictures and the rows common to every platform are in hostile_pictures.sh; the
+# Windows program's table is tests/windows/bad_input_wine_test.sh.
 # Usage: bad_input_test.sh PATH/TO/orbilune-cli
 # Needs ImageMagick's convert, gzip and GNU time; drops to the user nobody when run as root.
 set -u
@@ -11,20 +13,7 @@ cli=$1
 work=$(mktemp -d)
 trap 'chmod -R u+rwx "$work"; rm -rf "$work"' EXIT
 chmod 755 "$work"
-passed=0
-failed=0
-
-# A texture of --size 64 is 18 + 3 × 64 × 64 bytes.
-texture_bytes=12306
-# Peak resident memory a refused picture may cost, in KiB: OpenImageIO alone takes about
-# 140 MB, a bomb that was decoded would take gigabytes.
-memory_ceiling_kb=${ORBILUNE_MEMORY_CEILING_KB:-700000}
-
-fail() {
-    failed=$((failed + 1))
-    echo "FAILED: $*"
-    sed 's/^/    stderr: /' "$work/stderr" | head -5
-}
+source "$(dirname "$0")/hostile_pictures.sh"
 
 # The user nobody cannot reach a build folder below root's home: a copy of the command line
 # and its module serves the runs that drop privileges.
@@ -44,254 +33,26 @@ run() {
     rm -rf "$work/out"
     mkdir "$work/out"
     chmod 777 "$work/out"
-    /usr/bin/time -o "$work/time" -f %M "${command[@]}" "$@" >"$work/stdout" 2>"$work/stderr"
-    status=$?
-    peak_kb=$(tail -1 "$work/time")
-}
-files_written() { find "$work/out" -mindepth 1 | wc -l; }
-
-# refused [--as-nobody] FILE MESSAGE...: one row of the table of bad pictures; any one of
-# the messages will do.
-refused() {
-    local options=()
-    [ "$1" = --as-nobody ] && options=("$1") && shift
-    local file=$1 name=${1#"$work"/} patterns=() message
-    shift
-    for message in "$@"; do patterns+=(-e "error: $message"); done
-    run "${options[@]}" --size 64 "$file" "$work/out"
-    if [ "$status" != 1 ]; then
-        fail "$name: exit status $status, expected 1"
-    elif ! grep -qxF "${patterns[@]}" "$work/stderr"; then
-        fail "$name: not the message '$1'"
-    elif [ "$(files_written)" != 0 ]; then
-        fail "$name: wrote $(files_written) files"
-    elif [ "$peak_kb" -gt "$memory_ceiling_kb" ]; then
-        fail "$name: peak memory $peak_kb KiB"
-    else
-        passed=$((passed + 1))
-    fi
-}
-too_large="The image is too large: there is not enough memory to load it."
-cannot_open="Couldnt open image file."
-
-# converts FILE "R G B" TOLERANCE: one row of the table of valid pictures: ten textures whose
-# first texel (every texel: the pictures are of one colour) is within TOLERANCE of R G B.
-converts() {
-    local file=$1 expected=($2) tolerance=$3 i
-    run --size 64 "$file" "$work/out"
-    local name=${file#"$work"/}
-    if [ "$status" != 0 ]; then
-        fail "$name: exit status $status"
-        return
-    fi
-    for i in 1 2 3 4 5 6 7 8 9 10; do
-        if [ "$(stat -c %s "$work/out/new$i.tga" 2>/dev/null)" != "$texture_bytes" ]; then
-            fail "$name: new$i.tga missing or of the wrong size"
-            return
-        fi
-    done
-    local bgr=($(od -An -tu1 -j18 -N3 "$work/out/new7.tga"))
-    local got=("${bgr[2]}" "${bgr[1]}" "${bgr[0]}")
-    for i in 0 1 2; do
-        local difference=$((got[i] - expected[i]))
-        if [ "${difference#-}" -gt "$tolerance" ]; then
-            fail "$name: colour ${got[*]}, expected ${expected[*]}"
-            return
-        fi
-    done
-    passed=$((passed + 1))
+    measured "${command[@]}" "$@"
 }
 
-# --- Making bad files ----------------------------------------------------------------------
-cut_at() { head -c "$2" "$1"; }
-# patch FILE OFFSET PRINTF-BYTES: overwrites bytes in place.
-patch() { printf "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none; }
-# The offset of the first marker (printf bytes) in FILE.
-offset_of() { grep -obUaP "$2" "$1" | head -1 | cut -d: -f1; }
-# be32 N: four printf escapes, big-endian.
-be32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 >> 24 & 255)) $(($1 >> 16 & 255)) $(($1 >> 8 & 255)) $(($1 & 255)); }
-le32() { printf '\\x%02x\\x%02x\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)) $(($1 >> 16 & 255)) $(($1 >> 24 & 255)); }
-# CRC-32 of standard input: gzip's trailer holds it, little-endian.
-crc32() { gzip -c | tail -c 8 | head -c 4 | od -An -tu4 | tr -d ' '; }
-# png_chunk TYPE DATA: a chunk with a correct CRC, as printf escapes (so are TYPE and DATA).
-png_chunk() {
-    local length
-    length=$(printf "$2" | wc -c)
-    printf '%s%s%s%s' "$(be32 "$length")" "$1" "$2" "$(be32 "$(printf "$1$2" | crc32)")"
-}
-# png_header W H DEPTH COLOUR [INTERLACE]: a PNG of nothing but its header (and IEND).
-png_header() {
-    local ihdr
-    ihdr=$(be32 "$1")$(be32 "$2")$(printf '\\x%02x\\x%02x\\x00\\x00\\x%02x' "$3" "$4" "${5:-0}")
-    printf "\\x89PNG\\r\\n\\x1a\\n$(png_chunk IHDR "$ihdr")$(png_chunk IEND '')"
-}
-# tiff_header W H: an uncompressed 8-bit grey TIFF declaring W × H over 16 bytes of data.
-tiff_header() {
-    local entries=(  # tag, type (3 short, 4 long), value
-        0x100 4 "$1"   # ImageWidth
-        0x101 4 "$2"   # ImageLength
-        0x102 3 8      # BitsPerSample
-        0x103 3 1      # Compression: none
-        0x106 3 1      # BlackIsZero
-        0x111 4 122    # StripOffsets: just past this directory
-        0x115 3 1      # SamplesPerPixel
-        0x116 4 "$2"   # RowsPerStrip
-        0x117 4 16     # StripByteCounts
-    )
-    local tiff='II*\x00\x08\x00\x00\x00\x09\x00' i
-    for ((i = 0; i < ${#entries[@]}; i += 3)); do
-        tiff+=$(printf '\\x%02x\\x%02x\\x%02x\\x00\\x01\\x00\\x00\\x00' \
-            $((entries[i] & 255)) $((entries[i] >> 8)) "${entries[i + 1]}")$(le32 "${entries[i + 2]}")
-    done
-    printf "$tiff"'\x00\x00\x00\x00'
-    head -c 16 /dev/zero
-}
-
-# Good pictures of the four formats, from ImageMagick's built-in 70 × 46 photograph; the PNG
-# of 8 bits per channel goes through Orbilune's own reader, the others through OpenImageIO.
-convert rose: -depth 8 PNG24:"$work/good.png"
-convert rose: "$work/good.jpg"
-convert rose: "$work/good.bmp"
-convert rose: -depth 8 "$work/good.tif"
-# Deterministic garbage: compressed data looks random.
-convert rose: rgb:- | gzip -9n | head -c 4000 >"$work/garbage"
-
-for format in png jpg bmp tif; do
-    good=$work/good.$format
-    : >"$work/empty.$format"
-    cut_at "$good" $(($(stat -c %s "$good") / 2)) >"$work/cut.$format"
-    case $format in png) signature=8 ;; jpg) signature=3 ;; bmp) signature=2 ;; tif) signature=4 ;; esac
-    { cut_at "$good" "$signature"; cat "$work/garbage"; } >"$work/garbage.$format"
-    cp "$good" "$work/header.$format"
-done
-patch "$work/header.png" 16 '\x7f'                     # IHDR width changed: its CRC fails
-png_header 70 46 8 5 >"$work/colour5.png"               # colour type 5 does not exist
-sof=$(offset_of "$work/good.jpg" '\xff\xc0')
-patch "$work/header.jpg" $((sof + 4)) '\x99'            # SOF: 153 bits per sample
-cp "$work/good.jpg" "$work/components.jpg"
-patch "$work/components.jpg" $((sof + 9)) '\x00'        # SOF: no components
-patch "$work/header.bmp" 28 '\x07\x00'                  # 7 bits per pixel
-patch "$work/header.tif" 4 '\x00\xff\xff\xff'           # first directory past the end
-printf 'not a picture\n' >"$work/notes.png"
-mkdir "$work/folder.png"
+make_bad_pictures
 cp "$work/good.png" "$work/locked.png"
 chmod 000 "$work/locked.png"
 cp "$work/good.jpg" "$work/locked.jpg"
 chmod 000 "$work/locked.jpg"
 
-# Decompression bombs: a few bytes that declare a picture far larger than memory, or one
-# that fits but whose data is not there.
-png_header 200000 100000 8 2 >"$work/bomb.png"
-png_header 2147483646 1 8 6 >"$work/wide.png"           # one row of 8 GiB
-png_header 1000001 1 8 2 >"$work/libpng-limit.png"      # past libpng's limit of 10^6
-png_header 60000 60000 16 2 >"$work/bomb16.png"         # 16 bits: OpenImageIO's reader
-png_header 60000 60000 8 2 1 >"$work/bomb-interlaced.png"
-cp "$work/good.jpg" "$work/bomb.jpg"
-patch "$work/bomb.jpg" $((sof + 5)) '\xff\xff\xff\xff'  # 65535 × 65535
-cp "$work/good.bmp" "$work/bomb.bmp"
-patch "$work/bomb.bmp" 18 "$(le32 200000)$(le32 100000)"
-cp "$work/good.bmp" "$work/bomb-fits.bmp"
-patch "$work/bomb-fits.bmp" 18 "$(le32 60000)$(le32 60000)"
-convert -size 5x3 xc:red "$work/bomb.gif"
-patch "$work/bomb.gif" 32 '\xff\xff\xff\xff'           # its one frame 65535 × 65535
-tiff_header 200000 100000 >"$work/bomb.tif"
-tiff_header 65000 65000 >"$work/bomb-fits.tif"
-tiff_header 2147483647 1 >"$work/wide.tif"
-
-# --- The table of bad pictures ---------------------------------------------------------------
-for format in png jpg bmp tif; do
-    refused "$work/empty.$format" "$cannot_open"    # nothing at all
-    refused "$work/cut.$format" "$cannot_open"      # cut in the middle of the pixel data
-    refused "$work/header.$format" "$cannot_open"   # one field of the header broken
-    refused "$work/garbage.$format" "$cannot_open"  # a valid signature, then garbage
-done
-refused "$work/colour5.png" "$cannot_open"          # a header with a valid CRC but no sense
-refused "$work/components.jpg" "$cannot_open"       # a frame of no components
-refused "$work/notes.png" "$cannot_open"            # text named .png
-refused "$work/folder.png" "$cannot_open"           # a folder given as the picture
+bad_picture_rows
 refused --as-nobody "$work/locked.png" "$cannot_open"  # no permission to read
 refused --as-nobody "$work/locked.jpg" "$cannot_open"
-refused "$work/bomb.png" "$too_large"               # 200000 × 100000: 80 GB of pixels
-refused "$work/wide.png" "$cannot_open"             # past libpng's limits, like libpng
-refused "$work/libpng-limit.png" "$cannot_open"
-refused "$work/bomb.tif" "$too_large"               # 200000 × 100000
-# These fit in a large machine's memory, so they are refused either for their size or,
-# where the memory was reserved, for the missing data, before it was ever touched.
-# OpenImageIO itself refuses pictures of over 32 GB in the file's own layout (bomb.bmp).
-for bomb in bomb16.png bomb-interlaced.png bomb.jpg bomb.bmp bomb-fits.bmp bomb-fits.tif \
-            wide.tif bomb.gif; do
-    refused "$work/$bomb" "$too_large" "$cannot_open"
-done
 
-# --- The table of valid pictures of unusual shape or layout ----------------------------------
-colour='rgb(200,100,50)'  # asymmetric: a swap of red and blue shows
-solid() { convert -size "$1" "xc:$colour" "${@:2}"; }
-solid 1x1 -depth 8 PNG24:"$work/1x1.png"
-solid 1x7 -depth 8 "$work/1xN.bmp"
-solid 9x1 -depth 8 "$work/Nx1.tif"
-solid 9x1 -quality 100 "$work/Nx1.jpg"
-grey() { convert -size "$1" 'xc:rgb(120,120,120)' -type Grayscale "${@:2}"; }
-grey 5x3 -depth 8 PNG8:"$work/grey.png"
-grey 5x3 -depth 16 "$work/grey16.tif"
-grey 5x3 -quality 100 "$work/grey.jpg"
-solid 5x3 -depth 8 PNG8:"$work/palette.png"
-solid 5x3 -type Palette BMP3:"$work/palette.bmp"
-solid 5x3 -depth 16 PNG48:"$work/rgb16.png"
-solid 5x3 -depth 16 "$work/rgb16.tif"
-convert -size 5x3 'xc:rgba(200,100,50,0.5)' -depth 8 PNG32:"$work/alpha.png"
-convert -size 5x3 'xc:rgba(200,100,50,0.5)' -depth 8 "$work/alpha.tif"
-solid 5x3 -quality 100 -colorspace CMYK "$work/cmyk.jpg"
-solid 40x24 -quality 100 -interlace Plane "$work/progressive.jpg"
-solid 40x24 -depth 8 -interlace PNG PNG24:"$work/interlaced.png"
-convert -size 6x4 "xc:$colour" -size 6x4 xc:blue -depth 8 "$work/pages.tif"
-solid 5x3 "$work/palette.gif"
-solid 61x31 -depth 8 -compress LZW "$work/lzw.tif"
-solid 61x31 -depth 8 -compress RLE BMP3:"$work/rle.bmp"
-
-converts "$work/1x1.png" "200 100 50" 0                  # one pixel, Orbilune's reader
-converts "$work/1xN.bmp" "200 100 50" 0                  # one column
-converts "$work/Nx1.tif" "200 100 50" 0                  # one row
-converts "$work/Nx1.jpg" "200 100 50" 2
-converts "$work/grey.png" "120 120 120" 2                 # grey, Orbilune's reader
-converts "$work/grey16.tif" "120 120 120" 2               # grey of 16 bits
-converts "$work/grey.jpg" "120 120 120" 2
-converts "$work/palette.png" "200 100 50" 0              # palette, Orbilune's reader
-converts "$work/palette.bmp" "200 100 50" 0
-converts "$work/palette.gif" "200 100 50" 0
-converts "$work/rgb16.png" "200 100 50" 0                # 16 bits per channel
-converts "$work/rgb16.tif" "200 100 50" 0
-converts "$work/alpha.png" "200 100 50" 0                # alpha ignored, never multiplied in
-converts "$work/alpha.tif" "200 100 50" 0
-converts "$work/cmyk.jpg" "200 100 50" 2                 # CMYK
-converts "$work/progressive.jpg" "200 100 50" 2
-converts "$work/interlaced.png" "200 100 50" 0           # Adam7
-converts "$work/pages.tif" "200 100 50" 0                # two pages: the first is the map
-converts "$work/lzw.tif" "200 100 50" 0
-converts "$work/rle.bmp" "200 100 50" 0
-cp "$work/1x1.png" "$work/png-named.jpg"
-converts "$work/png-named.jpg" "200 100 50" 0            # misnamed: the content decides
-cp "$work/rgb16.png" "$work/png16-named.tif"
-converts "$work/png16-named.tif" "200 100 50" 0
-cp "$work/progressive.jpg" "$work/jpeg-named.png"
-converts "$work/jpeg-named.png" "200 100 50" 2
+make_valid_pictures
+valid_picture_rows
 
 # --- Names and lengths -----------------------------------------------------------------------
 # Spaces and non-ASCII letters in the picture's name and the output folder's.
 cp "$work/1x1.png" "$work/map with spaces — Érd Ωμέγα 地図.png"
 converts "$work/map with spaces — Érd Ωμέγα 地図.png" "200 100 50" 0
-# path_of_length N NAME: a path of exactly N bytes below $work ending in /NAME, through
-# folders of at most 200 bytes each.
-path_of_length() {
-    local gap=$(($1 - ${#work} - 1 - ${#2})) path=$work i
-    local folders=$(((gap + 200) / 201))
-    local letters=$((gap - folders))
-    for ((i = folders; i > 0; i--)); do
-        local width=$((letters / i))
-        letters=$((letters - width))
-        path=$path/$(printf '%*s' "$width" '' | tr ' ' d)
-    done
-    echo "$path/$2"
-}
 longest=$(path_of_length 1023 map.png)   # the job holds 1023 bytes and the terminator
 mkdir -p "$(dirname "$longest")"
 cp "$work/1x1.png" "$longest"
@@ -303,5 +64,4 @@ refused "$too_long" "The image path is too long."                # never cut int
 refused "$work/$(printf '%*s' 256 '' | tr ' ' n).png" "The image path is too long."  # NAME_MAX
 refused "$(path_of_length 5000 map.png)" "The image path is too long."              # PATH_MAX
 
-echo "$passed passed, $failed failed"
-[ "$failed" = 0 ]
+summary

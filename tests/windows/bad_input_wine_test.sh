@@ -1,0 +1,182 @@
+#!/usr/bin/env bash
+# Hostile and unusual pictures through the Windows command line under Wine: the same tables
+# as on Linux (tests/hostile_pictures.sh) decoded by GDI+, then the paths that Windows
+# limits: names with spaces and Latin-1 letters, an image path at and past the job's 1023
+# bytes, a name past 255 letters, and output folders whose texture paths would pass
+# MAX_PATH. Every bad picture is refused with the program's message, exit status 1, no
+# files, little memory and within the time limit.
+#
+#   bad_input_wine_test.sh DEFAULT_PREFIX PATH/TO/orbilune-cli.exe
+#
+# The Wine prefix is made as for the dialog tests (wine-desktop.sh, whose
+# ORBILUNE_TEST_WINEPREFIX applies here too). Needs ImageMagick's convert, gzip and GNU time.
+#
+# Left out from the Linux table: a file without read permission (Wine runs as root here and
+# refuses a prefix owned by another user, so the permission never applies), and the Linux
+# limits NAME_MAX and PATH_MAX, whose Windows counterparts are below.
+set -u
+export LC_ALL=C
+here=$(cd "$(dirname "$0")" && pwd)
+default_prefix=$1
+cli=$2
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+source "$here/../hostile_pictures.sh"
+
+export WINEPREFIX=${ORBILUNE_TEST_WINEPREFIX:-$default_prefix}
+export WINEDEBUG=${WINEDEBUG:--all}
+export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+# Wine reads the program's arguments and names the files in the locale's character set:
+# UTF-8, as the names below are written (the tables themselves count bytes in the C locale).
+wine=(env LC_ALL=C.UTF-8 "${ORBILUNE_WINE:-wine}")
+# Makes the prefix if need be, as the other Windows tests find it.
+"$here/wine-desktop.sh" "$default_prefix" cmd /c exit >/dev/null 2>&1 ||
+    { echo "no Wine prefix at $WINEPREFIX"; exit 1; }
+work_windows=$("${wine[@]}" winepath -w "$work" 2>/dev/null | tr -d '\r')
+[ -n "$work_windows" ] || { echo "winepath cannot name $work"; exit 1; }
+
+# windows_path PATH: a path below $work as the program sees it.
+windows_path() {
+    local tail=${1#"$work"}
+    echo "$work_windows${tail//\//\\}"
+}
+
+# run ARGS...: the program under Wine into a fresh OUT folder, paths below $work given as
+# Windows paths; the C runtime's "\r\n" line ends become "\n".
+run() {
+    local arguments=() argument
+    for argument; do
+        [ "${argument#"$work"}" != "$argument" ] && argument=$(windows_path "$argument")
+        arguments+=("$argument")
+    done
+    rm -rf "$work/out"
+    mkdir "$work/out"
+    measured "${wine[@]}" "$cli" "${arguments[@]}"
+    sed -i 's/\r$//' "$work/stderr"
+}
+
+# Wine's GDI+ decodes a whole picture inside GdipCreateBitmapFromFile, through Wine's
+# windowscodecs, which fails on a header of 200000 × 100000 before any size reaches the
+# program: refused as unreadable, with as little memory.
+over_memory=("$too_large" "$cannot_open")
+
+# Valid pictures that Wine's windowscodecs (Wine 8) cannot decode, refused as unreadable.
+known_gap() {
+    case $1 in
+    cmyk.tif) echo "WICConvertBitmapSource has no conversion from 32bppCMYK" ;;
+    float.tif) echo "WICConvertBitmapSource has no conversion from 128bppRGBAFloat" ;;
+    jpeg.tif) echo "Wine's libtiff is built without JPEG compression" ;;
+    planar.tif) echo "the TIFF decoder takes no planar configuration 2" ;;
+    esac
+}
+
+# Bad pictures on which Wine's own decoder crashes inside GdipCreateBitmapFromFile.
+known_decoder_fault() {
+    case $1 in
+    tile-bomb.tif) echo "a tile of 65536 × 65536 pixels (2^32, 0 in 32 bits) makes Wine 8's" \
+        "windowscodecs read past its tile buffer" ;;
+    esac
+}
+
+make_bad_pictures
+bad_picture_rows
+make_valid_pictures
+valid_picture_rows
+
+# --- Names and lengths -----------------------------------------------------------------------
+# converts_into FOLDER: the one-pixel picture converted into FOLDER (a path below $work,
+# written as given), and nowhere else.
+converts_into() {
+    local folder=$1 name=${1#"$work"/} i
+    run --size 64 "$work/1x1.png" "$folder"
+    if [ "$status" != 0 ]; then
+        fail "into $name: exit status $status"
+        return
+    fi
+    for i in 1 2 3 4 5 6 7 8 9 10; do
+        if [ "$(stat -c %s "$folder/new$i.tga" 2>/dev/null)" != "$texture_bytes" ]; then
+            fail "into $name: new$i.tga missing or of the wrong size"
+            return
+        fi
+    done
+    if [ "$(find "$work" -name 'new*.tga' | wc -l)" != 10 ]; then
+        fail "into $name: textures written elsewhere too"
+        return
+    fi
+    rm -f "$folder"/new*.tga
+    passed=$((passed + 1))
+}
+
+# folder_refused FOLDER MESSAGE: the output folder is refused with MESSAGE and nothing is
+# written anywhere (never a shortened path, which would name another folder).
+folder_refused() {
+    local folder=$1 name=${1#"$work"/}
+    run --size 64 "$work/1x1.png" "$folder"
+    if [ "$status" != 1 ]; then
+        fail "into $name: exit status $status, expected 1"
+    elif ! grep -qxF "error: $2" "$work/stderr"; then
+        fail "into $name: not the message '$2'"
+    elif [ -n "$(find "$work" -name 'new*.tga')" ]; then
+        fail "into $name: wrote $(find "$work" -name 'new*.tga' | head -1)"
+    else
+        passed=$((passed + 1))
+    fi
+}
+
+# windows_path_of_length N NAME: a path below $work whose Windows form is N bytes long.
+windows_path_of_length() {
+    path_of_length $(($1 - ${#work_windows} + ${#work})) "$2"
+}
+
+# Spaces, in the picture's name and the folder's.
+cp "$work/1x1.png" "$work/map with spaces.png"
+converts "$work/map with spaces.png" "200 100 50" 0
+mkdir "$work/out with spaces"
+converts_into "$work/out with spaces"
+# A folder given with a trailing backslash.
+converts_into "$work/out with spaces/"
+
+# Latin-1 letters, and "œ" and "€", which code page 1252 spells with bytes that a conversion
+# byte for byte (as Latin-1) gets wrong: the program's arguments are in the system code page,
+# which Wine picks from the locale (1252 for C.UTF-8 and the western ones).
+code_page=$("${wine[@]}" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null |
+    tr -d '\r' | awk '$1 == "ACP" { print $3 }')
+if [ "$code_page" = 1252 ] || [ "$code_page" = 65001 ]; then
+    name="carte é à ç ñ ö ß œ €"
+    cp "$work/1x1.png" "$work/$name.png"
+    converts "$work/$name.png" "200 100 50" 0
+    mkdir "$work/sortie é œ €"
+    converts_into "$work/sortie é œ €"
+else
+    echo "skipped: the system code page ${code_page:-(unknown)} cannot spell the Latin-1 names"
+    skipped=$((skipped + 2))
+fi
+
+# The job holds an image path of 1023 bytes and its terminator; Wine opens long paths.
+longest=$(windows_path_of_length 1023 map.png)
+mkdir -p "$(dirname "$longest")"
+cp "$work/1x1.png" "$longest"
+if [ "$(windows_path "$longest" | wc -c)" = 1024 ]; then
+    converts "$longest" "200 100 50" 0
+else
+    fail "could not make a Windows path of 1023 bytes"
+fi
+too_long=$(windows_path_of_length 1024 map.png)
+mkdir -p "$(dirname "$too_long")"
+cp "$work/1x1.png" "$too_long"
+refused "$too_long" "The image path is too long."                # never cut into another name
+# No Windows file system holds a name of over 255 letters.
+refused "$work/$(printf '%*s' 256 '' | tr ' ' n).png" "The image path is too long."
+
+# The textures are written through paths of under MAX_PATH (260) bytes: a folder of 249
+# bytes takes "\new10.tga"; one of 250 is refused before anything is written.
+fits=$(windows_path_of_length 251 x)
+fits=${fits%/x}
+over=$(windows_path_of_length 252 x)
+over=${over%/x}
+mkdir -p "$fits" "$over"
+converts_into "$fits"
+folder_refused "$over" "The output folder path is too long."
+folder_refused "$(windows_path_of_length 400 x)" "The output folder path is too long."
+
+summary
