@@ -34,6 +34,9 @@ struct PictureMemory {
 };
 extern PictureMemory pictureMemory;
 
+// The image object's native image: whatever the platform's decoder, the decoded picture.
+struct NativeImage : DecodedPicture {};
+
 // The Linux backend's readers.
 
 // PNG files of 8 bits per channel, not interlaced, read straight through libpng: the common

@@ -12,10 +12,6 @@
 #include "decoded_picture.h"
 #include "image_object.h"
 
-struct NativeImage : DecodedPicture {};
-
-PictureMemory pictureMemory;
-
 namespace {
 
 using DecodeFn = int (*)(const char* path, DecodedPicture* picture);
@@ -80,32 +76,5 @@ int load(const char* path, NativeImage*& image)
         image = decoded.release();
     return status;
 }
-
-int clone(const NativeImage& source, NativeImage*& copy)
-{
-    copy = nullptr;
-    std::unique_ptr<NativeImage> image(new (std::nothrow) NativeImage);
-    if (!image)
-        return imaging_status::kOutOfMemory;
-    image->memoryLimit = source.memoryLimit;
-    if (allocatePicture(*image, source.columns, source.rows) != imaging_status::kOk)
-        return imaging_status::kOutOfMemory;
-    std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * 4);
-    copy = image.release();
-    return imaging_status::kOk;
-}
-
-void dispose(NativeImage* image) { delete image; }
-
-int size(const NativeImage& image, std::uint32_t& columns, std::uint32_t& rows)
-{
-    columns = image.columns;
-    rows = image.rows;
-    return imaging_status::kOk;
-}
-
-const std::uint32_t* pixels(const NativeImage& image) { return image.pixels.get(); }
-
-std::size_t rowStride(const NativeImage& image) { return image.stride; }
 
 }  // namespace image_backend
