@@ -16,7 +16,7 @@ namespace {
 
 using testing_support::ScratchDir;
 
-struct PngSpec {
+struct PngLayout {
     const char* what;
     std::uint32_t width, height;
     int colourType;
@@ -28,17 +28,17 @@ struct PngSpec {
 };
 
 // Writes a PNG of deterministic noise in the given layout.
-void writePng(const std::string& path, const PngSpec& spec)
+void writePng(const std::string& path, const PngLayout& layout)
 {
     std::FILE* file = std::fopen(path.c_str(), "wb");
     ASSERT_NE(file, nullptr);
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
     png_infop info = png_create_info_struct(png);
     png_init_io(png, file);
-    png_set_IHDR(png, info, spec.width, spec.height, spec.bitDepth, spec.colourType,
-                 spec.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+    png_set_IHDR(png, info, layout.width, layout.height, layout.bitDepth, layout.colourType,
+                 layout.interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
                  PNG_FILTER_TYPE_DEFAULT);
-    if (spec.colourType == PNG_COLOR_TYPE_PALETTE) {
+    if (layout.colourType == PNG_COLOR_TYPE_PALETTE) {
         png_color palette[16];
         png_byte alpha[16];
         for (int i = 0; i < 16; ++i) {
@@ -47,28 +47,28 @@ void writePng(const std::string& path, const PngSpec& spec)
             alpha[i] = static_cast<png_byte>(i * 17);
         }
         png_set_PLTE(png, info, palette, 16);
-        if (spec.transparency)
+        if (layout.transparency)
             png_set_tRNS(png, info, alpha, 16, nullptr);
     }
-    png_set_filter(png, 0, spec.filters);
+    png_set_filter(png, 0, layout.filters);
     png_write_info(png, info);
     png_set_packing(png);
     png_set_swap(png);  // 16-bit samples are given little-endian below
     const int channels = png_get_channels(png, info);
-    const std::size_t sampleBytes = spec.bitDepth == 16 ? 2 : 1;
-    const std::size_t rowBytes = spec.width * channels * sampleBytes;
-    std::vector<png_byte> image(rowBytes * spec.height);
+    const std::size_t sampleBytes = layout.bitDepth == 16 ? 2 : 1;
+    const std::size_t rowBytes = layout.width * channels * sampleBytes;
+    std::vector<png_byte> image(rowBytes * layout.height);
     std::uint32_t state = 2463534242u;
     for (png_byte& byte : image) {
         state ^= state << 13;
         state ^= state >> 17;
         state ^= state << 5;
         byte = static_cast<png_byte>(state);
-        if (spec.colourType == PNG_COLOR_TYPE_PALETTE || spec.bitDepth < 8)
-            byte = static_cast<png_byte>(byte % (spec.bitDepth < 8 ? (1 << spec.bitDepth) : 16));
+        if (layout.colourType == PNG_COLOR_TYPE_PALETTE || layout.bitDepth < 8)
+            byte = static_cast<png_byte>(byte % (layout.bitDepth < 8 ? (1 << layout.bitDepth) : 16));
     }
-    std::vector<png_bytep> rows(spec.height);
-    for (std::uint32_t row = 0; row < spec.height; ++row)
+    std::vector<png_bytep> rows(layout.height);
+    for (std::uint32_t row = 0; row < layout.height; ++row)
         rows[row] = image.data() + row * rowBytes;
     png_write_image(png, rows.data());
     png_write_end(png, nullptr);
@@ -87,7 +87,7 @@ std::vector<std::uint32_t> visiblePixels(const DecodedPicture& picture)
 
 TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
 {
-    const PngSpec specs[] = {
+    const PngLayout specs[] = {
         {"RGB", 7, 3, PNG_COLOR_TYPE_RGB, 8, false, false, true},
         {"RGBA: alpha ignored", 5, 4, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false, true},
         {"grey", 6, 5, PNG_COLOR_TYPE_GRAY, 8, false, false, true},
@@ -101,28 +101,28 @@ TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
         {"4-bit palette", 5, 5, PNG_COLOR_TYPE_PALETTE, 4, false, false, false},
     };
     // Each filter on its own, for every pixel size.
-    std::vector<PngSpec> cases(std::begin(specs), std::end(specs));
+    std::vector<PngLayout> cases(std::begin(specs), std::end(specs));
     const int colours[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                            PNG_COLOR_TYPE_RGB_ALPHA};
     for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH})
         for (const int colour : colours)
             cases.push_back({"one filter", 13, 6, colour, 8, false, false, true, filter});
     ScratchDir dir;
-    for (const PngSpec& spec : cases) {
+    for (const PngLayout& layout : cases) {
         const std::string path = dir.file("picture.png");
-        writePng(path, spec);
+        writePng(path, layout);
         DecodedPicture direct;
         DecodedPicture general;
         const int directStatus = readPngDirect(path.c_str(), direct);
-        ASSERT_EQ(readWithOpenImageIO(path.c_str(), general), imaging_status::kOk) << spec.what;
-        if (!spec.readDirectly) {
-            EXPECT_EQ(directStatus, kNotMine) << spec.what;
+        ASSERT_EQ(readWithOpenImageIO(path.c_str(), general), imaging_status::kOk) << layout.what;
+        if (!layout.readDirectly) {
+            EXPECT_EQ(directStatus, kNotMine) << layout.what;
             continue;
         }
-        ASSERT_EQ(directStatus, imaging_status::kOk) << spec.what;
-        EXPECT_EQ(direct.columns, spec.width) << spec.what;
-        EXPECT_EQ(direct.rows, spec.height) << spec.what;
-        EXPECT_EQ(visiblePixels(direct), visiblePixels(general)) << spec.what;
+        ASSERT_EQ(directStatus, imaging_status::kOk) << layout.what;
+        EXPECT_EQ(direct.columns, layout.width) << layout.what;
+        EXPECT_EQ(direct.rows, layout.height) << layout.what;
+        EXPECT_EQ(visiblePixels(direct), visiblePixels(general)) << layout.what;
     }
 }
 
