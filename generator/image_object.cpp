@@ -37,7 +37,8 @@ void ImageObject::destroy(bool freeMemory)
     native_ = nullptr;
     pixels_ = nullptr;
     if (freeMemory) {
-        this->~ImageObject();
+        // The object ends here whatever its class: BitmapObject adds nothing to destroy.
+        this->ImageObject::~ImageObject();
         image_backend::freeObject(this);
     }
 }

@@ -53,10 +53,28 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
     // its whole tile, so a tile of more pixels than the picture, and of over 16 MiB, is
     // refused as unreadable: a few bytes of header would otherwise cost gigabytes. Writers
     // use tiles of a few hundred pixels a side.
+    //
+    // A scanline picture whose channels share one format is read a band at a time in the
+    // file's own layout into a scratch band of ours, counted in the same check, and
+    // converted from there: OpenImageIO's read_scanlines would allocate 256 rows or 64 MB
+    // of scratch whatever the band, and a few bytes of header declaring a row of millions
+    // of pixels would make that a gigabyte.
     const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
+    const bool ownScratch = !tiled && layout.channelformats.empty();
     const auto columns = static_cast<std::uint64_t>(layout.width);
     const auto rows = static_cast<std::uint64_t>(layout.height);
     const std::uint64_t bandRows = rowsPerBand(layout, columns);
+    const std::uint64_t filePixelBytes = layout.pixel_bytes(true);
+    std::unique_ptr<unsigned char[]> scratch;
+    if (ownScratch) {
+        const std::uint64_t scratchBytes =
+            saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows)), filePixelBytes);
+        if (!pictureFits(picture, columns, rows, scratchBytes))
+            return imaging_status::kValueOverflow;
+        scratch.reset(new (std::nothrow) unsigned char[scratchBytes]);
+        if (!scratch)
+            return imaging_status::kOutOfMemory;
+    }
     if (tiled) {
         const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
         const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
@@ -85,11 +103,22 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
         const int bottom = layout.y + static_cast<int>(end);
         void* band = picture.pixels.get() + row * stride;
         const auto rowBytes = static_cast<OIIO::stride_t>(stride) * 4;
-        const bool read =
-            tiled ? input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z, layout.z + 1,
-                                     0, channels, OIIO::TypeDesc::UINT8, band, 4, rowBytes)
-                  : input.read_scanlines(0, 0, top, bottom, 0, 0, channels, OIIO::TypeDesc::UINT8, band,
-                                         4, rowBytes);
+        bool read;
+        if (tiled) {
+            read = input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z,
+                                    layout.z + 1, 0, channels, OIIO::TypeDesc::UINT8, band, 4, rowBytes);
+        } else if (ownScratch) {
+            // The first `channels` channels of each pixel, converted as read_scanlines would.
+            const auto fileRowBytes = static_cast<OIIO::stride_t>(columns * filePixelBytes);
+            read = input.read_native_scanlines(0, 0, top, bottom, layout.z, scratch.get()) &&
+                   OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch.get(), layout.format,
+                                       static_cast<OIIO::stride_t>(filePixelBytes), fileRowBytes,
+                                       OIIO::AutoStride, band, OIIO::TypeDesc::UINT8, 4, rowBytes,
+                                       OIIO::AutoStride);
+        } else {
+            read = input.read_scanlines(0, 0, top, bottom, 0, 0, channels, OIIO::TypeDesc::UINT8, band, 4,
+                                        rowBytes);
+        }
         if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
     }

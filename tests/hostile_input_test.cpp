@@ -48,7 +48,8 @@ public:
 TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
 {
     ScratchDir dir;
-    // 300 × 200 pixels in padded rows of 304 words: 243,200 bytes.
+    // 300 × 200 pixels in padded rows of 304 words: 243,200 bytes. OpenImageIO's reader
+    // also holds a band of the file's own pixels, here all 200 rows of 300 × 3 bytes.
     const std::string bmp = dir.writeBmp("map.bmp", testing_support::noisePicture(300, 200));
     const std::string png = dir.write("map.png", pngHeaderOnly(300, 200));
     const struct {
@@ -57,8 +58,8 @@ TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
         std::uint64_t limit;
         const char* message;  // null: ten textures
     } rows[] = {
-        {"OpenImageIO's reader, one byte short", bmp, 243199, messages::kImageTooLarge},
-        {"OpenImageIO's reader, exactly enough", bmp, 243200, nullptr},
+        {"OpenImageIO's reader, one byte short", bmp, 243200 + 180000 - 1, messages::kImageTooLarge},
+        {"OpenImageIO's reader, exactly enough", bmp, 243200 + 180000, nullptr},
         {"Orbilune's PNG reader, one byte short", png, 243199, messages::kImageTooLarge},
         // Enough memory, so the missing data is what refuses it.
         {"Orbilune's PNG reader, exactly enough", png, 243200, messages::kCouldntOpenImage},
