@@ -2,8 +2,6 @@
 // narrow argv) and are looked up as the GDI+ backend opens them: converted from that code
 // page to UTF-16. std::filesystem would not do: libstdc++ widens a narrow path byte for
 // byte, as Latin-1, so "€" (0x80 in code page 1252) would name another file.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include <io.h>

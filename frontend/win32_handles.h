@@ -1,12 +1,6 @@
 // Small owners of Windows resources for the front end, so every exit path gives them back.
 #pragma once
 
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 #include <objbase.h>
 #include <shlobj.h>

@@ -1,6 +1,4 @@
 // On Windows a failure is a modal warning message box with the caption "Error".
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include "error_report.h"

@@ -5,8 +5,6 @@
 // the same values GdipBitmapGetPixel would give one at a time, without a call per sample.
 // GDI+'s own bitmap is released as soon as they are copied, so a run holds one decoded copy
 // of the map, as on every other platform.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 #include <objidl.h>  // IStream, which the GDI+ headers use and WIN32_LEAN_AND_MEAN leaves out
 

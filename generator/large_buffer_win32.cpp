@@ -1,6 +1,4 @@
 // Large buffers on Windows: whole pages straight from the system.
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
 #include <windows.h>
 
 #include "large_buffer.h"

@@ -1,11 +1,5 @@
 // The GDI+ image backend as the generator sees it: the pixels it hands back, the paths it
 // opens and the files it refuses.
-#ifndef WIN32_LEAN_AND_MEAN
-#define WIN32_LEAN_AND_MEAN
-#endif
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>
