@@ -43,8 +43,10 @@ std::uint64_t rowsPerBand(const OIIO::ImageSpec& layout, std::uint64_t columns)
 
 int decode(OIIO::ImageInput& input, DecodedPicture& picture)
 {
-    const OIIO::ImageSpec& layout = input.spec();
-    if (layout.width <= 0 || layout.height <= 0 || layout.depth != 1 || layout.nchannels <= 0)
+    // The first picture's dimensions, tiling and formats (its metadata is not needed).
+    const OIIO::ImageSpec layout = input.spec_dimensions(0, 0);
+    if (layout.format == OIIO::TypeDesc::UNKNOWN || layout.width <= 0 || layout.height <= 0 ||
+        layout.depth != 1 || layout.nchannels <= 0)
         return imaging_status::kUnknownImageFormat;
     // A tiled picture is read a band of whole tiles at a time (read_scanlines on a tiled
     // file divides by zero in OpenImageIO 2.4). The reader fills up to twice that band in

@@ -87,7 +87,7 @@ std::vector<std::uint32_t> visiblePixels(const DecodedPicture& picture)
 
 TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
 {
-    const PngLayout specs[] = {
+    const PngLayout layouts[] = {
         {"RGB", 7, 3, PNG_COLOR_TYPE_RGB, 8, false, false, true},
         {"RGBA: alpha ignored", 5, 4, PNG_COLOR_TYPE_RGB_ALPHA, 8, false, false, true},
         {"grey", 6, 5, PNG_COLOR_TYPE_GRAY, 8, false, false, true},
@@ -101,7 +101,7 @@ TEST(PngReader, AgreesWithOpenImageIOOrLeavesThePictureToIt)
         {"4-bit palette", 5, 5, PNG_COLOR_TYPE_PALETTE, 4, false, false, false},
     };
     // Each filter on its own, for every pixel size.
-    std::vector<PngLayout> cases(std::begin(specs), std::end(specs));
+    std::vector<PngLayout> cases(std::begin(layouts), std::end(layouts));
     const int colours[] = {PNG_COLOR_TYPE_GRAY, PNG_COLOR_TYPE_GRAY_ALPHA, PNG_COLOR_TYPE_RGB,
                            PNG_COLOR_TYPE_RGB_ALPHA};
     for (const int filter : {PNG_FILTER_NONE, PNG_FILTER_SUB, PNG_FILTER_UP, PNG_FILTER_AVG, PNG_FILTER_PAETH})

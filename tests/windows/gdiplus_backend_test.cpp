@@ -144,6 +144,22 @@ void recordError(void*, const char* message) { reported.emplace_back(message); }
 
 int sinkNothing(const char*, const unsigned char*, int) { return 1; }
 
+// A job of face size 8 on the picture at `path` that writes nothing; its messages land in
+// `reported`.
+int runJobOn(const std::string& path)
+{
+    static TextureJob job;
+    job = TextureJob{};
+    std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path.c_str());
+    job.faceSize = 8;
+    job.sink = sinkNothing;
+    reported.clear();
+    const ErrorReporter previous = setErrorReporter(recordError);
+    const int result = runTextureJob(job);
+    setErrorReporter(previous);
+    return result;
+}
+
 TEST(GdiplusBackend, WhatItCannotDecodeIsCouldntOpenImageFile)
 {
     const std::vector<unsigned char> whole = pictureAsBmp();
@@ -158,15 +174,7 @@ TEST(GdiplusBackend, WhatItCannotDecodeIsCouldntOpenImageFile)
     for (const auto& row : rows) {
         const TempFile file(row.name, row.bytes);
         SCOPED_TRACE(file.narrowPath);
-        static TextureJob job;
-        job = TextureJob{};
-        std::snprintf(job.imagePath, sizeof job.imagePath, "%s", file.narrowPath.c_str());
-        job.faceSize = 8;
-        job.sink = sinkNothing;
-        reported.clear();
-        const ErrorReporter previous = setErrorReporter(recordError);
-        EXPECT_EQ(runTextureJob(job), 0);
-        setErrorReporter(previous);
+        EXPECT_EQ(runJobOn(file.narrowPath), 0);
         ASSERT_EQ(reported.size(), 1u);
         EXPECT_EQ(reported[0], messages::kCouldntOpenImage);
     }
@@ -187,16 +195,8 @@ TEST(GdiplusBackend, APictureLargerThanMemoryIsRefusedForItsSize)
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.limit);
-        static TextureJob job;
-        job = TextureJob{};
-        std::snprintf(job.imagePath, sizeof job.imagePath, "%s", file.narrowPath.c_str());
-        job.faceSize = 8;
-        job.sink = sinkNothing;
-        reported.clear();
         pictureMemory.limitBytes = row.limit;
-        const ErrorReporter previous = setErrorReporter(recordError);
-        const int result = runTextureJob(job);
-        setErrorReporter(previous);
+        const int result = runJobOn(file.narrowPath);
         pictureMemory.limitBytes = 0;
         if (row.message == nullptr) {
             EXPECT_EQ(result, 1);
