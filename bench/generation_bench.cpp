@@ -15,7 +15,9 @@
 #include <vector>
 
 #include "diamond_renderer.h"
-#include "texture_file.h"
+#include "icosa_diamonds.h"
+#include "image_object.h"
+#include "spherical_lookup.h"
 #include "texture_job.h"
 
 namespace {

@@ -2,7 +2,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include "error_report.h"
 #include "system.h"
 #include "texture_job.h"
 
@@ -11,8 +10,6 @@ namespace {
 using cli_system::Found;
 using cli_system::lookFor;
 
-constexpr const char* kFileMissing = "The file specified does not exist";
-constexpr const char* kDirectoryMissing = "The directory specified does not exist";
 constexpr const char* kImagePathTooLong = "The image path is too long.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
 
@@ -47,7 +44,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
                             ? Found::NameTooLong
                             : lookFor(line.imagePath, false);
     if (image != Found::Yes) {
-        reportError(nullptr, image == Found::NameTooLong ? kImagePathTooLong : kFileMissing);
+        reportError(nullptr, image == Found::NameTooLong ? kImagePathTooLong : messages::kFileMissing);
         return 1;
     }
     // Every texture's path, joined, must fit what the system opens: a folder too long for
@@ -56,7 +53,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
                              ? Found::NameTooLong
                              : lookFor(line.outputDir, true);
     if (folder != Found::Yes) {
-        reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : kDirectoryMissing);
+        reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : messages::kDirectoryMissing);
         return 1;
     }
     return kRunTheJob;

@@ -6,10 +6,7 @@
 #include <string>
 
 #include "command_line.h"
-#include "diamond_renderer.h"
-#include "error_report.h"
 #include "system.h"
-#include "texture_file.h"
 #include "texture_job.h"
 
 namespace {
@@ -27,16 +24,16 @@ void showProgress(const char* fileName)
 {
     const int done = cli.texturesWritten;
     if (cli.drawBar) {
-        char bar[kDiamondCount + 1];
-        for (int i = 0; i < kDiamondCount; ++i)
+        char bar[kTextureCount + 1];
+        for (int i = 0; i < kTextureCount; ++i)
             bar[i] = i < done ? '#' : '.';
-        bar[kDiamondCount] = '\0';
-        std::fprintf(stderr, "\r[%s] %2d/%d %-9s", bar, done, kDiamondCount, fileName);
-        cli.barOpen = done != kDiamondCount;
+        bar[kTextureCount] = '\0';
+        std::fprintf(stderr, "\r[%s] %2d/%d %-9s", bar, done, kTextureCount, fileName);
+        cli.barOpen = done != kTextureCount;
         if (!cli.barOpen)
             std::fputc('\n', stderr);
     } else {
-        std::fprintf(stderr, "wrote %s (%d/%d)\n", fileName, done, kDiamondCount);
+        std::fprintf(stderr, "wrote %s (%d/%d)\n", fileName, done, kTextureCount);
     }
     std::fflush(stderr);
 }
@@ -78,18 +75,16 @@ int main(int argc, char** argv)
 
     static TextureJob job{};  // readCommandLine has checked that the image path fits
     std::memcpy(job.imagePath, line.imagePath.c_str(), line.imagePath.size() + 1);
-    if (line.outputDir.size() < sizeof job.outputDir)
-        std::memcpy(job.outputDir, line.outputDir.c_str(), line.outputDir.size() + 1);
     job.owner = nullptr;
     job.bilinear = line.bilinear ? 1 : 0;
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
+    job.threads = line.threads;
     cli.outputDir = line.outputDir;
     cli.drawBar = cli_system::stderrIsTerminal();
-    setRenderThreads(line.threads);
 
     if (cli.drawBar) {  // reading a large map takes a while: show the bar from the start
-        std::fprintf(stderr, "[..........]  0/%d reading", kDiamondCount);
+        std::fprintf(stderr, "[..........]  0/%d reading", kTextureCount);
         std::fflush(stderr);
         cli.barOpen = true;
     }

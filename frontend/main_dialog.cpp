@@ -11,7 +11,7 @@
 
 #include <cstring>
 
-#include "error_report.h"
+#include "texture_job.h"
 #include "win32_handles.h"
 
 FrontEndState frontEnd;
@@ -43,8 +43,6 @@ constexpr int kInteractiveControls[] = {
 constexpr UINT kDiscardInput = PM_REMOVE | ((QS_KEY | QS_MOUSEMOVE | QS_MOUSEBUTTON) << 16);
 
 constexpr const char* kNoneSelected = "(none selected)";
-constexpr const char* kFileMissing = "The file specified does not exist";
-constexpr const char* kDirectoryMissing = "The directory specified does not exist";
 
 // How much of a too-long path's beginning survives fitPathForDisplay.
 constexpr std::size_t kDisplayHeadLimit = 64;
@@ -124,11 +122,11 @@ void onGo(HWND dialog)
 {
     TextureJob& job = frontEnd.job;
     if (!PathFileExistsA(job.imagePath)) {
-        reportError(dialog, kFileMissing);
+        reportError(dialog, messages::kFileMissing);
         return;
     }
     if (!PathFileExistsA(job.outputDir)) {
-        reportError(dialog, kDirectoryMissing);
+        reportError(dialog, messages::kDirectoryMissing);
         return;
     }
     job.bilinear = IsDlgButtonChecked(dialog, IDC_BILINEAR) == BST_CHECKED ? 1 : 0;

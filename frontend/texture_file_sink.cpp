@@ -6,8 +6,7 @@
 
 #include <cstdio>
 
-#include "error_report.h"
-#include "texture_file.h"
+#include "texture_job.h"
 
 bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileName)
 {

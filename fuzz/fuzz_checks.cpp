@@ -12,8 +12,9 @@
 #include "command_line.h"
 #include "decoded_picture.h"
 #include "diamond_renderer.h"
-#include "error_report.h"
+#include "icosa_diamonds.h"
 #include "image_object.h"
+#include "spherical_lookup.h"
 #include "texture_job.h"
 
 namespace fuzz_checks {

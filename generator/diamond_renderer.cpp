@@ -107,7 +107,6 @@ const char* kernelIsaName(KernelIsa isa)
 }
 
 void setRenderThreads(unsigned threads) { settings().threads = threads; }
-unsigned renderThreads() { return settings().threads; }
 
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
 {

@@ -15,4 +15,3 @@ const char* kernelIsaName(KernelIsa isa);
 
 // 0 (the default) renders on every core.
 void setRenderThreads(unsigned threads);
-unsigned renderThreads();

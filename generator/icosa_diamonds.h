@@ -9,6 +9,8 @@
 
 #include <cstdint>
 
+#include "texture_job.h"
+
 // A corner or an edge vector.
 struct Vector3 {
     float x;
@@ -23,7 +25,7 @@ struct Diamond {
     double points[6][3];
 };
 
-constexpr int kDiamondCount = 10;
+constexpr int kDiamondCount = kTextureCount;
 // The five diamonds around the north pole, then the five around the south pole.
 extern const Diamond kIcosaDiamonds[kDiamondCount];
 

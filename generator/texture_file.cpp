@@ -1,4 +1,4 @@
-#include "texture_file.h"
+#include "texture_job.h"
 
 #include <cstdio>
 

@@ -6,8 +6,11 @@
 #include <memory>
 #include <new>
 
-#include "error_report.h"
+#include "diamond_renderer.h"
+#include "icosa_diamonds.h"
+#include "image_object.h"
 #include "large_buffer.h"
+#include "spherical_lookup.h"
 
 void writeTgaHeader(unsigned char* header, std::uint32_t faceSize)
 {
@@ -97,6 +100,7 @@ int runTextureJob(TextureJob& job)
     runState.rows = faceSize;
     runState.columns = faceSize;
     runState.source = SourceImage{image.get(), width, height, job.bilinear};
+    setRenderThreads(job.threads);
 
     const std::size_t imageSize = textureImageSize(faceSize);
     LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(imageSize);

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "error_report.h"
+#include "texture_job.h"
 
 namespace testing_support {
 

@@ -6,6 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "icosa_diamonds.h"
+#include "image_object.h"
+#include "spherical_lookup.h"
 #include "texture_job.h"
 
 namespace testing_support {

@@ -7,9 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "error_report.h"
+#include "texture_job.h"
 #include "main_dialog.h"
-#include "texture_file.h"
 
 namespace {
 

@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "decoded_picture.h"
-#include "error_report.h"
 #include "image_object.h"
 #include "texture_job.h"
 

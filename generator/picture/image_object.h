@@ -20,7 +20,6 @@ constexpr int kOk = 0;
 constexpr int kGenericError = 1;
 constexpr int kInvalidParameter = 2;
 constexpr int kOutOfMemory = 3;
-constexpr int kFileNotFound = 10;
 constexpr int kValueOverflow = 11;
 constexpr int kUnknownImageFormat = 13;
 }  // namespace imaging_status
