@@ -3,6 +3,8 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <isa-l/crc.h>
+
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
@@ -130,17 +132,6 @@ std::uint32_t bigEndian32(const std::uint8_t* bytes)
            (std::uint32_t{bytes[2]} << 8) | bytes[3];
 }
 
-std::uint32_t crc32(const std::uint8_t* bytes, std::size_t size)
-{
-    std::uint32_t crc = 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i) {
-        crc ^= bytes[i];
-        for (int bit = 0; bit < 8; ++bit)
-            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
-    }
-    return ~crc;
-}
-
 }  // namespace
 
 const char* checkPictureFile(const std::uint8_t* data, std::size_t size)
@@ -185,7 +176,7 @@ const char* checkPngFile(const std::uint8_t* data, std::size_t size)
         const std::uint64_t length = bigEndian32(&png[at]);
         if (at + 12 + length > png.size())
             break;
-        const std::uint32_t crc = crc32(&png[at + 4], 4 + length);
+        const std::uint32_t crc = crc32_gzip_refl(0, &png[at + 4], 4 + length);
         for (int i = 0; i < 4; ++i)
             png[at + 8 + length + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
         at += 12 + length;

@@ -63,8 +63,6 @@ RendererSettings& settings()
     return instance;
 }
 
-Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
-
 unsigned threadCountFor(std::uint32_t rows)
 {
     unsigned threads = settings().threads;
@@ -120,12 +118,14 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.farToP1 = difference(p1, p3);
     setup.rows = runState.rows;
     setup.columns = runState.columns;
+    setup.inverseRows = 1.0 / setup.rows;
+    setup.inverseColumns = 1.0 / setup.columns;
     setup.pixels = source.image != nullptr ? source.image->pixels() : nullptr;
     setup.stride = source.image != nullptr ? source.image->stride() : 0;
     setup.width = source.width;
     setup.height = source.height;
+    setup.scales = source.scales;
     setup.bilinear = source.bilinear != 0;
-    setup.indexable32 = static_cast<std::uint64_t>(setup.stride) * source.height < (std::uint64_t{1} << 31);
     if (setup.rows == 0 || setup.columns == 0)
         return;
 

@@ -1,6 +1,8 @@
 // The diamond table and the one-texel-at-a-time rasteriser.
 #include "icosa_diamonds.h"
 
+#include <algorithm>
+#include <array>
 #include <cstdint>
 
 #include "spherical_lookup.h"
@@ -22,8 +24,6 @@ namespace {
 #define L252 {-27.639299, -44.721401, -85.065102}
 #define L324 {72.360703, -44.721401, -52.573101}
 #define SP {0.0, -100.0, 0.0}
-
-Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
 
 }  // namespace
 
@@ -59,6 +59,78 @@ Vector3 diamondCorner(const Diamond& record, int point)
 {
     const double(&p)[3] = record.points[point];
     return {static_cast<float>(p[0]), static_cast<float>(p[1]), static_cast<float>(p[2])};
+}
+
+DiamondCorners diamondCorners(int index)
+{
+    const Diamond& record = kIcosaDiamonds[index];
+    return {diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
+            diamondCorner(record, index >= 5 ? 3 : 5)};
+}
+
+namespace {
+
+struct Double3 {
+    double x, y, z;
+};
+Double3 toDouble(Vector3 v) { return {v.x, v.y, v.z}; }
+double dot(Double3 a, Double3 b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+Double3 cross(Double3 a, Double3 b) { return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x}; }
+Double3 scaled(Double3 a, double s) { return {a.x * s, a.y * s, a.z * s}; }
+
+// One of the twenty triangles, as the rasteriser lays it out: a point of its plane is
+// corner + a·e1 + b·e2. The ray t·d meets the plane at t = offset / (normal·d), and a, b
+// are the point's dot products with the dual vectors of e1 and e2.
+struct Face {
+    int diamond;
+    bool far;  // (a, b) = (1 − u, 1 − v)
+    Double3 corner, normal, dualA, dualB;
+    double offset;
+};
+
+Face faceOf(int diamond, bool far)
+{
+    const DiamondCorners c = diamondCorners(diamond);
+    const Double3 corner = toDouble(far ? c.p3 : c.p0);
+    const Double3 e1 = toDouble(far ? difference(c.p2, c.p3) : difference(c.p1, c.p0));
+    const Double3 e2 = toDouble(far ? difference(c.p1, c.p3) : difference(c.p2, c.p0));
+    const Double3 normal = cross(e1, e2);
+    const double area = dot(normal, normal);
+    return {diamond, far, corner, normal, scaled(cross(e2, normal), 1 / area),
+            scaled(cross(normal, e1), 1 / area), dot(normal, corner)};
+}
+
+}  // namespace
+
+DiamondPoint locateDirection(double x, double y, double z)
+{
+    static const auto faces = [] {
+        std::array<Face, 2 * kDiamondCount> all{};
+        for (int k = 0; k < kDiamondCount; ++k) {
+            all[2 * k] = faceOf(k, false);
+            all[2 * k + 1] = faceOf(k, true);
+        }
+        return all;
+    }();
+    // The icosahedron is convex around the centre: the face a ray leaves through is the
+    // plane it meets first, the one of the largest normal·d / offset.
+    const Double3 d{x, y, z};
+    const Face* hit = &faces[0];
+    double nearest = -1.0;
+    for (const Face& face : faces) {
+        const double reach = dot(face.normal, d) / face.offset;
+        if (reach > nearest) {
+            nearest = reach;
+            hit = &face;
+        }
+    }
+    if (!(nearest > 0.0))
+        return {0, 0.0, 0.0};  // no direction at all
+    const Double3 p = scaled(d, 1 / nearest);
+    const Double3 fromCorner{p.x - hit->corner.x, p.y - hit->corner.y, p.z - hit->corner.z};
+    const double a = std::clamp(dot(fromCorner, hit->dualA), 0.0, 1.0);
+    const double b = std::clamp(dot(fromCorner, hit->dualB), 0.0, 1.0);
+    return hit->far ? DiamondPoint{hit->diamond, 1 - a, 1 - b} : DiamondPoint{hit->diamond, a, b};
 }
 
 void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)

@@ -18,6 +18,9 @@ struct Vector3 {
     float z;
 };
 
+// a − b, each component rounded to float: the edge vectors of the diamonds.
+constexpr Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+
 // Six points (x, y, z each): 0 pole, 1 and 2 the shared edge, then the far triangle.
 // Northern records store the far triangle as (point 2, point 1, far corner), southern
 // records as (far corner, point 2, point 1).
@@ -31,6 +34,24 @@ extern const Diamond kIcosaDiamonds[kDiamondCount];
 
 // Point `point` (0 to 5) of a record, rounded to float.
 Vector3 diamondCorner(const Diamond& record, int point);
+
+// The corners record `index` (0-9) is rendered with: pole, end of the top row, end of the
+// left column, far corner.
+struct DiamondCorners {
+    Vector3 p0, p1, p2, p3;
+};
+DiamondCorners diamondCorners(int index);
+
+// The inverse of the rasteriser's mapping: the diamond that a direction from the centre
+// meets, and where, as (u, v) in that diamond's own parameters, each in [0, 1]. Texel
+// (r, c) of an N × N texture samples (u, v) = (c / N, r / N), so (u·N, v·N) places the
+// direction in the texel grid. A direction on an edge shared by two diamonds may be given
+// to either.
+struct DiamondPoint {
+    int diamond;  // 0-9, in table order
+    double u, v;
+};
+DiamondPoint locateDirection(double x, double y, double z);
 
 // Renders `record` into `texels` (rows × columns × 3 bytes, blue-green-red).
 // `southern` is set for records 6 to 10, whose far corner is point 3 instead of point 5.

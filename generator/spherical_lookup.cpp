@@ -50,8 +50,8 @@ void sampleNearest(float longitude, float latitude, Texel& texel)
         texel = 0;
         return;
     }
-    const double px = pictureColumn(source.width, longitude);
-    const double py = pictureRow(source.height, latitude);
+    const double px = pictureColumn(source.scales, longitude);
+    const double py = pictureRow(source.scales, latitude);
     // Truncation toward zero; for every angle directionToAngles gives, both stay inside.
     const auto column = static_cast<std::int32_t>(px);
     const auto row = static_cast<std::int32_t>(py);
@@ -69,8 +69,8 @@ void sampleBilinear(float longitude, float latitude, Texel& texel)
         texel = 0;
         return;
     }
-    const float px = static_cast<float>(pictureColumn(source.width, longitude));
-    const float py = static_cast<float>(pictureRow(source.height, latitude));
+    const float px = static_cast<float>(pictureColumn(source.scales, longitude));
+    const float py = static_cast<float>(pictureRow(source.scales, latitude));
     const auto ix = static_cast<std::int32_t>(std::floor(px));
     const auto iy = static_cast<std::int32_t>(std::floor(py));
     const double fx = static_cast<double>(px) - ix;  // [0, 1)

@@ -19,13 +19,46 @@ constexpr float kInvPi = 0.318309886183790671538f;    // 1/π
 constexpr float kTwoOverPi = 0.636619772367581343076f;  // 2/π
 constexpr float kHalfPi = 1.57079632679489661923f;     // π/2
 
-// The loaded picture as the samplers see it.
+// Where angles land on a W × H picture: px = hw − (hw·k1)·longitude and
+// py = hh − (hh·k2)·latitude, with hw = ⌊W/2⌋ and hh = ⌊H/2⌋.
+struct PictureScales {
+    double halfWidth;    // hw
+    double columnScale;  // hw·k1
+    double halfHeight;   // hh
+    double rowScale;     // hh·k2
+};
+
+constexpr PictureScales pictureScales(std::uint32_t width, std::uint32_t height)
+{
+    const auto halfWidth = static_cast<double>(width >> 1);
+    const auto halfHeight = static_cast<double>(height >> 1);
+    return {halfWidth, halfWidth * static_cast<double>(kInvPi), halfHeight,
+            halfHeight * static_cast<double>(kTwoOverPi)};
+}
+
+// Picture coordinates of an angle pair, in double precision, as every sampler uses them.
+inline double pictureColumn(const PictureScales& scales, float longitude)
+{
+    return scales.halfWidth - scales.columnScale * static_cast<double>(longitude);
+}
+inline double pictureRow(const PictureScales& scales, float latitude)
+{
+    return scales.halfHeight - scales.rowScale * static_cast<double>(latitude);
+}
+
+// The loaded picture as the samplers see it; `scales` follow from its size (sourceImageOf).
 struct SourceImage {
     ImageObject* image;
     std::uint32_t width;
     std::uint32_t height;
     int bilinear;
+    PictureScales scales;
 };
+
+inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::uint32_t height, int bilinear)
+{
+    return {image, width, height, bilinear, pictureScales(width, height)};
+}
 
 // Written by runTextureJob before the first texel, read by the rasteriser and the samplers;
 // valid only while a run is going on.
@@ -44,18 +77,6 @@ void sampleNearest(float longitude, float latitude, Texel& texel);
 // The four pixels around the angles blended by their fractions, wrapping at every edge;
 // each channel truncated. A failed read counts as black at its corner.
 void sampleBilinear(float longitude, float latitude, Texel& texel);
-
-// Picture coordinates of an angle pair, in double precision, as both samplers use them.
-inline double pictureColumn(std::uint32_t width, float longitude)
-{
-    const double half = static_cast<double>(width >> 1);
-    return half - (half * static_cast<double>(kInvPi)) * static_cast<double>(longitude);
-}
-inline double pictureRow(std::uint32_t height, float latitude)
-{
-    const double half = static_cast<double>(height >> 1);
-    return half - (half * static_cast<double>(kTwoOverPi)) * static_cast<double>(latitude);
-}
 
 // ARGB (0xAARRGGBB) to Texel (0x00BBGGRR); alpha dropped.
 constexpr Texel texelFromArgb(std::uint32_t argb)

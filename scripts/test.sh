@@ -1,13 +1,10 @@
 #!/usr/bin/env bash
 # From a fresh Debian 12 machine: install, build and pass every test: the native suites,
-# the Windows program's suites under Wine, and the hardening run (sanitizers, fuzzing)
-# when it is present.
+# the Windows program's suites under Wine, and the hardening run (sanitizers, fuzzing).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh -DORBILUNE_WERROR=ON
 ctest --test-dir build --output-on-failure -j2
 scripts/test-windows.sh
-if [ -x scripts/test-hardening.sh ]; then
-    scripts/test-hardening.sh
-fi
+scripts/test-hardening.sh

@@ -2,7 +2,11 @@
 // between the two triangles, edges shared between neighbours, and the bytes it touches.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstring>
+#include <iterator>
+#include <random>
 #include <vector>
 
 #include "test_support.h"
@@ -17,9 +21,8 @@ using testing_support::ScratchDir;
 // Texel (r, c) of record `index` (0-based) at face size n, as renderDiamondRecord sets it up.
 Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c)
 {
-    const Diamond& d = kIcosaDiamonds[index];
-    return diamondTexelPoint(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), diamondCorner(d, index >= 5 ? 3 : 5),
-                             n, n, r, c);
+    const DiamondCorners d = diamondCorners(index);
+    return diamondTexelPoint(d.p0, d.p1, d.p2, d.p3, n, n, r, c);
 }
 
 double degrees(float radians) { return radians * 180.0 / 3.14159265358979323846; }
@@ -101,15 +104,113 @@ TEST(DiamondTable, NeighboursShareTheirPoleEdgesBitForBit)
     }
 }
 
-TEST(DiamondTable, EveryPointIsOneOfTheTwelveVertices)
+TEST(DiamondTable, EveryPointIsTheVertexOfTheLayout)
 {
-    const double ring = 44.721401;
-    for (const Diamond& d : kIcosaDiamonds) {
-        for (const auto& p : d.points) {
-            const bool pole = p[0] == 0.0 && p[2] == 0.0 && std::fabs(p[1]) == 100.0;
-            EXPECT_TRUE(pole || std::fabs(p[1]) == ring);
-            EXPECT_FALSE(std::signbit(p[0]) && p[0] == 0.0);  // every zero is +0
-            EXPECT_FALSE(std::signbit(p[2]) && p[2] == 0.0);
+    // The twelve vertices, and each record's six points by name: pole N/S, upper ring
+    // a-e (0, 72, 144, 216, 288 degrees), lower ring f-j (36, 108, 180, 252, 324 degrees).
+    const struct {
+        char name;
+        double x, y, z;
+    } vertices[] = {
+        {'N', 0.0, 100.0, 0.0},
+        {'a', 89.442703, 44.721401, 0.0},
+        {'b', 27.639299, 44.721401, 85.065102},
+        {'c', -72.360703, 44.721401, 52.573101},
+        {'d', -72.360703, 44.721401, -52.573101},
+        {'e', 27.639299, 44.721401, -85.065102},
+        {'f', 72.360703, -44.721401, 52.573101},
+        {'g', -27.639299, -44.721401, 85.065102},
+        {'h', -89.442703, -44.721401, 0.0},
+        {'i', -27.639299, -44.721401, -85.065102},
+        {'j', 72.360703, -44.721401, -52.573101},
+        {'S', 0.0, -100.0, 0.0},
+    };
+    const char* const layout[kDiamondCount] = {"Nabbaf", "Nbccbg", "Ncddch", "Ndeedi", "Neaaej",
+                                               "Sgfbfg", "Shgcgh", "Sihdhi", "Sjieij", "Sfjajf"};
+    for (int k = 0; k < kDiamondCount; ++k) {
+        for (int point = 0; point < 6; ++point) {
+            const double* p = kIcosaDiamonds[k].points[point];
+            const char name = layout[k][point];
+            const auto* vertex = std::find_if(std::begin(vertices), std::end(vertices),
+                                              [&](const auto& v) { return v.name == name; });
+            // Bit for bit, signs of zeros included.
+            EXPECT_EQ(std::memcmp(p, &vertex->x, 3 * sizeof(double)), 0)
+                << "record " << k + 1 << " point " << point << " should be " << name;
+        }
+    }
+}
+
+TEST(LocateDirection, EveryDirectionLandsInOneDiamondAndOnItsTexel)
+{
+    // A ray from the centre leaves the solid through exactly one triangle; the lookup must
+    // name its diamond, and the texel there must sample a point within a texel's step.
+    constexpr std::uint32_t n = 256;
+    std::mt19937 random(7);
+    std::normal_distribution<double> gaussian;
+    for (int i = 0; i < 20000; ++i) {
+        const double x = gaussian(random), y = gaussian(random), z = gaussian(random);
+        int containing = -1, count = 0;
+        for (int k = 0; k < kDiamondCount; ++k) {
+            const DiamondCorners d = diamondCorners(k);
+            for (const bool far : {false, true}) {
+                // Solve t·(x, y, z) = corner + a·e1 + b·e2 by Cramer's rule.
+                const Vector3 o = far ? d.p3 : d.p0;
+                const Vector3 e1 = far ? difference(d.p2, d.p3) : difference(d.p1, d.p0);
+                const Vector3 e2 = far ? difference(d.p1, d.p3) : difference(d.p2, d.p0);
+                const auto det = [](double a1, double a2, double a3, double b1, double b2, double b3,
+                                    double c1, double c2, double c3) {
+                    return a1 * (b2 * c3 - b3 * c2) - b1 * (a2 * c3 - a3 * c2) + c1 * (a2 * b3 - a3 * b2);
+                };
+                const double all = det(e1.x, e1.y, e1.z, e2.x, e2.y, e2.z, -x, -y, -z);
+                const double a = det(-o.x, -o.y, -o.z, e2.x, e2.y, e2.z, -x, -y, -z) / all;
+                const double b = det(e1.x, e1.y, e1.z, -o.x, -o.y, -o.z, -x, -y, -z) / all;
+                const double t = det(e1.x, e1.y, e1.z, e2.x, e2.y, e2.z, -o.x, -o.y, -o.z) / all;
+                if (t > 0 && a >= 0 && b >= 0 && a + b <= 1) {
+                    containing = k;
+                    ++count;
+                }
+            }
+        }
+        ASSERT_EQ(count, 1) << "direction " << x << ", " << y << ", " << z;
+        const DiamondPoint found = locateDirection(x, y, z);
+        ASSERT_EQ(found.diamond, containing) << "direction " << x << ", " << y << ", " << z;
+
+        const auto r = std::min(static_cast<std::uint32_t>(found.v * n), n - 1);
+        const auto c = std::min(static_cast<std::uint32_t>(found.u * n), n - 1);
+        const Vector3 q = texelPoint(found.diamond, n, r, c);
+        const DiamondPoint back = locateDirection(q.x, q.y, q.z);
+        if (back.diamond == found.diamond) {
+            EXPECT_LE(std::fabs(back.u * n - found.u * n), 1.0);
+            EXPECT_LE(std::fabs(back.v * n - found.v * n), 1.0);
+        } else {  // a texel on a pole edge, which the neighbour holds too
+            EXPECT_TRUE(r == 0 || c == 0) << "texel " << r << ", " << c << " of record " << found.diamond + 1;
+        }
+    }
+}
+
+TEST(LocateDirection, EveryTexelsPointMapsBackToThatTexel)
+{
+    for (const std::uint32_t n : {1u, 7u, 64u}) {
+        for (int k = 0; k < kDiamondCount; ++k) {
+            for (std::uint32_t r = 0; r < n; ++r) {
+                for (std::uint32_t c = 0; c < n; ++c) {
+                    const Vector3 q = texelPoint(k, n, r, c);
+                    const DiamondPoint back = locateDirection(q.x, q.y, q.z);
+                    const auto row = static_cast<std::uint32_t>(std::lround(back.v * n));
+                    const auto column = static_cast<std::uint32_t>(std::lround(back.u * n));
+                    if (back.diamond == k) {
+                        EXPECT_EQ(row, r) << "n " << n << " record " << k + 1 << " texel " << r << ", " << c;
+                        EXPECT_EQ(column, c) << "n " << n << " record " << k + 1 << " texel " << r << ", " << c;
+                        continue;
+                    }
+                    // The poles and the pole edges are shared: there the neighbour has the
+                    // same point at its own texel.
+                    const Vector3 there = texelPoint(back.diamond, n, row, column);
+                    EXPECT_TRUE(r == 0 || c == 0) << "n " << n << " record " << k + 1 << " texel " << r << ", " << c;
+                    EXPECT_EQ(std::memcmp(&there, &q, sizeof q), 0)
+                        << "n " << n << " record " << k + 1 << " texel " << r << ", " << c;
+                }
+            }
         }
     }
 }

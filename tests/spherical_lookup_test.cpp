@@ -102,13 +102,13 @@ TEST(SampleNearest, ReadsTheTruncatedPixelAtTheMapEdges)
 float longitudeFor(double px)
 {
     const auto longitude = static_cast<float>((4.0 - px) / (4.0 * kInvPi));
-    EXPECT_EQ(static_cast<float>(pictureColumn(8, longitude)), static_cast<float>(px));
+    EXPECT_EQ(static_cast<float>(pictureColumn(pictureScales(8, 4), longitude)), static_cast<float>(px));
     return longitude;
 }
 float latitudeFor(double py)
 {
     const auto latitude = static_cast<float>((2.0 - py) / (2.0 * kTwoOverPi));
-    EXPECT_EQ(static_cast<float>(pictureRow(4, latitude)), static_cast<float>(py));
+    EXPECT_EQ(static_cast<float>(pictureRow(pictureScales(8, 4), latitude)), static_cast<float>(py));
     return latitude;
 }
 
@@ -198,14 +198,12 @@ TEST(Samplers, FailedReadsGiveBlackWithoutStopping)
     // A picture that claims to be wider than it is: only the corner that falls outside
     // reads black, the others still count: px = 1.5 in a "4 wide" picture of 2 columns
     // blends column 1 with the missing column 2.
-    runState.source.width = 4;
-    runState.source.height = 2;
+    runState.source = sourceImageOf(runState.source.image, 4, 2, 0);
     sampleBilinear(static_cast<float>((2.0 - 1.5) / (2.0 * kInvPi)), 0.0f, texel);
     EXPECT_EQ(texel & 0xFFu, 100u);  // (1 - 0.5) · 200 + 0.5 · black
 
     // No size at all: neither sampler divides by zero or loops.
-    runState.source.width = 0;
-    runState.source.height = 0;
+    runState.source = sourceImageOf(runState.source.image, 0, 0, 0);
     sampleNearest(0.0f, 0.0f, texel);
     EXPECT_EQ(texel, 0u);
     sampleBilinear(0.0f, 0.0f, texel);

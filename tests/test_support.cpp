@@ -166,7 +166,7 @@ LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize,
         image_->height(height);
     }
     runState.rows = runState.columns = faceSize;
-    runState.source = SourceImage{image_, width, height, bilinear ? 1 : 0};
+    runState.source = sourceImageOf(image_, width, height, bilinear ? 1 : 0);
 }
 
 LoadedSource::~LoadedSource()

@@ -3,9 +3,11 @@
 // byte for byte, what the one-texel-at-a-time rasteriser gives.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "icosa_diamonds.h"
+#include "spherical_lookup.h"
 
 // Everything a kernel needs, set up once per diamond.
 struct DiamondSetup {
@@ -13,11 +15,12 @@ struct DiamondSetup {
     Vector3 toP1, toP2;             // pole triangle edges: p1 - p0, p2 - p0
     Vector3 farToP2, farToP1;       // far triangle edges: p2 - p3, p1 - p3
     std::uint32_t rows, columns;
-    const std::uint32_t* pixels;    // 0x00BBGGRR, `stride` words per row; null if none
+    double inverseRows, inverseColumns;  // 1 / rows, 1 / columns
+    const std::uint32_t* pixels;    // picture words, `stride` words per row; null if none
     std::size_t stride;
     std::uint32_t width, height;
+    PictureScales scales;           // the run's, shared with the per-texel samplers
     bool bilinear;
-    bool indexable32;               // every pixel index fits in 32 bits (the vector paths)
 };
 
 // Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).

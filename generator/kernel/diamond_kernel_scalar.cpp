@@ -1,4 +1,6 @@
-// The bulk renderer's inner loop, built for scalar (any processor).
-#define KERNEL_NAMESPACE kernel_scalar
+// The bulk renderer's inner loop, one texel at a time (any processor).
+#include "lanes.h"
 
+#define KERNEL_NAMESPACE kernel_scalar
+using KernelLanes = OneLane;
 #include "diamond_kernel.inl"

@@ -1,5 +1,5 @@
 // A picture decoded by one of the image backends (the readers behind the Linux backend, or
-// GDI+), in the image object's layout: 0x00BBGGRR words, rows `stride` words apart, each
+// GDI+), in the image object's layout: pictureWord words, rows `stride` words apart, each
 // row followed by its wrap word (see image_object.h).
 #pragma once
 
@@ -39,7 +39,7 @@ struct NativeImage : DecodedPicture {};
 
 // The Linux backend's readers.
 
-// PNG files of 8 bits per channel, not interlaced, read straight through libpng: the common
+// PNG files of 8 bits per channel, not interlaced, read by our own reader: the common
 // case, without OpenImageIO's start-up. Returns kOk, a failure status, or kNotMine for a file
 // this reader leaves to OpenImageIO.
 constexpr int kNotMine = -1;

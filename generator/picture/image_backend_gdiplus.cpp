@@ -1,7 +1,7 @@
 // The image object's backend on GDI+, for Windows, through the library's flat API.
 //
 // GDI+ decodes the file. Its pixels are then read once, in bulk, as 32-bit ARGB
-// (GdipBitmapLockBits straight into the object's own words) and turned into 0x00BBGGRR:
+// (GdipBitmapLockBits straight into the object's own words, whose layout is GDI+'s own):
 // the same values GdipBitmapGetPixel would give one at a time, without a call per sample.
 // GDI+'s own bitmap is released as soon as they are copied, so a run holds one decoded copy
 // of the map, as on every other platform.
@@ -50,12 +50,6 @@ bool widePath(const char* path, std::wstring& wide)
     return true;
 }
 
-// 0xAARRGGBB to 0x00BBGGRR; alpha is ignored, never multiplied into the colours.
-inline std::uint32_t wordFromArgb(std::uint32_t argb)
-{
-    return ((argb >> 16) & 0xFFu) | (argb & 0xFF00u) | ((argb & 0xFFu) << 16);
-}
-
 // The bytes of GDI+'s own decoded bitmap, in its pixel format and rows of whole 32-bit
 // words: it is held beside our copy while the bits are locked.
 std::uint64_t gdiplusBitmapBytes(Gdiplus::GpBitmap* bitmap, std::uint64_t columns, std::uint64_t rows)
@@ -102,13 +96,7 @@ int readPixels(Gdiplus::GpBitmap* bitmap, NativeImage& image)
                                       PixelFormat32bppARGB, &locked);
     if (status != Gdiplus::Ok)
         return status;
-    gdip::GdipBitmapUnlockBits(bitmap, &locked);
-
-    for (std::uint64_t row = 0; row < rows; ++row) {
-        std::uint32_t* word = image.pixels.get() + row * image.stride;
-        for (std::uint32_t column = 0; column < columns; ++column)
-            word[column] = wordFromArgb(word[column]);
-    }
+    gdip::GdipBitmapUnlockBits(bitmap, &locked);  // alpha stays in the top byte, never read
     image_backend::fillWrapWords(image.pixels.get(), columns, rows, image.stride);
     return imaging_status::kOk;
 }

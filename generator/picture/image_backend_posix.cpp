@@ -1,5 +1,6 @@
 // The image object's backend everywhere but Windows: PNG files of 8 bits per channel go
-// straight through libpng; everything else through OpenImageIO, loaded on first use.
+// through our own reader (png_reader.cpp); everything else through OpenImageIO, loaded on
+// first use.
 #include <dlfcn.h>
 #include <unistd.h>
 

@@ -4,10 +4,11 @@
 // Conventions, fixed here once:
 // - Statuses are the imaging library's status codes: 0 is Ok, anything else a failure.
 // - The decoded pixels are held in memory, row-major from the top-left corner, one 32-bit
-//   word per pixel laid out like a Texel: 0x00BBGGRR (red in the lowest byte). Rows are
-//   `stride` words apart (paddedRowStride), and the word after a row's last pixel repeats
-//   its first pixel, so a pixel and its right neighbour, wrapping round at the map's edge,
-//   are one 64-bit read.
+//   word per pixel laid out as the imaging library's ARGB, 0x??RRGGBB (pictureWord), whose
+//   top byte is never read: in memory its bytes are blue, green, red, the order of a
+//   texture's texels. Rows are `stride` words apart (paddedRowStride), and the word after
+//   a row's last pixel repeats its first pixel, so a pixel and its right neighbour,
+//   wrapping round at the map's edge, are one 64-bit read.
 // - readPixel hands a pixel back as ARGB, 0xAARRGGBB, alpha always 0xFF.
 #pragma once
 
@@ -51,7 +52,7 @@ public:
     // One pixel as ARGB. Outside the picture the read fails with a status and reads nothing.
     int readPixel(std::int32_t column, std::int32_t row, std::uint32_t& argb);
 
-    // The decoded pixels (0x00BBGGRR words, `stride` words per row) for the bulk samplers;
+    // The decoded pixels (pictureWord layout, `stride` words per row) for the bulk samplers;
     // null when no picture is loaded.
     const std::uint32_t* pixels() const { return pixels_; }
     std::size_t stride() const { return stride_; }
@@ -65,7 +66,6 @@ protected:
 
     NativeImage* native_ = nullptr;
     int lastStatus_ = imaging_status::kOk;
-    int loadStatus_ = imaging_status::kOk;  // kept for the layout; nothing reads it
     const std::uint32_t* pixels_ = nullptr;
     std::uint32_t columns_ = 0;
     std::uint32_t rows_ = 0;
@@ -89,10 +89,14 @@ inline int ImageObject::readPixel(std::int32_t column, std::int32_t row, std::ui
         lastStatus_ = imaging_status::kInvalidParameter;
         return lastStatus_;
     }
-    const std::uint32_t rgb = pixels_[static_cast<std::size_t>(row) * stride_ +
-                                      static_cast<std::uint32_t>(column)];
-    argb = 0xFF000000u | ((rgb & 0xFFu) << 16) | (rgb & 0xFF00u) | ((rgb >> 16) & 0xFFu);
+    argb = 0xFF000000u | pixels_[static_cast<std::size_t>(row) * stride_ + static_cast<std::uint32_t>(column)];
     return imaging_status::kOk;
+}
+
+// A decoded pixel's word from its channels.
+constexpr std::uint32_t pictureWord(std::uint32_t red, std::uint32_t green, std::uint32_t blue)
+{
+    return red << 16 | green << 8 | blue;
 }
 
 // What every backend provides to the portable object above.

@@ -94,8 +94,8 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
     if (status != imaging_status::kOk)
         return status;
 
-    // Colour pictures land as R, G, B in bytes 0-2 of each word; grey ones in byte 0 and
-    // are spread below. The fourth byte is never read.
+    // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
+    // are turned into picture words below. The fourth byte is never read.
     const bool grey = layout.nchannels < 3;
     const int channels = grey ? 1 : 3;
     const std::size_t stride = picture.stride;
@@ -124,11 +124,12 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
         if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
     }
-    if (grey) {
-        for (std::uint64_t row = 0; row < rows; ++row) {
-            std::uint32_t* pixel = picture.pixels.get() + row * stride;
-            for (std::uint64_t column = 0; column < columns; ++column)
-                pixel[column] = (pixel[column] & 0xFFu) * 0x010101u;
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        std::uint32_t* pixel = picture.pixels.get() + row * stride;
+        for (std::uint64_t column = 0; column < columns; ++column) {
+            const std::uint32_t red = pixel[column] & 0xFFu;
+            pixel[column] = grey ? pictureWord(red, red, red)
+                                 : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
         }
     }
     image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, stride);

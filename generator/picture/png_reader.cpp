@@ -99,7 +99,7 @@ bool unfilterRow(std::size_t pixelBytes, std::uint8_t filter, std::uint8_t* row,
     }
 }
 
-// One unfiltered row to 0x00BBGGRR words.
+// One unfiltered row to picture words.
 void convertRow(int colour, const std::uint8_t* row, std::uint32_t columns,
                 const std::array<std::uint32_t, 256>& palette, std::uint32_t* out)
 {
@@ -118,11 +118,11 @@ void convertRow(int colour, const std::uint8_t* row, std::uint32_t columns,
         break;
     case kRgb:
         for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = row[3 * x] | (std::uint32_t{row[3 * x + 1]} << 8) | (std::uint32_t{row[3 * x + 2]} << 16);
+            out[x] = pictureWord(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
         break;
     default:  // RGBA
         for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = row[4 * x] | (std::uint32_t{row[4 * x + 1]} << 8) | (std::uint32_t{row[4 * x + 2]} << 16);
+            out[x] = pictureWord(row[4 * x], row[4 * x + 1], row[4 * x + 2]);
         break;
     }
 }
@@ -228,8 +228,7 @@ private:
                 if (!readChunkData(type, entries, length))
                     return imaging_status::kUnknownImageFormat;
                 for (std::uint32_t i = 0; i < length / 3; ++i)
-                    palette_[i] = entries[3 * i] | (std::uint32_t{entries[3 * i + 1]} << 8) |
-                                  (std::uint32_t{entries[3 * i + 2]} << 16);
+                    palette_[i] = pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
                 seenPalette = true;
             } else if (chunkIs(type, "IEND") || (type[0] & 0x20) == 0) {
                 // The end before the last row, or a critical chunk nobody knows.
