@@ -2,12 +2,14 @@
 // lane (plain scalars: the scalar kernel and every vector kernel's tail) and for vectors of
 // 4 or 8 lanes (GCC/Clang vector extensions, compiled per instruction set). Arithmetic,
 // comparisons and `mask ? a : b` are the language's own operators on both, so the kernel
-// is written once over any of them:
+// is written once over either:
 //   D: doubles, F: floats, I: 32-bit integers; comparisons of D give a DMask, of F or I an
-//   IMask (all ones or zero per lane; a bool for one lane).
+//   I-sized mask (all ones or zero per lane; a bool for one lane). Conversions to float
+//   round to nearest and to integers truncate, as the scalar casts do.
 #pragma once
 
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 
@@ -16,6 +18,7 @@ struct OneLane {
     using D = double;
     using F = float;
     using I = std::int32_t;
+    using Index = std::size_t;  // a pixel's place in the picture's words
 
     static D setD(double value) { return value; }
     static I setI(std::int32_t value) { return value; }
@@ -29,13 +32,11 @@ struct OneLane {
     static F loadF(const float* at) { return *at; }
     static void storeF(float* at, F value) { *at = value; }
 
-    // A pixel's place in the picture's words; every lane's pixel, and with it its right
-    // neighbour (the next word).
-    using Index = std::size_t;
     static Index index(I row, I column, std::size_t stride)
     {
         return static_cast<std::size_t>(row) * stride + static_cast<std::uint32_t>(column);
     }
+    // Every lane's pixel, and with it its right neighbour (the next word).
     static I loadPixels(const std::uint32_t* pixels, Index at) { return static_cast<I>(pixels[at]); }
     static void loadPairs(const std::uint32_t* pixels, Index at, I& left, I& right)
     {
@@ -56,60 +57,72 @@ struct OneLane {
 #include <immintrin.h>
 
 template <unsigned kLanes>
-struct VectorTypes;
-template <>
-struct VectorTypes<4> {
-    typedef double D __attribute__((vector_size(32)));
-    typedef float F __attribute__((vector_size(16)));
-    typedef std::int32_t I __attribute__((vector_size(16)));
-    typedef std::int64_t DMask __attribute__((vector_size(32)));
-    typedef std::uint32_t Index __attribute__((vector_size(16)));
-    static void store(std::uint32_t* at, Index value) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), reinterpret_cast<__m128i>(value)); }
-    // The low and the high words of four 64-bit values.
-    static void splitPairs(const std::uint64_t* pairs, I& low, I& high)
-    {
-        const __m256i both = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs)),
-                                                         _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
-        low = reinterpret_cast<I>(_mm256_castsi256_si128(both));
-        high = reinterpret_cast<I>(_mm256_extracti128_si256(both, 1));
-    }
-    static unsigned bits(DMask mask) { return static_cast<unsigned>(_mm256_movemask_pd(reinterpret_cast<__m256d>(mask))); }
-    static unsigned bits(I mask) { return static_cast<unsigned>(_mm_movemask_ps(reinterpret_cast<__m128>(mask))); }
-    static D toD(F value) { return reinterpret_cast<D>(_mm256_cvtps_pd(reinterpret_cast<__m128>(value))); }
-    static D toD(I value) { return reinterpret_cast<D>(_mm256_cvtepi32_pd(reinterpret_cast<__m128i>(value))); }
-    static F toF(D value) { return reinterpret_cast<F>(_mm256_cvtpd_ps(reinterpret_cast<__m256d>(value))); }
-    static I truncate(D value) { return reinterpret_cast<I>(_mm256_cvttpd_epi32(reinterpret_cast<__m256d>(value))); }
-    static D setD(double value) { return reinterpret_cast<D>(_mm256_set1_pd(value)); }
-    static I setI(std::int32_t value) { return reinterpret_cast<I>(_mm_set1_epi32(value)); }
-    static constexpr I kIota = {0, 1, 2, 3};
+struct VectorTypes {
+    typedef double D __attribute__((vector_size(8 * kLanes)));
+    typedef float F __attribute__((vector_size(4 * kLanes)));
+    typedef std::int32_t I __attribute__((vector_size(4 * kLanes)));
+    typedef std::uint32_t Index __attribute__((vector_size(4 * kLanes)));
+    typedef std::int64_t DMask __attribute__((vector_size(8 * kLanes)));
 };
+
+// glibc's vector math library. Its results differ from the scalar calls by a few units in
+// the last place of a double at most; the kernel rounds them to float and takes the scalar
+// call wherever that difference could change the float.
+extern "C" {
+__m256d _ZGVdN4vv_atan2(__m256d y, __m256d x);
+__m256d _ZGVdN4v_atan(__m256d x);
 #if defined(__AVX512F__)
-template <>
-struct VectorTypes<8> {
-    typedef double D __attribute__((vector_size(64)));
-    typedef float F __attribute__((vector_size(32)));
-    typedef std::int32_t I __attribute__((vector_size(32)));
-    typedef std::int64_t DMask __attribute__((vector_size(64)));
-    typedef std::uint32_t Index __attribute__((vector_size(32)));
-    static void store(std::uint32_t* at, Index value) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), reinterpret_cast<__m256i>(value)); }
-    static void splitPairs(const std::uint64_t* pairs, I& low, I& high)
-    {
-        const __m512i both = _mm512_loadu_si512(pairs);
-        low = reinterpret_cast<I>(_mm512_cvtepi64_epi32(both));
-        high = reinterpret_cast<I>(_mm512_cvtepi64_epi32(_mm512_srli_epi64(both, 32)));
-    }
-    static unsigned bits(DMask mask) { return _mm512_movepi64_mask(reinterpret_cast<__m512i>(mask)); }
-    static unsigned bits(I mask) { return static_cast<unsigned>(_mm256_movemask_ps(reinterpret_cast<__m256>(mask))); }
-    static D toD(F value) { return reinterpret_cast<D>(_mm512_cvtps_pd(reinterpret_cast<__m256>(value))); }
-    static D toD(I value) { return reinterpret_cast<D>(_mm512_cvtepi32_pd(reinterpret_cast<__m256i>(value))); }
-    static F toF(D value) { return reinterpret_cast<F>(_mm512_cvtpd_ps(reinterpret_cast<__m512d>(value))); }
-    static I truncate(D value) { return reinterpret_cast<I>(_mm512_cvttpd_epi32(reinterpret_cast<__m512d>(value))); }
-    static D setD(double value) { return reinterpret_cast<D>(_mm512_set1_pd(value)); }
-    static I setI(std::int32_t value) { return reinterpret_cast<I>(_mm256_set1_epi32(value)); }
-    static constexpr I kIota = {0, 1, 2, 3, 4, 5, 6, 7};
-};
+__m512d _ZGVeN8vv_atan2(__m512d y, __m512d x);
+__m512d _ZGVeN8v_atan(__m512d x);
+#endif
+}
+
+// The same bits as another vector type.
+template <class To, class From>
+inline To as(From value)
+{
+    return reinterpret_cast<To>(value);
+}
+
+// The instructions that differ with the width, as overloads. GCC's own widening
+// conversions of vector types split the work in halves, so these are spelt out; storing
+// indices through an instruction keeps GCC from reading them back lane by lane.
+using V4 = VectorTypes<4>;
+inline V4::D arcTangent2(V4::D y, V4::D x) { return as<V4::D>(_ZGVdN4vv_atan2(as<__m256d>(y), as<__m256d>(x))); }
+inline V4::D arcTangent(V4::D x) { return as<V4::D>(_ZGVdN4v_atan(as<__m256d>(x))); }
+inline V4::D squareRoot(V4::D v) { return as<V4::D>(_mm256_sqrt_pd(as<__m256d>(v))); }
+inline V4::D widen(V4::F v) { return as<V4::D>(_mm256_cvtps_pd(as<__m128>(v))); }
+inline V4::D widen(V4::I v) { return as<V4::D>(_mm256_cvtepi32_pd(as<__m128i>(v))); }
+inline unsigned maskBits(V4::DMask m) { return static_cast<unsigned>(_mm256_movemask_pd(as<__m256d>(m))); }
+inline unsigned maskBits(V4::I m) { return static_cast<unsigned>(_mm_movemask_ps(as<__m128>(m))); }
+inline void storeWords(std::uint32_t* at, V4::Index v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), as<__m128i>(v)); }
+// The low and the high words of four 64-bit values.
+inline void splitPairs(const std::uint64_t* pairs, V4::I& low, V4::I& high)
+{
+    const __m256i both = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(pairs)),
+                                                     _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7));
+    low = as<V4::I>(_mm256_castsi256_si128(both));
+    high = as<V4::I>(_mm256_extracti128_si256(both, 1));
+}
+#if defined(__AVX512F__)
+using V8 = VectorTypes<8>;
+inline void splitPairs(const std::uint64_t* pairs, V8::I& low, V8::I& high)
+{
+    const __m512i both = _mm512_loadu_si512(pairs);
+    low = as<V8::I>(_mm512_cvtepi64_epi32(both));
+    high = as<V8::I>(_mm512_cvtepi64_epi32(_mm512_srli_epi64(both, 32)));
+}
+inline void storeWords(std::uint32_t* at, V8::Index v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), as<__m256i>(v)); }
+inline unsigned maskBits(V8::I m) { return static_cast<unsigned>(_mm256_movemask_ps(as<__m256>(m))); }
+inline unsigned maskBits(V8::DMask m) { return _mm512_movepi64_mask(as<__m512i>(m)); }
+inline V8::D widen(V8::I v) { return as<V8::D>(_mm512_cvtepi32_pd(as<__m256i>(v))); }
+inline V8::D widen(V8::F v) { return as<V8::D>(_mm512_cvtps_pd(as<__m256>(v))); }
+inline V8::D squareRoot(V8::D v) { return as<V8::D>(_mm512_sqrt_pd(as<__m512d>(v))); }
+inline V8::D arcTangent(V8::D x) { return as<V8::D>(_ZGVeN8v_atan(as<__m512d>(x))); }
+inline V8::D arcTangent2(V8::D y, V8::D x) { return as<V8::D>(_ZGVeN8vv_atan2(as<__m512d>(y), as<__m512d>(x))); }
 #endif
 
+// kLanes lanes.
 template <unsigned kLanes>
 struct VectorLanes : VectorTypes<kLanes> {
     static constexpr unsigned kCount = kLanes;
@@ -117,16 +130,24 @@ struct VectorLanes : VectorTypes<kLanes> {
     using D = typename Types::D;
     using F = typename Types::F;
     using I = typename Types::I;
+    using Index = typename Types::Index;
 
-    using Types::setD;  // every lane `value`, signed zeros kept
-    using Types::setI;
-    static I columns(std::uint32_t first) { return setI(static_cast<std::int32_t>(first)) + Types::kIota; }
-    // Conversions round to nearest (to float) or truncate (to integers), as the scalar casts.
-    // GCC's own conversions of vector types split 256-bit work in halves, so these are
-    // spelled with the instructions.
-    using Types::toD;
-    using Types::toF;
-    using Types::truncate;
+    static D setD(double value) { return value - D{}; }  // x − 0 is x, signed zeros kept
+    static I setI(std::int32_t value) { return value - I{}; }
+    static I columns(std::uint32_t first)
+    {
+        I column{};
+        for (unsigned j = 0; j < kCount; ++j)
+            column[j] = static_cast<std::int32_t>(j);
+        return setI(static_cast<std::int32_t>(first)) + column;
+    }
+    static D toD(F value) { return widen(value); }
+    static D toD(I value) { return widen(value); }
+    static F toF(D value) { return __builtin_convertvector(value, F); }
+    static I truncate(D value) { return __builtin_convertvector(value, I); }
+    static D sqrt(D value) { return squareRoot(value); }
+    static D atan2(D y, D x) { return arcTangent2(y, x); }
+    static D atan(D value) { return arcTangent(value); }
     // Truncation, one down where it went up: exact for the picture's coordinates.
     static I floorToInt(F value)
     {
@@ -134,7 +155,9 @@ struct VectorLanes : VectorTypes<kLanes> {
         return truncated + (__builtin_convertvector(truncated, F) > value);
     }
     template <class Mask>
-    static unsigned countTrue(Mask mask) { return static_cast<unsigned>(__builtin_popcount(Types::bits(mask))); }
+    static unsigned bits(Mask mask) { return maskBits(mask); }
+    template <class Mask>
+    static unsigned countTrue(Mask mask) { return static_cast<unsigned>(__builtin_popcount(maskBits(mask))); }
     static F loadF(const float* at)
     {
         F value;
@@ -147,15 +170,14 @@ struct VectorLanes : VectorTypes<kLanes> {
     // fewer than 2^32 words. Loads are plain, lane by lane, through small arrays: gather
     // instructions, and building a vector lane by lane, are both slower on several
     // processors.
-    using Index = typename Types::Index;
     static Index index(I row, I column, std::size_t stride)
     {
-        return reinterpret_cast<Index>(row) * static_cast<std::uint32_t>(stride) + reinterpret_cast<Index>(column);
+        return as<Index>(row) * static_cast<std::uint32_t>(stride) + as<Index>(column);
     }
     static I loadPixels(const std::uint32_t* pixels, Index at)
     {
         std::uint32_t offset[kCount], value[kCount];
-        Types::store(offset, at);
+        storeWords(offset, at);
         for (unsigned j = 0; j < kCount; ++j)
             value[j] = pixels[offset[j]];
         I result;
@@ -166,10 +188,10 @@ struct VectorLanes : VectorTypes<kLanes> {
     {
         std::uint32_t offset[kCount];
         std::uint64_t pair[kCount];
-        Types::store(offset, at);
+        storeWords(offset, at);
         for (unsigned j = 0; j < kCount; ++j)
             std::memcpy(&pair[j], pixels + offset[j], sizeof pair[j]);
-        Types::splitPairs(pair, left, right);
+        splitPairs(pair, left, right);
     }
     // Each 4-byte store overlaps the next texel, so the last lane stores 3 bytes.
     static void storeTexels(unsigned char* out, I words)

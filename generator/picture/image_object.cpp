@@ -71,22 +71,17 @@ int ImageObject::takeLastStatus()
     return status;
 }
 
-int ImageObject::width(std::uint32_t& value)
-{
-    if (native_ == nullptr) {
-        lastStatus_ = imaging_status::kInvalidParameter;
-        return lastStatus_;
-    }
-    value = columns_;
-    return imaging_status::kOk;
-}
+int ImageObject::width(std::uint32_t& value) { return sizeQuery(columns_, value); }
 
-int ImageObject::height(std::uint32_t& value)
+int ImageObject::height(std::uint32_t& value) { return sizeQuery(rows_, value); }
+
+// Without a native image the query fails, leaves `value` alone and keeps its status.
+int ImageObject::sizeQuery(std::uint32_t size, std::uint32_t& value)
 {
     if (native_ == nullptr) {
         lastStatus_ = imaging_status::kInvalidParameter;
         return lastStatus_;
     }
-    value = rows_;
+    value = size;
     return imaging_status::kOk;
 }

@@ -63,6 +63,7 @@ protected:
     ImageObject() = default;
     ~ImageObject() = default;
     void adopt(NativeImage* native);
+    int sizeQuery(std::uint32_t size, std::uint32_t& value);
 
     NativeImage* native_ = nullptr;
     int lastStatus_ = imaging_status::kOk;
