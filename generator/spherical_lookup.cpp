@@ -3,6 +3,7 @@
 // to float. The bulk renderer in diamond_kernel.inl reproduces these bit for bit.
 #include "spherical_lookup.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "image_object.h"
@@ -76,10 +77,13 @@ void sampleBilinear(float longitude, float latitude, Texel& texel)
     const double fx = static_cast<double>(px) - ix;  // [0, 1)
     const double fy = static_cast<double>(py) - iy;
 
+    // Longitude is periodic, so columns wrap; latitude is not: the row after the last (the
+    // stretch between the last row and the south pole) is the last row itself.
     const std::int32_t x0 = wrapIndex(ix, source.width);
-    const std::int32_t y0 = wrapIndex(iy, source.height);
     const std::int32_t x1 = wrapIndex(static_cast<std::int64_t>(x0) + 1, source.width);
-    const std::int32_t y1 = wrapIndex(static_cast<std::int64_t>(y0) + 1, source.height);
+    const std::int32_t lastRow = static_cast<std::int32_t>(source.height - 1);
+    const std::int32_t y0 = std::clamp(iy, 0, lastRow);
+    const std::int32_t y1 = std::min(y0 + 1, lastRow);
 
     ImageObject& image = *source.image;
     const std::uint32_t c00 = readOrBlack(image, x0, y0);

@@ -74,8 +74,9 @@ void directionToAngles(float x, float y, float z, float& longitude, float& latit
 
 // The source pixel under the angles, or black when the read fails.
 void sampleNearest(float longitude, float latitude, Texel& texel);
-// The four pixels around the angles blended by their fractions, wrapping at every edge;
-// each channel truncated. A failed read counts as black at its corner.
+// The four pixels around the angles blended by their fractions, columns wrapping round the
+// map and rows stopping at the last; each channel truncated. A failed read counts as black
+// at its corner.
 void sampleBilinear(float longitude, float latitude, Texel& texel);
 
 // ARGB (0xAARRGGBB) to Texel (0x00BBGGRR); alpha dropped.

@@ -143,7 +143,7 @@ TEST(SampleBilinear, WeighsTheFourCornersAndTruncates)
     }
 }
 
-TEST(SampleBilinear, WrapsAtEveryEdge)
+TEST(SampleBilinear, WrapsColumnsAndStopsAtTheLastRow)
 {
     ScratchDir dir;
     Picture picture = testing_support::noisePicture(8, 4, 7);
@@ -160,9 +160,12 @@ TEST(SampleBilinear, WrapsAtEveryEdge)
     sampleBilinear(-kPi, 0.0f, texel);
     EXPECT_EQ(texel, texelOf(0, 2));
 
-    // The south pole with an even height: py is exactly 4, which wraps to row 0.
+    // Rows do not wrap: the south pole with an even height (py exactly 4) is the bottom
+    // row, and so is everything between the bottom row and the pole.
     sampleBilinear(0.0f, -kHalfPi, texel);
-    EXPECT_EQ(texel, texelOf(4, 0));
+    EXPECT_EQ(texel, texelOf(4, 3));
+    sampleBilinear(0.0f, latitudeFor(3.5), texel);
+    EXPECT_EQ(texel, texelOf(4, 3));
 
     // Halfway between the last column and column 0.
     picture.at(7, 2) = 0x000000;

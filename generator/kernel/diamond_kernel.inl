@@ -97,9 +97,9 @@ struct NearestSampler {
     }
 };
 
-// Bilinear: the four pixels around the coordinates, rounded to float, wrapping at every
-// edge; each channel blended in double and truncated. The floored coordinates lie in
-// [0, size], so one step wraps them.
+// Bilinear: the four pixels around the coordinates, rounded to float; columns wrap round
+// the map, rows stop at the last; each channel blended in double and truncated. The
+// floored coordinates lie in [0, size], so one step wraps or clamps them.
 struct BilinearSampler {
     const DiamondSetup& s;
 
@@ -122,10 +122,12 @@ struct BilinearSampler {
         const typename L::D fx = L::toD(px) - L::toD(ix), fy = L::toD(py) - L::toD(iy);
         const I width = L::setI(static_cast<std::int32_t>(s.width));
         const I height = L::setI(static_cast<std::int32_t>(s.height));
-        I x0 = ix >= width ? ix - width : ix, y0 = iy >= height ? iy - height : iy;
+        I x0 = ix >= width ? ix - width : ix;
         x0 = x0 < L::setI(0) ? x0 + width : x0;
-        y0 = y0 < L::setI(0) ? y0 + height : y0;
-        const I y1 = y0 + L::setI(1) == height ? L::setI(0) : y0 + L::setI(1);
+        const I lastRow = height - L::setI(1);
+        I y0 = iy > lastRow ? lastRow : iy;
+        y0 = y0 < L::setI(0) ? L::setI(0) : y0;
+        const I y1 = y0 < lastRow ? y0 + L::setI(1) : lastRow;
         I c00, c10, c01, c11;  // (x0 + 1) mod W is the next word: the row's wrap word at its end
         L::loadPairs(s.pixels, L::index(y0, x0, s.stride), c00, c10);
         L::loadPairs(s.pixels, L::index(y1, x0, s.stride), c01, c11);
