@@ -12,7 +12,8 @@ using testing_support::LoadedSource;
 using testing_support::Picture;
 using testing_support::ScratchDir;
 
-constexpr float kPi = 3.14159265358979323846f;  // 3.1415927f
+// atan2(+0, -1) in float: the expected longitude of the seam.
+constexpr float kPi = 3.1415927f;
 
 struct AngleCase {
     const char* what;
@@ -43,8 +44,13 @@ TEST(DirectionToAngles, AxesSeamAndPolesGiveExactFloats)
         EXPECT_EQ(latitude, c.latitude) << c.what;
         EXPECT_EQ(std::signbit(longitude), std::signbit(c.longitude)) << c.what;
     }
-    EXPECT_EQ(kPi, 3.1415927f);
+}
+
+TEST(DirectionToAngles, ConstantsAreTheNearestFloats)
+{
     EXPECT_EQ(kHalfPi, 1.5707964f);
+    EXPECT_EQ(kInvPi, 0.31830987f);
+    EXPECT_EQ(kTwoOverPi, 0.63661975f);
 }
 
 // A picture whose pixels name their own position: red = column & 255, green = column >> 8,
