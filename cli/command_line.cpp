@@ -23,7 +23,17 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     CLI::App app{"Turns an equirectangular (longitude/latitude) world map into the ten diamond "
                  "textures of an icosahedral sphere, new1.tga to new10.tga."};
     app.set_version_flag("--version", "orbilune-cli 1.0");
+    // CLI11 2.1 reports a value it cannot read as a number by that value alone, so an empty
+    // one makes an empty message, which passes for success (and the size for 0): such a
+    // value is refused here, before the list of sizes is consulted.
     app.add_option("--size", line.faceSize, "Side of every texture in texels")
+        ->check(CLI::Validator(
+            [](std::string& value) {
+                int number = 0;
+                return CLI::detail::lexical_cast(value, number) ? std::string()
+                                                                : "'" + value + "' is not a number";
+            },
+            ""))
         ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
         ->default_val(512);
     app.add_flag("--bilinear", line.bilinear, "Filter bilinearly (default: nearest source pixel)");
