@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 namespace fuzz_checks {
 
@@ -13,9 +14,16 @@ namespace fuzz_checks {
 // has a wrap word after every row and refuses reads outside itself.
 const char* checkPictureFile(const std::uint8_t* data, std::size_t size);
 
-// Any bytes, with the CRC of every chunk made right, through the direct PNG reader alone,
-// so that mutations reach the inflater and the unfiltering. A picture it reads is whole.
+// Any bytes, with the CRC of every chunk made right, through Orbilune's PNG reader alone,
+// so that mutations reach the inflater and the unfiltering. A picture it reads is whole,
+// and where libpng reads it too, the two give the same pixels.
 const char* checkPngFile(const std::uint8_t* data, std::size_t size);
+
+// libpng's reading of a PNG held in memory, expanded as Orbilune's reader expands it
+// (palettes looked up, grey of 1, 2 or 4 bits scaled to 8, 16-bit samples cut to their high
+// byte, alpha dropped), as picture words row after row. False where libpng refuses it.
+bool decodeWithLibpng(const std::uint8_t* data, std::size_t size, std::uint32_t& columns,
+                      std::uint32_t& rows, std::vector<std::uint32_t>& words);
 
 // Any bytes, split at NUL bytes, as the command line's arguments: parsing and checking end
 // in an exit status or in a job whose paths exist and fit.

@@ -46,6 +46,17 @@ bad_picture_rows
 refused --as-nobody "$work/locked.png" "$cannot_open"  # no permission to read
 refused --as-nobody "$work/locked.jpg" "$cannot_open"
 
+# Files that are not regular files, refused at once: opening a FIFO without a writer would
+# wait for one, and a device or a socket never ends or never opens.
+mkfifo "$work/fifo.png"
+perl -MIO::Socket::UNIX -e 'IO::Socket::UNIX->new(Local => $ARGV[0], Listen => 1) or die' "$work/socket.png"
+saved_timeout=$run_timeout
+run_timeout=10
+refused "$work/fifo.png" "$cannot_open"       # a FIFO with no writer
+refused /dev/zero "$cannot_open"              # a character device without end
+refused "$work/socket.png" "$cannot_open"     # a socket
+run_timeout=$saved_timeout
+
 make_valid_pictures
 valid_picture_rows
 

@@ -234,8 +234,15 @@ make_bad_pictures() {
     png_header 2147483646 1 8 6 >"$work/wide.png"           # one row of 8 GiB
     png_header 1000001 1 8 2 >"$work/libpng-limit.png"      # past libpng's limit of 10^6
     png_header 60000 60000 8 2 >"$work/bomb-fits.png"
-    png_header 60000 60000 16 2 >"$work/bomb16.png"         # 16 bits: OpenImageIO's reader
+    png_header 60000 60000 16 2 >"$work/bomb16.png"
     png_header 60000 60000 8 2 1 >"$work/bomb-interlaced.png"
+    # Before any image data, an ancillary chunk that declares nearly 2 GiB and holds nothing
+    # (the header alone is 33 bytes): a reader that allocates what a chunk declares is lost.
+    local kind
+    for kind in "16 6 1" "1 0 0" "8 3 0"; do
+        { png_header 70 46 $kind | head -c 33; printf "$(be32 2147483600)iCCPmap\0\0x"; } \
+            >"$work/huge-chunk-${kind// /-}.png"
+    done
     cp "$work/good.jpg" "$work/bomb.jpg"
     patch "$work/bomb.jpg" $((sof + 5)) '\xff\xff\xff\xff'  # 65535 × 65535
     cp "$work/good.bmp" "$work/bomb.bmp"
@@ -267,6 +274,9 @@ bad_picture_rows() {
     refused "$work/bomb.png" "${over_memory[@]}"        # 200000 × 100000: 80 GB of pixels
     refused "$work/wide.png" "$cannot_open"             # past libpng's limits, like libpng
     refused "$work/libpng-limit.png" "$cannot_open"
+    refused "$work/huge-chunk-16-6-1.png" "$cannot_open"  # 16-bit RGBA, interlaced
+    refused "$work/huge-chunk-1-0-0.png" "$cannot_open"   # 1-bit grey
+    refused "$work/huge-chunk-8-3-0.png" "$cannot_open"   # palette: its PLTE never comes
     refused "$work/bomb.tif" "${over_memory[@]}"        # 200000 × 100000
     refused "$work/tile-bomb.tif" "$cannot_open"        # reading a pixel reads its whole tile
     # OpenImageIO refuses pictures of over 32 GB in the file's own layout as unreadable.

@@ -18,7 +18,7 @@ bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint
 
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows)
 {
-    if (columns == 0 || rows == 0)
+    if (columns == 0 || rows == 0 || columns > kMaxPictureSide || rows > kMaxPictureSide)
         return imaging_status::kUnknownImageFormat;
     if (!pictureFits(picture, columns, rows))
         return imaging_status::kValueOverflow;

@@ -16,9 +16,14 @@ struct DecodedPicture {
     std::uint64_t memoryLimit = 0;  // bytes the pixels may take; 0: the machine's memory
 };
 
+// No real map is a million pixels wide or high (libpng's limit, which every reader keeps):
+// a side over this is refused as unreadable before a reader fills a row of it.
+constexpr std::uint32_t kMaxPictureSide = 1000000;
+
 // The picture must fit in the machine's memory (or the picture's memoryLimit): a header
-// that declares more is refused, with kValueOverflow, before anything large is allocated.
-// Otherwise allocates the pixels.
+// that declares more is refused, with kValueOverflow, before anything large is allocated;
+// sides of no pixels or over kMaxPictureSide with kUnknownImageFormat. Otherwise allocates
+// the pixels.
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows);
 
 // Whether columns × rows pixels, and `readerBytes` that a reader holds beside them, fit in
@@ -39,9 +44,8 @@ struct NativeImage : DecodedPicture {};
 
 // The Linux backend's readers.
 
-// PNG files of 8 bits per channel, not interlaced, read by our own reader: the common
-// case, without OpenImageIO's start-up. Returns kOk, a failure status, or kNotMine for a file
-// this reader leaves to OpenImageIO.
+// Every PNG file is read by our own reader, without OpenImageIO's start-up. Returns kOk, a
+// failure status, or kNotMine for a file that is not a PNG.
 constexpr int kNotMine = -1;
 int readPngDirect(const char* path, DecodedPicture& picture);
 

@@ -1,7 +1,8 @@
-// The image object's backend everywhere but Windows: PNG files of 8 bits per channel go
-// through our own reader (png_reader.cpp); everything else through OpenImageIO, loaded on
-// first use.
+// The image object's backend everywhere but Windows: PNG files go through our own reader
+// (png_reader.cpp); everything else through OpenImageIO, loaded on first use.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -39,6 +40,20 @@ DecodeFn loadOpenImageIOReader()
     return decode;
 }
 
+// Only a regular file is a picture. The file is opened without blocking and asked what it
+// is, so that a FIFO without a writer cannot stall the run and a device such as /dev/zero
+// or a socket never reaches a reader.
+bool isRegularFile(const char* path)
+{
+    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (descriptor < 0)
+        return false;
+    struct stat status {};
+    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    close(descriptor);
+    return regular;
+}
+
 }  // namespace
 
 int readWithOpenImageIO(const char* path, DecodedPicture& picture)
@@ -70,6 +85,8 @@ int load(const char* path, NativeImage*& image)
     if (!decoded)
         return imaging_status::kOutOfMemory;
     decoded->memoryLimit = pictureMemory.limitBytes;
+    if (!isRegularFile(path))
+        return imaging_status::kUnknownImageFormat;
     int status = readPngDirect(path, *decoded);
     if (status == kNotMine)
         status = readWithOpenImageIO(path, *decoded);

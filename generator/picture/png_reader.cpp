@@ -1,10 +1,15 @@
-// The direct PNG reader, for PNG files of 8 bits per channel that are not interlaced: the
-// chunks are read here, the image data inflated by ISA-L (two to three times as fast as
-// zlib, and inflating is most of the work of reading a PNG) and unfiltered row by row
-// straight into the picture's words. It gives exactly what libpng, behind OpenImageIO,
-// gives for these files: the same checks of the critical chunks' CRCs, alpha and
-// transparency ignored, a missing IEND forgiven once every row is there. Every other PNG
-// is left to OpenImageIO.
+// The PNG reader, for every PNG: all colour types and bit depths, palettes, Adam7
+// interlacing. The chunks are read here, the image data inflated by ISA-L (two to three
+// times as fast as zlib, and inflating is most of the work of reading a PNG) and unfiltered
+// row by row straight into the picture's words. It checks what libpng checks and refuses
+// what libpng refuses: a bad CRC in a critical chunk, a chunk name that is not four
+// letters, an unknown critical chunk, image data interrupted by another chunk or ending
+// early, a palette picture without a palette, sides over a million pixels. Ancillary chunks
+// are skipped unread, so a chunk that declares two gigabytes costs a seek. The pixels come
+// out as libpng expands them: grey repeated in the three channels, samples of fewer than 8
+// bits scaled to 8 (v × 255 / (2^depth − 1)), palette indices looked up (indices past the
+// palette read black), 16-bit samples cut to their high byte (as GDI+ does), alpha and
+// transparency ignored.
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
@@ -24,9 +29,13 @@ namespace {
 constexpr unsigned char kSignature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
 constexpr std::size_t kInputBytes = std::size_t{1} << 18;
 constexpr std::size_t kBandBytes = std::size_t{1} << 18;
-constexpr std::uint32_t kMaxSide = 1000000;
 
 enum ColourType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
+
+using Palette = std::array<std::uint32_t, 256>;
+// Turns one unfiltered row of `columns` pixels into picture words.
+using ConvertRow = void (*)(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
+                            std::uint32_t* out);
 
 std::uint32_t bigEndian32(const unsigned char* bytes)
 {
@@ -35,6 +44,8 @@ std::uint32_t bigEndian32(const unsigned char* bytes)
 }
 
 bool chunkIs(const unsigned char* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
+
+bool isLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
 
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -51,7 +62,8 @@ std::uint8_t paeth(int a, int b, int c)
 }
 
 // Undoes the row's filter in place. `previous` is the unfiltered row above (zeros for the
-// first row). Returns false for an unknown filter type.
+// first row of a pass); kPixelBytes is the distance to the byte on the left, a whole pixel
+// (one byte for pixels of less than a byte). Returns false for an unknown filter type.
 template <std::size_t kPixelBytes>
 bool unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* previous, std::size_t bytes)
 {
@@ -67,13 +79,13 @@ bool unfilter(std::uint8_t filter, std::uint8_t* row, const std::uint8_t* previo
             row[i] = static_cast<std::uint8_t>(row[i] + previous[i]);
         return true;
     case 3:
-        for (std::size_t i = 0; i < kPixelBytes; ++i)
+        for (std::size_t i = 0; i < kPixelBytes && i < bytes; ++i)
             row[i] = static_cast<std::uint8_t>(row[i] + (previous[i] >> 1));
         for (std::size_t i = kPixelBytes; i < bytes; ++i)
             row[i] = static_cast<std::uint8_t>(row[i] + ((row[i - kPixelBytes] + previous[i]) >> 1));
         return true;
     case 4:
-        for (std::size_t i = 0; i < kPixelBytes; ++i)
+        for (std::size_t i = 0; i < kPixelBytes && i < bytes; ++i)
             row[i] = static_cast<std::uint8_t>(row[i] + previous[i]);  // a = c = 0: Paeth gives b
         for (std::size_t i = kPixelBytes; i < bytes; ++i)
             row[i] = static_cast<std::uint8_t>(
@@ -94,38 +106,57 @@ bool unfilterRow(std::size_t pixelBytes, std::uint8_t filter, std::uint8_t* row,
         return unfilter<2>(filter, row, previous, bytes);
     case 3:
         return unfilter<3>(filter, row, previous, bytes);
-    default:
+    case 4:
         return unfilter<4>(filter, row, previous, bytes);
+    case 6:
+        return unfilter<6>(filter, row, previous, bytes);
+    default:
+        return unfilter<8>(filter, row, previous, bytes);
     }
 }
 
-// One unfiltered row to picture words.
-void convertRow(int colour, const std::uint8_t* row, std::uint32_t columns,
-                const std::array<std::uint32_t, 256>& palette, std::uint32_t* out)
+// Pixels of whole bytes: the first byte of each sample is its high byte, which is all that
+// is kept of a 16-bit sample; alpha is never read.
+template <std::size_t kPixelBytes, std::size_t kSampleBytes, bool kColour>
+void convertBytes(const std::uint8_t* row, std::uint32_t columns, const Palette&, std::uint32_t* out)
 {
-    switch (colour) {
-    case kGrey:
-        for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = row[x] * 0x010101u;
-        break;
-    case kGreyAlpha:
-        for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = row[2 * x] * 0x010101u;
-        break;
-    case kPalette:
-        for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = palette[row[x]];
-        break;
-    case kRgb:
-        for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = pictureWord(row[3 * x], row[3 * x + 1], row[3 * x + 2]);
-        break;
-    default:  // RGBA
-        for (std::uint32_t x = 0; x < columns; ++x)
-            out[x] = pictureWord(row[4 * x], row[4 * x + 1], row[4 * x + 2]);
-        break;
+    for (std::uint32_t x = 0; x < columns; ++x) {
+        const std::uint8_t* pixel = row + kPixelBytes * x;
+        out[x] = kColour ? pictureWord(pixel[0], pixel[kSampleBytes], pixel[2 * kSampleBytes])
+                         : pixel[0] * 0x010101u;
     }
 }
+
+void convertPalette8(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
+                     std::uint32_t* out)
+{
+    for (std::uint32_t x = 0; x < columns; ++x)
+        out[x] = palette[row[x]];
+}
+
+// Pixels of 1, 2 or 4 bits, packed from the high bits of each byte down.
+template <unsigned kDepth, bool kIndexed>
+void convertPacked(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
+                   std::uint32_t* out)
+{
+    constexpr unsigned kMask = (1u << kDepth) - 1;
+    constexpr unsigned kPerByte = 8 / kDepth;
+    for (std::uint32_t x = 0; x < columns; ++x) {
+        const unsigned shift = 8 - kDepth * (x % kPerByte + 1);
+        const unsigned value = row[x / kPerByte] >> shift & kMask;
+        out[x] = kIndexed ? palette[value] : value * (255 / kMask) * 0x010101u;
+    }
+}
+
+// The rows of one pass of the image data: the whole picture, or one of Adam7's seven.
+struct Pass {
+    std::uint32_t firstColumn, firstRow, columnStep, rowStep;
+    std::uint32_t columns = 0, rows = 0;
+    std::size_t rowBytes = 0;  // unfiltered, without the filter byte
+};
+
+constexpr Pass kAdam7[7] = {{0, 0, 8, 8}, {4, 0, 8, 8}, {0, 4, 4, 8}, {2, 0, 4, 4},
+                            {0, 2, 2, 4}, {1, 0, 2, 2}, {0, 1, 1, 2}};
 
 class PngDecoder {
 public:
@@ -141,39 +172,82 @@ public:
             return imaging_status::kUnknownImageFormat;
         const std::uint32_t columns = bigEndian32(ihdr);
         const std::uint32_t rows = bigEndian32(ihdr + 4);
-        const int depth = ihdr[8];
+        depth_ = ihdr[8];
         colour_ = ihdr[9];
-        // libpng's limits, which OpenImageIO keeps: they also bound the rows of scratch
-        // below, which a header of a few bytes could otherwise make gigabytes long.
-        if (columns == 0 || rows == 0 || columns > kMaxSide || rows > kMaxSide || ihdr[10] != 0 ||
-            ihdr[11] != 0 || ihdr[12] > 1)
+        // libpng's limits: they also bound the rows of scratch below, which a header of a
+        // few bytes could otherwise make gigabytes long.
+        if (columns == 0 || rows == 0 || columns > kMaxPictureSide || rows > kMaxPictureSide ||
+            ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1 || !chooseLayout())
             return imaging_status::kUnknownImageFormat;
-        if (depth != 8 || ihdr[12] != 0)
-            return kNotMine;
-        switch (colour_) {
-        case kGrey:
-        case kPalette:
-            pixelBytes_ = 1;
-            break;
-        case kGreyAlpha:
-            pixelBytes_ = 2;
-            break;
-        case kRgb:
-            pixelBytes_ = 3;
-            break;
-        case kRgba:
-            pixelBytes_ = 4;
-            break;
-        default:
-            return imaging_status::kUnknownImageFormat;
-        }
         const int status = allocatePicture(picture, columns, rows);
         if (status != imaging_status::kOk)
             return status;
+        planPasses(columns, rows, ihdr[12] == 1);
         return readChunks(picture);
     }
 
 private:
+    // The bit depths each colour type allows, and how its rows are filtered and converted.
+    bool chooseLayout()
+    {
+        unsigned channels = 0;
+        switch (colour_) {
+        case kGrey:
+            channels = 1;
+            convert_ = depth_ == 1   ? convertPacked<1, false>
+                       : depth_ == 2 ? convertPacked<2, false>
+                       : depth_ == 4 ? convertPacked<4, false>
+                       : depth_ == 8 ? convertBytes<1, 1, false>
+                                     : convertBytes<2, 2, false>;
+            break;
+        case kPalette:
+            channels = 1;
+            convert_ = depth_ == 1   ? convertPacked<1, true>
+                       : depth_ == 2 ? convertPacked<2, true>
+                       : depth_ == 4 ? convertPacked<4, true>
+                                     : convertPalette8;
+            if (depth_ == 16)
+                return false;
+            break;
+        case kGreyAlpha:
+            channels = 2;
+            convert_ = depth_ == 8 ? convertBytes<2, 1, false> : convertBytes<4, 2, false>;
+            break;
+        case kRgb:
+            channels = 3;
+            convert_ = depth_ == 8 ? convertBytes<3, 1, true> : convertBytes<6, 2, true>;
+            break;
+        case kRgba:
+            channels = 4;
+            convert_ = depth_ == 8 ? convertBytes<4, 1, true> : convertBytes<8, 2, true>;
+            break;
+        default:
+            return false;
+        }
+        const bool packed = depth_ == 1 || depth_ == 2 || depth_ == 4;
+        if (!(depth_ == 8 || depth_ == 16 || (packed && channels == 1)))
+            return false;
+        bitsPerPixel_ = channels * static_cast<unsigned>(depth_);
+        pixelBytes_ = std::max(1u, bitsPerPixel_ / 8);
+        return true;
+    }
+
+    void planPasses(std::uint32_t columns, std::uint32_t rows, bool interlaced)
+    {
+        interlaced_ = interlaced;
+        const std::size_t passCount = interlaced ? 7 : 1;
+        for (std::size_t i = 0; i < passCount; ++i) {
+            Pass pass = interlaced ? kAdam7[i] : Pass{0, 0, 1, 1};
+            if (columns <= pass.firstColumn || rows <= pass.firstRow)
+                continue;  // an empty pass has no rows, not even filter bytes
+            pass.columns = (columns - pass.firstColumn + pass.columnStep - 1) / pass.columnStep;
+            pass.rows = (rows - pass.firstRow + pass.rowStep - 1) / pass.rowStep;
+            pass.rowBytes = (static_cast<std::size_t>(pass.columns) * bitsPerPixel_ + 7) / 8;
+            imageDataBytes_ += static_cast<std::uint64_t>(pass.rowBytes + 1) * pass.rows;
+            passes_.push_back(pass);
+        }
+    }
+
     bool readExactly(void* buffer, std::size_t bytes)
     {
         return std::fread(buffer, 1, bytes, file_) == bytes;
@@ -183,7 +257,8 @@ private:
     {
         if (!readExactly(header, sizeof header))
             return false;
-        return bigEndian32(header) <= INT32_MAX;
+        return bigEndian32(header) <= INT32_MAX && isLetter(header[4]) && isLetter(header[5]) &&
+               isLetter(header[6]) && isLetter(header[7]);
     }
 
     // Reads a chunk's data and checks its CRC.
@@ -196,19 +271,45 @@ private:
         return computed == bigEndian32(crc);
     }
 
+    // Reads a chunk's data, whatever its length, only to check its CRC.
+    bool checkChunkCrc(const unsigned char* type, std::uint32_t length)
+    {
+        std::uint32_t crc = crc32_gzip_refl(0, type, 4);
+        for (std::uint32_t remaining = length; remaining > 0;) {
+            const std::size_t piece = std::min<std::size_t>(remaining, input_.size());
+            if (!readExactly(input_.data(), piece))
+                return false;
+            crc = crc32_gzip_refl(crc, input_.data(), piece);
+            remaining -= static_cast<std::uint32_t>(piece);
+        }
+        unsigned char stored[4];
+        return readExactly(stored, sizeof stored) && bigEndian32(stored) == crc;
+    }
+
+    bool skipChunkData(std::uint32_t length)
+    {
+        return std::fseek(file_, static_cast<long>(length) + 4, SEEK_CUR) == 0;
+    }
+
     int readChunks(DecodedPicture& picture)
     {
-        const std::size_t rowBytes = static_cast<std::size_t>(picture.columns) * pixelBytes_;
-        const std::size_t filteredBytes = rowBytes + 1;
-        bandRows_ = std::min<std::size_t>(std::max<std::size_t>(1, kBandBytes / filteredBytes), picture.rows);
-        band_.resize(bandRows_ * filteredBytes);
-        previous_.assign(rowBytes, 0);
+        std::size_t widest = 0;
+        for (const Pass& pass : passes_)
+            widest = std::max(widest, pass.rowBytes);
+        const std::size_t bandRows = std::max<std::size_t>(1, kBandBytes / (widest + 1));
+        band_.resize(bandRows * (widest + 1));
+        carried_.assign(widest, 0);
+        zeros_.assign(widest, 0);
+        above_ = zeros_.data();
+        if (interlaced_)
+            passWords_.resize(picture.columns);
         input_.resize(kInputBytes);
         isal_inflate_init(&inflater_);
         inflater_.crc_flag = ISAL_ZLIB;
-        startBand();
+        makeRoom();
 
         bool seenPalette = false;
+        bool inImageData = false;
         for (;;) {
             unsigned char header[8];
             if (!readChunkHeader(header))
@@ -218,26 +319,45 @@ private:
             if (chunkIs(type, "IDAT")) {
                 if (colour_ == kPalette && !seenPalette)
                     return imaging_status::kUnknownImageFormat;
+                inImageData = true;
                 const int status = readImageData(type, length, picture);
-                if (status != imaging_status::kOk || rowsDone_ == picture.rows)
+                if (status != imaging_status::kOk || done())
                     return status;
+            } else if (inImageData) {
+                return imaging_status::kUnknownImageFormat;  // image data interrupted or ended early
             } else if (chunkIs(type, "PLTE")) {
-                if (length % 3 != 0 || length > 768 || seenPalette)
+                if (seenPalette)
                     return imaging_status::kUnknownImageFormat;
-                unsigned char entries[768];
-                if (!readChunkData(type, entries, length))
-                    return imaging_status::kUnknownImageFormat;
-                for (std::uint32_t i = 0; i < length / 3; ++i)
-                    palette_[i] = pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
                 seenPalette = true;
+                // libpng ignores a palette in a grey picture, and one of a wrong length
+                // where it is only a suggestion (in an RGB picture), but refuses an empty
+                // one and, being a critical chunk, any with a wrong CRC.
+                const bool wrongLength = length % 3 != 0 || length > 768;
+                if (colour_ == kGrey || colour_ == kGreyAlpha || wrongLength) {
+                    if ((colour_ == kPalette && wrongLength) || !checkChunkCrc(type, length))
+                        return imaging_status::kUnknownImageFormat;
+                    continue;
+                }
+                unsigned char entries[768];
+                if (length == 0 || !readChunkData(type, entries, length))
+                    return imaging_status::kUnknownImageFormat;
+                // Entries past those the bit depth can index are dropped, as libpng does.
+                if (colour_ == kPalette) {
+                    const std::uint32_t count = std::min<std::uint32_t>(length / 3, 1u << depth_);
+                    for (std::uint32_t i = 0; i < count; ++i)
+                        palette_[i] = pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
+                }
             } else if (chunkIs(type, "IEND") || (type[0] & 0x20) == 0) {
-                // The end before the last row, or a critical chunk nobody knows.
+                // The end before any image data, a second header or a critical chunk
+                // nobody knows.
                 return imaging_status::kUnknownImageFormat;
-            } else if (std::fseek(file_, static_cast<long>(length) + 4, SEEK_CUR) != 0) {
-                return imaging_status::kUnknownImageFormat;  // an ancillary chunk, skipped
+            } else if (!skipChunkData(length)) {
+                return imaging_status::kUnknownImageFormat;  // an ancillary chunk, skipped unread
             }
         }
     }
+
+    bool done() const { return pass_ == passes_.size(); }
 
     // Inflates one IDAT chunk, unfiltering and storing every row it completes.
     int readImageData(const unsigned char* type, std::uint32_t length, DecodedPicture& picture)
@@ -250,20 +370,8 @@ private:
                 return imaging_status::kUnknownImageFormat;
             crc = crc32_gzip_refl(crc, input_.data(), piece);
             remaining -= static_cast<std::uint32_t>(piece);
-            if (rowsDone_ == picture.rows)
-                continue;  // data past the last row is read for the CRC only
-            inflater_.next_in = input_.data();
-            inflater_.avail_in = static_cast<std::uint32_t>(piece);
-            while (inflater_.avail_in > 0 && rowsDone_ < picture.rows) {
-                if (isal_inflate(&inflater_) != ISAL_DECOMP_OK)
-                    return imaging_status::kUnknownImageFormat;
-                if (inflater_.avail_out == 0) {
-                    if (!finishBand(picture))
-                        return imaging_status::kUnknownImageFormat;
-                } else if (inflater_.block_state == ISAL_BLOCK_FINISH) {
-                    return imaging_status::kUnknownImageFormat;  // the stream ended early
-                }
-            }
+            if (!done() && !inflate(piece, picture))
+                return imaging_status::kUnknownImageFormat;
         }
         unsigned char stored[4];
         if (!readExactly(stored, sizeof stored) || bigEndian32(stored) != crc)
@@ -271,47 +379,108 @@ private:
         return imaging_status::kOk;
     }
 
-    void startBand()
+    bool inflate(std::size_t bytes, DecodedPicture& picture)
     {
-        inflater_.next_out = band_.data();
-        inflater_.avail_out = static_cast<std::uint32_t>(band_.size());
+        inflater_.next_in = input_.data();
+        inflater_.avail_in = static_cast<std::uint32_t>(bytes);
+        for (;;) {
+            const std::uint8_t* outBefore = inflater_.next_out;
+            const std::uint32_t inBefore = inflater_.avail_in;
+            if (isal_inflate(&inflater_) != ISAL_DECOMP_OK)
+                return false;
+            produced_ += static_cast<std::uint64_t>(inflater_.next_out - outBefore);
+            if (!storeRows(picture))
+                return false;
+            if (done())
+                return true;  // what follows the last row is read for the CRC only
+            if (inflater_.avail_out == 0) {
+                // The band is full (possibly with bits still inside the inflater, so it is
+                // asked again even without input).
+                if (produced_ == imageDataBytes_)
+                    return false;
+                makeRoom();
+                continue;
+            }
+            if (inflater_.block_state == ISAL_BLOCK_FINISH)
+                return false;  // the stream ended before the last row
+            if (inflater_.avail_in == 0)
+                return true;  // the next piece, or the next IDAT chunk, goes on
+            if (inflater_.next_out == outBefore && inflater_.avail_in == inBefore)
+                return false;  // no progress
+        }
     }
 
-    // Unfilters and stores the rows of a full band; the last band of a picture may hold
-    // fewer rows, and the band is then sized to them.
-    bool finishBand(DecodedPicture& picture)
+    // Unfilters and stores every whole row that the band holds beyond those done.
+    bool storeRows(DecodedPicture& picture)
     {
-        const std::size_t rowBytes = previous_.size();
-        const std::size_t filteredBytes = rowBytes + 1;
-        const std::size_t rowsInBand = band_.size() / filteredBytes;
-        const std::uint8_t* above = previous_.data();
-        for (std::size_t i = 0; i < rowsInBand; ++i) {
-            std::uint8_t* row = band_.data() + i * filteredBytes;
-            if (!unfilterRow(pixelBytes_, row[0], row + 1, above, rowBytes))
+        const std::size_t filled = static_cast<std::size_t>(inflater_.next_out - band_.data());
+        while (!done()) {
+            const Pass& pass = passes_[pass_];
+            if (filled - consumed_ < pass.rowBytes + 1)
+                return true;
+            std::uint8_t* row = band_.data() + consumed_;
+            if (!unfilterRow(pixelBytes_, row[0], row + 1, above_, pass.rowBytes))
                 return false;
-            convertRow(colour_, row + 1, picture.columns, palette_,
-                       picture.pixels.get() + rowsDone_ * picture.stride);
-            above = row + 1;
-            ++rowsDone_;
+            const std::size_t y = pass.firstRow + static_cast<std::size_t>(rowInPass_) * pass.rowStep;
+            std::uint32_t* out = picture.pixels.get() + y * picture.stride;
+            if (!interlaced_) {
+                convert_(row + 1, pass.columns, palette_, out);
+            } else {
+                convert_(row + 1, pass.columns, palette_, passWords_.data());
+                for (std::uint32_t i = 0; i < pass.columns; ++i)
+                    out[pass.firstColumn + static_cast<std::size_t>(i) * pass.columnStep] = passWords_[i];
+            }
+            above_ = row + 1;
+            consumed_ += pass.rowBytes + 1;
+            if (++rowInPass_ == pass.rows) {
+                ++pass_;
+                rowInPass_ = 0;
+                above_ = zeros_.data();  // each pass starts afresh
+            }
         }
-        std::memcpy(previous_.data(), above, rowBytes);
-        const std::size_t left = picture.rows - rowsDone_;
-        if (left > 0 && left < bandRows_)
-            band_.resize(left * filteredBytes);
-        if (left > 0)
-            startBand();
         return true;
+    }
+
+    // Frees the band for more output: the row above the next one, which the filters need,
+    // is carried out of the band, and the part of a row not yet complete moves to its start.
+    void makeRoom()
+    {
+        if (above_ != zeros_.data() && above_ != carried_.data()) {
+            std::memcpy(carried_.data(), above_, passes_[pass_].rowBytes);
+            above_ = carried_.data();
+        }
+        const std::size_t filled =
+            inflater_.next_out != nullptr ? static_cast<std::size_t>(inflater_.next_out - band_.data()) : 0;
+        const std::size_t partial = filled - consumed_;
+        std::memmove(band_.data(), band_.data() + consumed_, partial);
+        consumed_ = 0;
+        inflater_.next_out = band_.data() + partial;
+        // Never more than the image data holds: the inflater stops at the last row, as
+        // libpng's does, whatever follows it in the stream.
+        inflater_.avail_out = static_cast<std::uint32_t>(
+            std::min<std::uint64_t>(band_.size() - partial, imageDataBytes_ - produced_));
     }
 
     std::FILE* file_;
     int colour_ = 0;
+    int depth_ = 0;
+    unsigned bitsPerPixel_ = 0;
     std::size_t pixelBytes_ = 0;
-    std::array<std::uint32_t, 256> palette_{};  // indices past the palette read black
+    ConvertRow convert_ = nullptr;
+    Palette palette_{};  // indices past the palette read black
+    bool interlaced_ = false;
+    std::vector<Pass> passes_;  // those with rows
+    std::uint64_t imageDataBytes_ = 0;  // of every pass, with the filter bytes
+    std::uint64_t produced_ = 0;        // of those, inflated so far
+    std::size_t pass_ = 0;
+    std::uint32_t rowInPass_ = 0;
     std::vector<std::uint8_t> input_;
-    std::vector<std::uint8_t> band_;
-    std::vector<std::uint8_t> previous_;
-    std::size_t bandRows_ = 0;
-    std::size_t rowsDone_ = 0;
+    std::vector<std::uint8_t> band_;     // inflated rows, each with its filter byte
+    std::size_t consumed_ = 0;           // bytes of the band already stored
+    std::vector<std::uint8_t> carried_;  // the row above, when it had to leave the band
+    std::vector<std::uint8_t> zeros_;    // the row above the first of a pass
+    const std::uint8_t* above_ = nullptr;
+    std::vector<std::uint32_t> passWords_;  // one row of an interlaced pass, converted
     inflate_state inflater_{};
 };
 
