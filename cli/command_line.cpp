@@ -38,7 +38,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
         ->default_val(512);
     app.add_flag("--bilinear", line.bilinear, "Filter bilinearly (default: nearest source pixel)");
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
-    app.add_option("IMAGE", line.imagePath, "The source map, any format OpenImageIO reads")
+    app.add_option("IMAGE", line.imagePath,
+                   std::string("The source map, any format ") + cli_system::kPictureDecoder + " reads")
         ->required();
     app.add_option("OUTDIR", line.outputDir, "The folder that receives new1.tga .. new10.tga")
         ->required();
@@ -59,9 +60,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     // Every texture's path, joined, must fit what the system opens: a folder too long for
     // that is refused before anything is written, never written elsewhere.
-    const Found folder = line.outputDir.size() + 1 + kLongestFileName >= cli_system::pathCapacity()
-                             ? Found::NameTooLong
-                             : lookFor(line.outputDir, true);
+    const std::size_t joined = cli_system::pathLength(line.outputDir) + 1 + kLongestFileName;
+    const Found folder = joined >= cli_system::pathCapacity() ? Found::NameTooLong : lookFor(line.outputDir, true);
     if (folder != Found::Yes) {
         reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : messages::kDirectoryMissing);
         return 1;

@@ -69,7 +69,8 @@ int main(int argc, char** argv)
 {
     setErrorReporter(reportBelowTheBar);
     CommandLine line;
-    const int status = readCommandLine(argc, argv, line);
+    const cli_system::Arguments arguments(argc, argv);
+    const int status = readCommandLine(arguments.count(), arguments.values(), line);
     if (status != kRunTheJob)
         return status;
 

@@ -11,6 +11,15 @@ namespace cli_system {
 
 namespace fs = std::filesystem;
 
+// PNG goes through Orbilune's own reader, everything else through OpenImageIO.
+const char* const kPictureDecoder = "OpenImageIO";
+
+Arguments::Arguments(int argc, char** argv) : strings_(argv, argv + argc)
+{
+    for (const std::string& argument : strings_)
+        pointers_.push_back(argument.c_str());
+}
+
 bool stderrIsTerminal() { return isatty(STDERR_FILENO) != 0; }
 
 // A name over NAME_MAX, or the whole path over PATH_MAX, fails with ENAMETOOLONG.
@@ -25,6 +34,8 @@ Found lookFor(const std::string& path, bool directory)
 }
 
 std::size_t pathCapacity() { return PATH_MAX; }
+
+std::size_t pathLength(const std::string& path) { return path.size(); }
 
 std::string joinPath(const std::string& folder, const char* fileName)
 {

@@ -1,32 +1,41 @@
-// The command line's system questions on Windows. Paths arrive in the system code page (the
-// narrow argv) and are looked up as the GDI+ backend opens them: converted from that code
-// page to UTF-16. std::filesystem would not do: libstdc++ widens a narrow path byte for
-// byte, as Latin-1, so "€" (0x80 in code page 1252) would name another file.
+// The command line's system questions on Windows. Paths are UTF-8 inside the program, as
+// the arguments are made from the wide command line, and meet the system as UTF-16 through
+// the program's one conversion. std::filesystem would not do: libstdc++ widens a narrow
+// path byte for byte, as Latin-1.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <io.h>
 
 #include <cstdio>
 
 #include "system.h"
+#include "texture_job.h"
 
 namespace cli_system {
+
+const char* const kPictureDecoder = "GDI+";
+
+// A wide argument that does not convert (half a surrogate pair) stays empty, which no
+// check takes for a file: never a near miss, which could name another one.
+Arguments::Arguments(int argc, char** argv)
+{
+    int count = 0;
+    LPWSTR* wide = CommandLineToArgvW(GetCommandLineW(), &count);
+    if (wide != nullptr) {
+        for (int i = 0; i < count; ++i)
+            strings_.push_back(wideToUtf8(wide[i]));
+        LocalFree(wide);
+    } else {
+        strings_.assign(argv, argv + argc);
+    }
+    for (const std::string& argument : strings_)
+        pointers_.push_back(argument.c_str());
+}
 
 bool stderrIsTerminal() { return _isatty(_fileno(stderr)) != 0; }
 
 namespace {
-
-bool widePath(const std::string& path, std::wstring& wide)
-{
-    const int units = MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, nullptr, 0);
-    if (units <= 0)
-        return false;
-    wide.assign(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, &wide[0], units) != units)
-        return false;
-    wide.resize(static_cast<std::size_t>(units) - 1);
-    return true;
-}
 
 // No Windows file system holds a name of over 255 UTF-16 units, so a path with such a name
 // is too long whatever a lookup says (Wine reports it as missing).
@@ -48,8 +57,8 @@ bool hasNameTooLong(const std::wstring& path)
 // A whole path over MAX_PATH, where long paths are off, fails with ERROR_FILENAME_EXCED_RANGE.
 Found lookFor(const std::string& path, bool directory)
 {
-    std::wstring wide;
-    if (path.empty() || !widePath(path, wide))
+    const std::wstring wide = utf8ToWide(path);
+    if (wide.empty())
         return Found::No;
     if (hasNameTooLong(wide))
         return Found::NameTooLong;
@@ -59,21 +68,21 @@ Found lookFor(const std::string& path, bool directory)
     return !directory || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? Found::Yes : Found::No;
 }
 
-// The textures are written through fopen's narrow paths, which stop at MAX_PATH on Windows
-// without long paths; the dialog refuses longer ones too.
+// The textures are written through paths of under MAX_PATH UTF-16 units, where Windows' file
+// functions stop without long paths; the dialog refuses longer ones too.
 std::size_t pathCapacity() { return MAX_PATH; }
 
+std::size_t pathLength(const std::string& path) { return utf8ToWide(path).size(); }
+
 // As the dialog joins them, with a backslash; a folder that already ends in a separator,
-// or a bare drive ("D:", that drive's current folder), takes the name as it is. The last
-// character is found as the code page spells it: in a double-byte code page a backslash's
-// byte can be the second half of a letter.
+// or a bare drive ("D:", that drive's current folder), takes the name as it is. In UTF-8 no
+// byte of a longer letter is an ASCII one, so the last byte tells.
 std::string joinPath(const std::string& folder, const char* fileName)
 {
     if (folder.empty())
         return fileName;
-    const char* end = folder.c_str() + folder.size();
-    const char* last = CharPrevExA(CP_ACP, folder.c_str(), end, 0);
-    const bool separated = end - last == 1 && (*last == '\\' || *last == '/' || *last == ':');
+    const char last = folder.back();
+    const bool separated = last == '\\' || last == '/' || last == ':';
     return separated ? folder + fileName : folder + '\\' + fileName;
 }
 

@@ -10,6 +10,8 @@
 #include <shlwapi.h>
 
 #include <cstring>
+#include <cwchar>
+#include <string>
 
 #include "texture_job.h"
 #include "win32_handles.h"
@@ -30,9 +32,9 @@ constexpr SizeEntry kSizeEntries[] = {
 
 // Pairs of description and pattern, each ended by a zero; the literal's own zero ends
 // the list.
-constexpr char kImageFilter[] =
-    "Images (bmp,jpg,pcx,png,tif)\0*.bmp;*.jpg;*.pcx;*.png;*.tif\0"
-    "All Files (*.*)\0*.*\0";
+constexpr wchar_t kImageFilter[] =
+    L"Images (bmp,jpg,pcx,png,tif)\0*.bmp;*.jpg;*.pcx;*.png;*.tif\0"
+    L"All Files (*.*)\0*.*\0";
 
 // The controls a run disables, in the order they are switched.
 constexpr int kInteractiveControls[] = {
@@ -46,11 +48,28 @@ constexpr const char* kNoneSelected = "(none selected)";
 
 // How much of a too-long path's beginning survives fitPathForDisplay.
 constexpr std::size_t kDisplayHeadLimit = 64;
-constexpr char kEllipsis[] = "...";
+constexpr wchar_t kEllipsis[] = L"...";
+constexpr std::size_t kEllipsisLength = sizeof kEllipsis / sizeof kEllipsis[0] - 1;
+
+// The program's icon at the size the system shows in the caption (small) and in the task
+// bar and Alt+Tab (big). The template has no say in it; the icons live as long as the program.
+void showProgramIcon(HWND dialog)
+{
+    const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrW(dialog, GWLP_HINSTANCE));
+    auto load = [instance](int width, int height) {
+        return static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(IDI_ORBILUNE), IMAGE_ICON,
+                                             GetSystemMetrics(width), GetSystemMetrics(height), 0));
+    };
+    static const OwnedIcon big(load(SM_CXICON, SM_CYICON));
+    static const OwnedIcon small(load(SM_CXSMICON, SM_CYSMICON));
+    SendMessageW(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(big.get()));
+    SendMessageW(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(small.get()));
+}
 
 BOOL onInitDialog(HWND dialog)
 {
     frontEnd.dialog = dialog;
+    showProgramIcon(dialog);
     HWND sizes = GetDlgItem(dialog, IDC_SIZE);
     for (const SizeEntry& entry : kSizeEntries) {
         const LRESULT index = SendMessageA(sizes, CB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.label));
@@ -62,35 +81,48 @@ BOOL onInitDialog(HWND dialog)
     return TRUE;  // the dialog manager focuses the first tab stop, "Go!"
 }
 
+// Copies `wide` into `out` as UTF-8 if it converts and fits with its terminator; else
+// leaves `out` alone.
+template <std::size_t kCapacity>
+bool storeUtf8(char (&out)[kCapacity], const wchar_t* wide)
+{
+    const std::string utf8 = wideToUtf8(wide);
+    if (utf8.empty() || utf8.size() >= kCapacity)
+        return false;
+    std::memcpy(out, utf8.c_str(), utf8.size() + 1);
+    return true;
+}
+
 void onBrowseImage(HWND dialog)
 {
     TextureJob& job = frontEnd.job;
     job.imagePath[0] = '\0';
-    OPENFILENAMEA request = {};
-    request.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // without the Windows 2000 fields
+    // A path whose UTF-8 fits the job has no more UTF-16 units than bytes.
+    wchar_t chosen[kImagePathCapacity] = {};
+    OPENFILENAMEW request = {};
+    request.lStructSize = OPENFILENAME_SIZE_VERSION_400W;  // without the Windows 2000 fields
     request.hwndOwner = dialog;
     request.lpstrFilter = kImageFilter;
     request.nFilterIndex = 1;
-    request.lpstrFile = job.imagePath;
-    request.nMaxFile = kImagePathCapacity - 1;
+    request.lpstrFile = chosen;
+    request.nMaxFile = kImagePathCapacity;
     request.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON;
-    if (GetOpenFileNameA(&request)) {
+    // Cancelled, failed, or too long for the job in UTF-8: no picture is chosen, and Go! says
+    // so; the field keeps what it showed.
+    if (GetOpenFileNameW(&request) && storeUtf8(job.imagePath, chosen))
         showCompactPath(dialog, IDC_IMAGE_PATH, job.imagePath);
-        return;
-    }
-    // Cancelled, or failed: a buffer that was too small holds the size it needed, not a path.
-    job.imagePath[0] = '\0';
 }
 
 void onBrowseDir(HWND dialog)
 {
-    BROWSEINFOA request = {};
+    BROWSEINFOW request = {};
     request.hwndOwner = dialog;
     request.ulFlags = BIF_RETURNONLYFSDIRS;
-    const ShellItemList chosen(SHBrowseForFolderA(&request));
+    const ShellItemList chosen(SHBrowseForFolderW(&request));
     if (!chosen)
         return;
-    if (SHGetPathFromIDListA(chosen.get(), frontEnd.job.outputDir))
+    wchar_t folder[MAX_PATH] = {};
+    if (SHGetPathFromIDListW(chosen.get(), folder) && storeUtf8(frontEnd.job.outputDir, folder))
         showCompactPath(dialog, IDC_OUTPUT_DIR, frontEnd.job.outputDir);
 }
 
@@ -101,12 +133,19 @@ int selectedFaceSize(HWND dialog)
     return static_cast<int>(SendMessageA(sizes, CB_GETITEMDATA, static_cast<WPARAM>(index), 0));
 }
 
-// PathSetDlgItemPathA shortens in a MAX_PATH buffer, so a longer path is fitted first.
-void showImagePath(HWND dialog)
+bool pathExists(const char* path)
 {
-    char shown[MAX_PATH];
-    fitPathForDisplay(shown, frontEnd.job.imagePath);
-    PathSetDlgItemPathA(dialog, IDC_IMAGE_PATH, shown);
+    const std::wstring wide = utf8ToWide(path);
+    return !wide.empty() && PathFileExistsW(wide.c_str());
+}
+
+// A run disables the focused button, which leaves the keyboard nowhere; it goes back to
+// Go!, so that Enter, Space and Tab work again without the mouse.
+void restoreFocus(HWND dialog)
+{
+    const HWND focus = GetFocus();
+    if (focus == nullptr || !IsChild(dialog, focus) || !IsWindowEnabled(focus))
+        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
 }
 
 // Keyboard and mouse input that arrived while the run kept the window inert would act on
@@ -121,18 +160,18 @@ void discardQueuedInput(HWND dialog)
 void onGo(HWND dialog)
 {
     TextureJob& job = frontEnd.job;
-    if (!PathFileExistsA(job.imagePath)) {
+    if (!pathExists(job.imagePath)) {
         reportError(dialog, messages::kFileMissing);
         return;
     }
-    if (!PathFileExistsA(job.outputDir)) {
+    if (!pathExists(job.outputDir)) {
         reportError(dialog, messages::kDirectoryMissing);
         return;
     }
     job.bilinear = IsDlgButtonChecked(dialog, IDC_BILINEAR) == BST_CHECKED ? 1 : 0;
     job.sink = writeTextureFile;
     job.faceSize = selectedFaceSize(dialog);
-    showImagePath(dialog);
+    showCompactPath(dialog, IDC_IMAGE_PATH, job.imagePath);
     // Ten steps of the default step 10 fill the default range 0-100 from empty.
     SendDlgItemMessageA(dialog, IDC_PROGRESS, PBM_SETPOS, 0, 0);
     setBusy(dialog, FALSE, IDC_WAIT);
@@ -140,6 +179,7 @@ void onGo(HWND dialog)
     runTextureJob(job);  // failures were shown already; the dialog goes back to idle either way
     setBusy(dialog, TRUE, IDC_ARROW);
     discardQueuedInput(dialog);
+    restoreFocus(dialog);
 }
 
 }  // namespace
@@ -182,47 +222,49 @@ void setBusy(HWND dialog, BOOL enable, LPCSTR cursor)
 
 void showCompactPath(HWND dialog, int controlId, const char* path)
 {
-    char shown[MAX_PATH];
-    fitPathForDisplay(shown, path);
+    wchar_t shown[MAX_PATH];
+    fitPathForDisplay(shown, utf8ToWide(path));
     HWND control = GetDlgItem(dialog, controlId);
+    // What the field shows of a line: its client area less its margins, in its own font.
     RECT client = {};
     GetClientRect(control, &client);
+    const auto margins = static_cast<DWORD>(SendMessageW(control, EM_GETMARGINS, 0, 0));
+    const int width = client.right - client.left - LOWORD(margins) - HIWORD(margins);
     {
-        // Measured in the context's own default font: the control's font is not selected.
         const WindowDC dc(control);
-        PathCompactPathA(dc.get(), shown, static_cast<UINT>(client.right - client.left));
+        const SelectedObject font(dc.get(), reinterpret_cast<HGDIOBJ>(SendMessageW(control, WM_GETFONT, 0, 0)));
+        PathCompactPathW(dc.get(), shown, static_cast<UINT>(width > 0 ? width : 0));
     }
-    SetDlgItemTextA(dialog, controlId, shown);
+    SetWindowTextW(control, shown);
 }
 
-void fitPathForDisplay(char (&out)[MAX_PATH], const char* path)
+void fitPathForDisplay(wchar_t (&out)[MAX_PATH], const std::wstring& path)
 {
-    const std::size_t length = std::strlen(path);
+    const std::size_t length = path.size();
     if (length < MAX_PATH) {
-        std::memcpy(out, path, length + 1);
+        std::wmemcpy(out, path.c_str(), length + 1);
         return;
     }
-    // Walked by characters, not bytes, so no double-byte character is cut in half and no
-    // trail byte is taken for a backslash.
-    constexpr std::size_t kTailRoom = MAX_PATH - 1 - kDisplayHeadLimit - (sizeof kEllipsis - 1);
+    constexpr std::size_t kTailRoom = MAX_PATH - 1 - kDisplayHeadLimit - kEllipsisLength;
     std::size_t head = 0;          // just after the root's backslash (C:\ or \\server\), if any
     std::size_t tail = length;     // the first backslash whose tail fits
-    std::size_t firstFit = length; // the first character whose tail fits
-    for (const char* at = path; *at != '\0'; at = CharNextA(at)) {
-        const auto offset = static_cast<std::size_t>(at - path);
-        const bool tailFits = length - offset <= kTailRoom;
-        if (tailFits && firstFit == length)
-            firstFit = offset;
-        if (*at != '\\')
+    std::size_t firstFit = length; // the first letter whose tail fits
+    for (std::size_t at = 0; at < length; ++at) {
+        if ((path[at] & 0xFC00) == 0xDC00)  // the second half of a surrogate pair: no place to cut
             continue;
-        if (head == 0 && offset >= 2 && offset < kDisplayHeadLimit)
-            head = offset + 1;
+        const bool tailFits = length - at <= kTailRoom;
+        if (tailFits && firstFit == length)
+            firstFit = at;
+        if (path[at] != L'\\')
+            continue;
+        if (head == 0 && at >= 2 && at < kDisplayHeadLimit)
+            head = at + 1;
         if (tailFits && tail == length)
-            tail = offset;
+            tail = at;
     }
     if (tail == length)  // the last name alone is too long: cut inside it
         tail = firstFit;
-    std::memcpy(out, path, head);
-    std::memcpy(out + head, kEllipsis, sizeof kEllipsis - 1);
-    std::memcpy(out + head + sizeof kEllipsis - 1, path + tail, length - tail + 1);
+    std::wmemcpy(out, path.c_str(), head);
+    std::wmemcpy(out + head, kEllipsis, kEllipsisLength);
+    std::wmemcpy(out + head + kEllipsisLength, path.c_str() + tail, length - tail + 1);
 }

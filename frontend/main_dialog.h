@@ -10,6 +10,8 @@
 #endif
 
 #define IDD_MAIN 101
+// The program's icon: the first icon resource, which Explorer shows for the .exe.
+#define IDI_ORBILUNE 1
 
 #define IDC_BROWSE_IMAGE 3
 #define IDC_BROWSE_DIR 4
@@ -23,12 +25,14 @@
 
 #ifndef RC_INVOKED
 
+#include <string>
+
 #include "texture_job.h"
 
 // The front end's process-wide state, zero at start.
 struct FrontEndState {
-    // The one job block. Its imagePath and outputDir are also the dialog's memory of the
-    // current choices; the path fields only show shortened copies.
+    // The one job block. Its imagePath and outputDir (UTF-8) are also the dialog's memory of
+    // the current choices; the path fields only show shortened copies.
     TextureJob job;
     // The main dialog once initialised, else null: owner of the sink's message boxes and
     // the window that holds the progress bar.
@@ -42,19 +46,21 @@ INT_PTR CALLBACK mainDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
 // (IDC_WAIT, IDC_ARROW).
 void setBusy(HWND dialog, BOOL enable, LPCSTR cursor);
 
-// Shows `path` in the control, shortened with an ellipsis to the control's width.
+// Shows `path` (UTF-8) in the control, shortened with an ellipsis to what the control shows
+// of a line in its own font.
 void showCompactPath(HWND dialog, int controlId, const char* path);
 
 // The FileSink: writes the image as <outputDir>\<fileName> and steps the progress bar.
 // Returns 1 when the whole file was written, 0 (after telling the user) otherwise.
 int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount);
 
-// <folder>\<fileName>, joined unchanged (a drive root gives two backslashes in a row).
-// Returns false, with `out` empty, when the join does not fit in MAX_PATH characters.
-bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileName);
+// <folder>\<fileName> in UTF-8, joined unchanged (a drive root gives two backslashes in a
+// row). Returns false, with `out` empty, when the joined path is not under MAX_PATH UTF-16
+// units, where Windows' file functions stop without long paths.
+bool joinOutputPath(std::string& out, const char* folder, const char* fileName);
 
-// A copy of `path` that fits in MAX_PATH characters; a longer path keeps its root and its
-// tail around "...", cut at backslashes where it can.
-void fitPathForDisplay(char (&out)[MAX_PATH], const char* path);
+// A copy of `path` that fits in MAX_PATH UTF-16 units; a longer path keeps its root and its
+// tail around "...", cut at backslashes where it can and never inside a surrogate pair.
+void fitPathForDisplay(wchar_t (&out)[MAX_PATH], const std::wstring& path);
 
 #endif  // RC_INVOKED

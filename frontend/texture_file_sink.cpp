@@ -4,15 +4,13 @@
 
 #include <commctrl.h>
 
-#include <cstdio>
-
 #include "texture_job.h"
 
-bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileName)
+bool joinOutputPath(std::string& out, const char* folder, const char* fileName)
 {
-    const int length = std::snprintf(out, MAX_PATH, "%s\\%s", folder, fileName);
-    if (length < 0 || length >= MAX_PATH) {
-        out[0] = '\0';  // never a truncated path, which would name some other file
+    out = std::string(folder) + '\\' + fileName;
+    if (utf8ToWide(out).size() >= MAX_PATH) {
+        out.clear();  // never a truncated path, which would name some other file
         return false;
     }
     return true;
@@ -20,10 +18,10 @@ bool joinOutputPath(char (&out)[MAX_PATH], const char* folder, const char* fileN
 
 int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount)
 {
-    char path[MAX_PATH];
+    std::string path;
     TextureFileResult result = TextureFileResult::CouldntCreate;
     if (joinOutputPath(path, frontEnd.job.outputDir, fileName))
-        result = storeTextureFile(path, bytes, byteCount);
+        result = storeTextureFile(path.c_str(), bytes, byteCount);
     switch (result) {
     case TextureFileResult::Written:
         SendDlgItemMessageA(frontEnd.dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);

@@ -23,6 +23,44 @@ private:
     HDC dc_;
 };
 
+// An object selected into a device context until the end of the scope, which puts the
+// previous one back.
+class SelectedObject {
+public:
+    SelectedObject(HDC dc, HGDIOBJ object)
+        : dc_(dc), previous_(object != nullptr ? SelectObject(dc, object) : nullptr)
+    {
+    }
+    ~SelectedObject()
+    {
+        if (previous_ != nullptr)
+            SelectObject(dc_, previous_);
+    }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+private:
+    HDC dc_;
+    HGDIOBJ previous_;
+};
+
+// An icon loaded from a resource at a size of our choosing, which is ours to destroy.
+class OwnedIcon {
+public:
+    explicit OwnedIcon(HICON icon) : icon_(icon) {}
+    ~OwnedIcon()
+    {
+        if (icon_ != nullptr)
+            DestroyIcon(icon_);
+    }
+    OwnedIcon(const OwnedIcon&) = delete;
+    OwnedIcon& operator=(const OwnedIcon&) = delete;
+    HICON get() const { return icon_; }
+
+private:
+    HICON icon_;
+};
+
 // One reference to a COM object.
 template <class Interface>
 class ComRef {

@@ -9,6 +9,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_UPDOWN_CLASS | ICC_PROGRESS_CLASS;
     InitCommonControlsEx(&controls);
-    DialogBoxParamA(instance, MAKEINTRESOURCEA(IDD_MAIN), nullptr, mainDialogProc, 0);
+    // A Unicode dialog: its controls then hold any path's letters, not the code page's.
+    DialogBoxParamW(instance, MAKEINTRESOURCEW(IDD_MAIN), nullptr, mainDialogProc, 0);
     return 0;
 }

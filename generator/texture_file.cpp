@@ -2,9 +2,25 @@
 
 #include <cstdio>
 
+namespace {
+
+// Windows' narrow fopen reads a path in the system code page, which cannot spell every
+// name: there the UTF-8 path is opened through its UTF-16 form.
+std::FILE* createForWriting(const char* path)
+{
+#if defined(_WIN32)
+    const std::wstring wide = utf8ToWide(path);
+    return wide.empty() ? nullptr : _wfopen(wide.c_str(), L"wb");
+#else
+    return std::fopen(path, "wb");
+#endif
+}
+
+}  // namespace
+
 TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, int byteCount)
 {
-    std::FILE* file = std::fopen(path, "wb");
+    std::FILE* file = createForWriting(path);
     if (file == nullptr)
         return TextureFileResult::CouldntCreate;
     const auto count = static_cast<std::size_t>(byteCount);

@@ -16,7 +16,9 @@
 using FileSink = int (*)(const char* fileName, const unsigned char* bytes, int byteCount);
 
 constexpr int kImagePathCapacity = 1024;
-constexpr int kOutputDirCapacity = 260;  // MAX_PATH
+// MAX_PATH (260) UTF-16 units, the longest folder Windows writes into, take up to three
+// bytes each in UTF-8.
+constexpr int kOutputDirCapacity = 3 * 260;
 constexpr int kTextureCount = 10;        // one per diamond of the icosahedron
 
 // The parameter block of one run, filled by a front end.
@@ -73,6 +75,16 @@ enum class TextureFileResult { Written, CouldntCreate, CouldntWrite };
 // Creates or truncates `path` and writes the bytes. A short write, or a close that fails
 // (the last buffered bytes could not be stored), is CouldntWrite; the partial file stays.
 TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, int byteCount);
+
+#if defined(_WIN32)
+#include <string>
+
+// Paths are UTF-8 inside the program; Windows' file, shell and GDI+ calls take UTF-16.
+// Text that is not valid in its encoding converts to an empty string: never a near miss,
+// which could name another file.
+std::wstring utf8ToWide(const std::string& utf8);
+std::string wideToUtf8(const std::wstring& wide);
+#endif
 
 // Every message the generator and the front ends show.
 namespace messages {

@@ -24,6 +24,7 @@ using std::min;
 
 #include "decoded_picture.h"
 #include "image_object.h"
+#include "texture_job.h"
 
 namespace gdip = Gdiplus::DllExports;
 
@@ -34,21 +35,6 @@ struct BitmapDeleter {
     void operator()(Gdiplus::GpBitmap* bitmap) const { gdip::GdipDisposeImage(bitmap); }
 };
 using BitmapHandle = std::unique_ptr<Gdiplus::GpBitmap, BitmapDeleter>;
-
-// The path arrives in the system code page (what the ANSI file dialogs hand out), so it
-// is converted from that code page, never byte by byte: a byte above 0x7F is not the
-// UTF-16 unit of the same value in most code pages.
-bool widePath(const char* path, std::wstring& wide)
-{
-    const int units = MultiByteToWideChar(CP_ACP, 0, path, -1, nullptr, 0);
-    if (units <= 0)
-        return false;
-    wide.assign(static_cast<std::size_t>(units), L'\0');
-    if (MultiByteToWideChar(CP_ACP, 0, path, -1, &wide[0], units) != units)
-        return false;
-    wide.resize(static_cast<std::size_t>(units) - 1);  // drop the terminator
-    return true;
-}
 
 // The bytes of GDI+'s own decoded bitmap, in its pixel format and rows of whole 32-bit
 // words: it is held beside our copy while the bits are locked.
@@ -127,8 +113,9 @@ void freeObject(void* memory) { gdip::GdipFree(memory); }
 int load(const char* path, NativeImage*& image)
 {
     image = nullptr;
-    std::wstring wide;
-    if (!widePath(path, wide))
+    // The path is UTF-8, as every path inside the program; GDI+ opens UTF-16.
+    const std::wstring wide = utf8ToWide(path);
+    if (wide.empty())
         return imaging_status::kInvalidParameter;
     Gdiplus::GpBitmap* opened = nullptr;
     const Gdiplus::GpStatus status = gdip::GdipCreateBitmapFromFile(wide.c_str(), &opened);

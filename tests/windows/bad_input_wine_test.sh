@@ -1,12 +1,14 @@
 #!/usr/bin/env bash
 # Hostile and unusual pictures through the Windows command line under Wine: the same tables
-# as on Linux (tests/hostile_pictures.sh) decoded by GDI+, then the paths that Windows
-# limits: names with spaces and Latin-1 letters, an image path at and past the job's 1023
-# bytes, a name past 255 letters, and output folders whose texture paths would pass
-# MAX_PATH. Every bad picture is refused with the program's message, exit status 1, no
-# files, little memory and within the time limit.
+# as on Linux (tests/hostile_pictures.sh) decoded by GDI+, then names and paths: spaces,
+# Latin-1, Greek, Cyrillic and Chinese letters (converted to the Linux build's bytes, also by
+# the program as Windows before 10 1903 runs it, in the system code page), an image path at
+# and past the job's 1023 bytes, a name past 255 letters, and output folders whose texture
+# paths would pass MAX_PATH UTF-16 units. Every bad picture is refused with the program's
+# message, exit status 1, no files, little memory and within the time limit.
 #
-#   bad_input_wine_test.sh DEFAULT_PREFIX PATH/TO/orbilune-cli.exe
+#   bad_input_wine_test.sh DEFAULT_PREFIX PATH/TO/orbilune-cli.exe \
+#       PATH/TO/orbilune-cli-code-page.exe PATH/TO/tests/windows/data
 #
 # The Wine prefix is made as for the dialog tests (wine-desktop.sh, whose
 # ORBILUNE_TEST_WINEPREFIX applies here too). Needs ImageMagick's convert, gzip and GNU time.
@@ -19,6 +21,8 @@ export LC_ALL=C
 here=$(cd "$(dirname "$0")" && pwd)
 default_prefix=$1
 cli=$2
+cli_code_page=$3  # the same program, its manifest less the UTF-8 code page
+data=$4
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 source "$here/../hostile_pictures.sh"
@@ -137,19 +141,53 @@ converts_into "$work/out with spaces"
 converts_into "$work/out with spaces/"
 
 # Latin-1 letters, and "œ" and "€", which code page 1252 spells with bytes that a conversion
-# byte for byte (as Latin-1) gets wrong: the program's arguments are in the system code page,
-# which Wine picks from the locale (1252 for C.UTF-8 and the western ones).
-code_page=$("${wine[@]}" reg query 'HKLM\System\CurrentControlSet\Control\Nls\CodePage' /v ACP 2>/dev/null |
-    tr -d '\r' | awk '$1 == "ACP" { print $3 }')
-if [ "$code_page" = 1252 ] || [ "$code_page" = 65001 ]; then
-    name="carte é à ç ñ ö ß œ €"
-    cp "$work/1x1.png" "$work/$name.png"
-    converts "$work/$name.png" "200 100 50" 0
-    mkdir "$work/sortie é œ €"
-    converts_into "$work/sortie é œ €"
+# byte for byte (as Latin-1) gets wrong.
+name="carte é à ç ñ ö ß œ €"
+cp "$work/1x1.png" "$work/$name.png"
+converts "$work/$name.png" "200 100 50" 0
+mkdir "$work/sortie é œ €"
+converts_into "$work/sortie é œ €"
+
+# The ten textures the Linux build writes for data/map-97x61.bmp at --size 512, one after
+# the other (the dialog tests hold them one by one).
+linux_textures_sha256=b6de693ae770269310f1de5c1644d495f349e38ff6bbad899fb56ac33771f693
+
+# converts_like_linux PICTURE FOLDER: the test map, copied to PICTURE, converts into FOLDER
+# (both below $work, made here) to the Linux build's bytes.
+converts_like_linux() {
+    local picture=$1 folder=$2 i textures=()
+    local name="${cli##*/}: ${picture#"$work"/} into ${folder#"$work"/}"
+    mkdir -p "$(dirname "$picture")" "$folder"
+    cp "$data/map-97x61.bmp" "$picture"
+    run --size 512 "$picture" "$folder"
+    for i in 1 2 3 4 5 6 7 8 9 10; do textures+=("$folder/new$i.tga"); done
+    if [ "$status" != 0 ]; then
+        fail "$name: exit status $status"
+    elif [ "$(cat "${textures[@]}" 2>/dev/null | sha256sum | cut -d' ' -f1)" != "$linux_textures_sha256" ]; then
+        fail "$name: not the Linux build's textures"
+    else
+        passed=$((passed + 1))
+    fi
+    rm -rf "$picture" "$folder"
+}
+
+# Letters outside every western code page, through the wide command line: the program as
+# shipped (Wine honours its UTF-8 code page) and in the system code page (1252 under Wine).
+shipped=$cli
+for cli in "$shipped" "$cli_code_page"; do
+    converts_like_linux "$work/Χάρτης/Χάρτης.bmp" "$work/Έξοδος"
+    converts_like_linux "$work/Карта мира.bmp" "$work/Выход"
+    converts_like_linux "$work/地图.bmp" "$work/输出"
+    converts_like_linux "$work/地图 Χάρτης Карта é€/地图 Χάρτης Карта é€.bmp" "$work/出 Έξοδος Выход œ"
+done
+cli=$shipped
+
+# The help names the decoder of this platform.
+run --help
+if [ "$status" = 0 ] && grep -qF "GDI+" "$work/stdout" && ! grep -qF "OpenImageIO" "$work/stdout"; then
+    passed=$((passed + 1))
 else
-    echo "skipped: the system code page ${code_page:-(unknown)} cannot spell the Latin-1 names"
-    skipped=$((skipped + 2))
+    fail "--help: status $status, does not name GDI+ alone: $(grep -F IMAGE "$work/stdout" | tail -1)"
 fi
 
 # The job holds an image path of 1023 bytes and its terminator; Wine opens long paths.
@@ -178,5 +216,18 @@ mkdir -p "$fits" "$over"
 converts_into "$fits"
 folder_refused "$over" "The output folder path is too long."
 folder_refused "$(windows_path_of_length 400 x)" "The output folder path is too long."
+# Counted in UTF-16 units, not bytes: Greek letters are two bytes each, one unit.
+# greek_folder UNITS: a folder below $work whose Windows path is UNITS units long, in
+# folders of at most 100 letters (200 bytes: Linux counts a name's bytes).
+greek_folder() {
+    local letters=$(($1 - ${#work_windows} - 1)) i path=$work/
+    for ((i = 0; i < letters; i++)); do
+        [ $((i % 101)) = 100 ] && path+=/ || path+=α
+    done
+    echo "$path"
+}
+mkdir -p "$(greek_folder 249)" "$(greek_folder 250)"
+converts_into "$(greek_folder 249)"
+folder_refused "$(greek_folder 250)" "The output folder path is too long."
 
 summary

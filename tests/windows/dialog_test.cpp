@@ -6,9 +6,13 @@
 
 #include <gtest/gtest.h>
 
+#include <psapi.h>
+
 #include <algorithm>
 #include <cstdlib>
+#include <cwctype>
 #include <string>
+#include <vector>
 
 using namespace dialog_driver;
 
@@ -35,12 +39,13 @@ constexpr const char* kCouldntCreate = "Couldnt create file";
 
 std::wstring textureName(int k) { return L"new" + std::to_wstring(k) + L".tga"; }
 
-// A copy of the test map in `folder` under `name`.
+// A copy of the test map in `folder` under `name`, which may begin with a folder of its own.
 std::wstring placeMap(const ScratchFolder& folder, const std::wstring& name)
 {
     const char* data = std::getenv("ORBILUNE_TEST_DATA");
     const std::wstring source = windowsPath(data != nullptr ? data : ".") + L"\\map-97x61.bmp";
     const std::wstring target = folder.file(name);
+    CreateDirectoryW(target.substr(0, target.find_last_of(L'\\')).c_str(), nullptr);
     EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), FALSE)) << "no test map at " << narrow(source);
     return target;
 }
@@ -89,22 +94,68 @@ std::string errorShown(Program& program)
     return box.text;
 }
 
+// The screen with the template's font, an 8-point "MS Shell Dlg", selected.
+class ShellDlgFont {
+public:
+    ShellDlgFont()
+        : screen_(GetDC(nullptr)),
+          font_(CreateFontA(-MulDiv(8, GetDeviceCaps(screen_, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE, FALSE,
+                            FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Shell Dlg")),
+          previous_(SelectObject(screen_, font_))
+    {
+    }
+    ~ShellDlgFont()
+    {
+        SelectObject(screen_, previous_);
+        DeleteObject(font_);
+        ReleaseDC(nullptr, screen_);
+    }
+    ShellDlgFont(const ShellDlgFont&) = delete;
+    ShellDlgFont& operator=(const ShellDlgFont&) = delete;
+    HDC dc() const { return screen_; }
+    int width(const std::wstring& text) const
+    {
+        SIZE extent = {};
+        GetTextExtentPoint32W(screen_, text.c_str(), static_cast<int>(text.size()), &extent);
+        return extent.cx;
+    }
+
+private:
+    HDC screen_;
+    HFONT font_;
+    HGDIOBJ previous_;
+};
+
 // The dialog base units of an 8-point "MS Shell Dlg", as the dialog manager derives them.
 SIZE shellDlgBaseUnits()
 {
-    HDC screen = GetDC(nullptr);
-    HFONT font = CreateFontA(-MulDiv(8, GetDeviceCaps(screen, LOGPIXELSY), 72), 0, 0, 0, FW_NORMAL, FALSE,
-                             FALSE, FALSE, DEFAULT_CHARSET, 0, 0, 0, 0, "MS Shell Dlg");
-    HGDIOBJ previous = SelectObject(screen, font);
+    const ShellDlgFont font;
     TEXTMETRICA metrics = {};
-    GetTextMetricsA(screen, &metrics);
-    const char letters[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz";
-    SIZE extent = {};
-    GetTextExtentPoint32A(screen, letters, 52, &extent);
-    SelectObject(screen, previous);
-    DeleteObject(font);
-    ReleaseDC(nullptr, screen);
-    return SIZE{(extent.cx / 26 + 1) / 2, metrics.tmHeight};
+    GetTextMetricsA(font.dc(), &metrics);
+    const int letters = font.width(L"ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    return SIZE{(letters / 26 + 1) / 2, metrics.tmHeight};
+}
+
+// What a path field shows of `path`, as the user reads it: its end, the whole of it in what
+// the field shows of a line (in the field's font, within its margins: no letter clipped),
+// and, when shortened, shortened no more than it has to be (no room for two more letters).
+void expectShownPath(const Program& program, int id, const std::wstring& path)
+{
+    const std::wstring shown = program.wideText(id);
+    const std::wstring name = path.substr(path.find_last_of(L'\\') + 1);
+    ASSERT_GE(shown.size(), name.size()) << narrow(shown);
+    EXPECT_EQ(shown.substr(shown.size() - name.size()), name) << "ends with the name";
+    RECT client = {};
+    GetClientRect(program.item(id), &client);
+    const auto margins = static_cast<DWORD>(program.send(id, EM_GETMARGINS));
+    const int visible = client.right - client.left - LOWORD(margins) - HIWORD(margins);
+    const ShellDlgFont font;
+    const int width = font.width(shown);
+    EXPECT_LE(width, visible) << "the field cuts off the end of " << narrow(shown);
+    if (shown != path) {
+        EXPECT_NE(shown.find(L"..."), std::wstring::npos);
+        EXPECT_GT(width + font.width(L"WW"), visible) << "blank space after " << narrow(shown);
+    }
 }
 
 // Position and size are converted apart, as the dialog manager does.
@@ -293,40 +344,159 @@ TEST(Dialog, RunsWriteTheLinuxBuildsBytesAndEndWithTheBarFull)
     expectIdle(program);
     EXPECT_EQ(program.cursor(), arrow);
 
+    // The second run from the keyboard alone: the focus is back on Go! (which was disabled
+    // during the run), Tab reaches the check box, Space checks it, Enter starts the run.
+    program.activate();
+    EXPECT_EQ(program.focus(), program.item(kGo)) << "the focus after a run";
+    for (int presses = 0; presses < 2; ++presses) {
+        const HWND before = program.focus();
+        program.pressKey(VK_TAB);
+        waitFor([&] { return program.focus() != before; }, 2000);
+    }
+    ASSERT_EQ(program.focus(), program.item(kBilinear)) << "Tab after a run";
+    program.pressKey(VK_SPACE);
+    ASSERT_TRUE(waitFor([&] { return program.send(kBilinear, BM_GETCHECK) == BST_CHECKED; }, 2000))
+        << "Space after a run";
+    program.pressKey(VK_RETURN);
+    ASSERT_TRUE(waitFor([&] { return program.busy(); }, 10000)) << "Enter after a run started nothing";
+    ASSERT_TRUE(program.waitUntilIdle());
     // The second run starts from an empty bar and ends full too.
-    program.send(kBilinear, BM_CLICK);
-    ASSERT_EQ(program.send(kBilinear, BM_GETCHECK), BST_CHECKED);
-    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
     EXPECT_FALSE(program.hasWindow("Error"));
     expectLinuxBytes(out, kLinuxBilinear512);
     EXPECT_EQ(progress(program), 100) << "second run";
     expectIdle(program);
-    EXPECT_EQ(program.cursor(), arrow);
+    EXPECT_EQ(program.focus(), program.item(kGo)) << "the focus after the second run";
 }
 
-TEST(Dialog, PathsOutsideAsciiWork)
+TEST(Dialog, PathsInAnyLettersWorkAndShowAsTheyAre)
 {
-    // "é" is the same byte in Latin-1 and code page 1252, "œ" and "€" are not: a byte by
-    // byte conversion of the path finds no such file.
-    const std::wstring picture = L"carte-\u00e9t\u00e9-\u0153uvre.bmp";
-    const std::wstring folder = L"sortie-\u20ac";
-    for (const std::wstring& name : {picture, folder}) {
-        BOOL lost = FALSE;
-        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lost);
-        if (lost)
-            GTEST_SKIP() << "the system code page " << GetACP() << " cannot spell the test names";
+    const std::wstring longFolder = std::wstring(L"\u041a\u0430\u0440\u0442\u044b \u5730\u56fe \u03a7\u03ac\u03c1\u03c4\u03b5\u03c2 ") + std::wstring(60, L'm');
+    const struct {
+        const char* what;
+        const wchar_t* pictureFolder;  // below the scratch folder, or none
+        const wchar_t* picture;
+        const wchar_t* folder;
+    } rows[] = {
+        // "é" is the same byte in Latin-1 and code page 1252, "œ" and "€" are not.
+        {"Latin-1 and code page 1252", nullptr, L"carte-\u00e9t\u00e9-\u0153uvre.bmp", L"sortie-\u20ac"},
+        {"Greek", nullptr, L"\u03a7\u03ac\u03c1\u03c4\u03b7\u03c2.bmp", L"\u0388\u03be\u03bf\u03b4\u03bf\u03c2"},
+        {"Cyrillic", nullptr, L"\u041a\u0430\u0440\u0442\u0430 \u043c\u0438\u0440\u0430.bmp", L"\u0412\u044b\u0445\u043e\u0434"},
+        {"Chinese", nullptr, L"\u5730\u56fe.bmp", L"\u8f93\u51fa"},
+        {"mixed", nullptr, L"\u5730\u56fe \u03a7\u03ac\u03c1\u03c4\u03b7\u03c2 \u041a\u0430\u0440\u0442\u0430 \u00e9\u20ac.bmp",
+         L"\u51fa \u0388\u03be\u03bf\u03b4\u03bf\u03c2 \u0412\u044b\u0445\u043e\u0434 \u0153"},
+        // Longer than the field: shown shortened.
+        {"long", longFolder.c_str(), L"\u5730\u56fe.bmp", L"\u8f93\u51fa"},
+    };
+    // The program as shipped (Wine honours its UTF-8 code page), and as Windows before 10
+    // (1903) runs it, in the system code page, where only the wide calls get such names through.
+    for (const wchar_t* programFile : {L"orbilune.exe", L"orbilune-code-page.exe"}) {
+        for (const auto& row : rows) {
+            SCOPED_TRACE(narrow(programFile) + ": " + row.what);
+            ScratchFolder scratch;
+            const std::wstring map = row.pictureFolder != nullptr
+                                         ? placeMap(scratch, std::wstring(row.pictureFolder) + L"\\" + row.picture)
+                                         : placeMap(scratch, row.picture);
+            const std::wstring out = makeFolder(scratch.path(), row.folder);
+            Program program(programFile);
+            ASSERT_NE(program.dialog(), nullptr);
+            ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+            ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+            expectShownPath(program, kImagePath, map);
+            expectShownPath(program, kOutputDir, out);
+            const std::wstring shown = program.wideText(kImagePath);
+            ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+            EXPECT_FALSE(program.hasWindow("Error"));
+            expectLinuxBytes(out, kLinuxNearest512);
+            EXPECT_EQ(progress(program), 100);
+            EXPECT_EQ(program.wideText(kImagePath), shown) << "the same text before and after a run";
+        }
     }
-    ScratchFolder scratch;
-    const std::wstring map = placeMap(scratch, picture);
-    const std::wstring out = makeFolder(scratch.path(), folder);
+}
+
+// The sizes of the images in the first icon group of `file` (beside this test program):
+// the icon Explorer shows for it.
+std::vector<int> firstIconSizes(const wchar_t* file)
+{
+    std::vector<int> sizes;
+    HMODULE module = LoadLibraryExW(besideThisProgram(file).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module == nullptr)
+        return sizes;
+    LPWSTR first = nullptr;
+    EnumResourceNamesW(
+        module, MAKEINTRESOURCEW(14) /* RT_GROUP_ICON */,
+        [](HMODULE, LPCWSTR, LPWSTR name, LONG_PTR context) -> BOOL {
+            *reinterpret_cast<LPWSTR*>(context) = name;  // an id: names would need copying
+            return FALSE;
+        },
+        reinterpret_cast<LONG_PTR>(&first));
+    HRSRC found = first != nullptr ? FindResourceW(module, first, MAKEINTRESOURCEW(14)) : nullptr;
+    const auto* group = found != nullptr ? static_cast<const BYTE*>(LockResource(LoadResource(module, found))) : nullptr;
+    if (group != nullptr) {
+        // A header of three words, then an entry of 14 bytes per image: its width first, 0 for 256.
+        const int count = group[4] | group[5] << 8;
+        for (int i = 0; i < count; ++i)
+            sizes.push_back(group[6 + 14 * i] == 0 ? 256 : group[6 + 14 * i]);
+    }
+    FreeLibrary(module);
+    std::sort(sizes.begin(), sizes.end());
+    return sizes;
+}
+
+TEST(Dialog, WearsItsIconAndRunsAsItsManifestAsks)
+{
+    // Explorer shows each program's first icon, made in every size it asks for.
+    for (const wchar_t* file : {L"orbilune.exe", L"orbilune-cli.exe"})
+        EXPECT_EQ(firstIconSizes(file), (std::vector<int>{16, 24, 32, 48, 256})) << narrow(file);
+
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
-    ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
-    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
-    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
-    EXPECT_FALSE(program.hasWindow("Error"));
-    expectLinuxBytes(out, kLinuxNearest512);
-    EXPECT_EQ(progress(program), 100);
+    program.activate();
+    // The caption shows the program's icon, and not any other the system could show there.
+    HMODULE module = LoadLibraryExW(besideThisProgram(L"orbilune.exe").c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr);
+    const int small = GetSystemMetrics(SM_CXSMICON);
+    const std::vector<HICON> icons = {
+        static_cast<HICON>(LoadImageW(module, MAKEINTRESOURCEW(1), IMAGE_ICON, small, small, 0)),
+        LoadIconA(nullptr, IDI_APPLICATION),
+        LoadIconA(nullptr, IDI_WINLOGO),
+    };
+    ASSERT_NE(icons[0], nullptr);
+    // The caption may not be painted yet: look again until the program's icon is the nearest.
+    std::vector<std::uint64_t> distances;
+    auto programsIsNearest = [&] { return distances[0] < distances[1] && distances[0] < distances[2]; };
+    for (int attempt = 0; attempt < 10; ++attempt) {
+        distances = program.captionIconDistances(icons);
+        if (programsIsNearest())
+            break;
+        Sleep(200);
+    }
+    EXPECT_TRUE(programsIsNearest()) << "the caption shows the program's icon, not the default application's ("
+                                     << distances[1] << ") or Windows' (" << distances[2] << "): "
+                                     << distances[0];
+    DestroyIcon(icons[0]);
+    FreeLibrary(module);
+
+    // Themed controls: the program runs with the common controls of version 6.
+    DWORD processId = 0;
+    GetWindowThreadProcessId(program.dialog(), &processId);
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    ASSERT_NE(process, nullptr);
+    HMODULE modules[512] = {};
+    DWORD bytes = 0;
+    std::wstring controls;
+    if (EnumProcessModules(process, modules, sizeof modules, &bytes))
+        for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 512; ++i) {
+            wchar_t path[MAX_PATH] = {};
+            GetModuleFileNameExW(process, modules[i], path, MAX_PATH);
+            std::wstring lower(path);
+            for (wchar_t& c : lower)
+                c = static_cast<wchar_t>(towlower(c));
+            if (lower.size() >= 12 && lower.compare(lower.size() - 12, 12, L"comctl32.dll") == 0)
+                controls = lower;
+        }
+    CloseHandle(process);
+    EXPECT_NE(controls.find(L"microsoft.windows.common-controls_6595b64144ccf1df_6.0."), std::wstring::npos)
+        << "comctl32 from " << narrow(controls);
 }
 
 TEST(Dialog, InputQueuedDuringARunIsDiscarded)

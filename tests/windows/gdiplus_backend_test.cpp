@@ -1,11 +1,12 @@
 // The GDI+ image backend as the generator sees it: the pixels it hands back, the paths it
-// opens and the files it refuses.
+// opens (UTF-8, in a program whose code page is the system's) and the files it refuses.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -53,7 +54,7 @@ std::vector<unsigned char> pictureAsBmp()
     return out;
 }
 
-// A temporary file written with a wide name; `narrowPath` is its path in the system code page.
+// A temporary file written with a wide name; `narrowPath` is its path in UTF-8.
 struct TempFile {
     TempFile(const std::wstring& name, const std::vector<unsigned char>& bytes)
     {
@@ -64,9 +65,7 @@ struct TempFile {
         DWORD written = 0;
         WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
         CloseHandle(file);
-        char buffer[MAX_PATH * 2] = {};
-        WideCharToMultiByte(CP_ACP, 0, path.c_str(), -1, buffer, sizeof buffer, nullptr, nullptr);
-        narrowPath = buffer;
+        narrowPath = wideToUtf8(path);
     }
     ~TempFile() { DeleteFileW(path.c_str()); }
     std::wstring path;
@@ -126,16 +125,34 @@ TEST(GdiplusBackend, ReadsArgbPixelsFromTheTopLeft)
     expectThePicture(file.narrowPath);
 }
 
-TEST(GdiplusBackend, OpensPathsInTheSystemCodePage)
+TEST(GdiplusBackend, OpensUtf8PathsOfAnyLetters)
 {
-    // "é" is the same byte in Latin-1 and code page 1252; "œ" and "€" are not.
-    const std::wstring name = L"orbilune-\u00e9t\u00e9-\u0153uvre-\u20ac.bmp";
-    BOOL lost = FALSE;
-    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name.c_str(), -1, nullptr, 0, nullptr, &lost);
-    if (lost)
-        GTEST_SKIP() << "the system code page " << GetACP() << " cannot spell " << "the test name";
-    const TempFile file(name, pictureAsBmp());
-    expectThePicture(file.narrowPath);
+    const wchar_t* names[] = {
+        // "é" is the same byte in Latin-1 and code page 1252; "œ" and "€" are not.
+        L"orbilune-\u00e9t\u00e9-\u0153uvre-\u20ac.bmp",
+        L"orbilune-\u03a7\u03ac\u03c1\u03c4\u03b7\u03c2.bmp",                    // Greek
+        L"orbilune-\u041a\u0430\u0440\u0442\u0430 \u043c\u0438\u0440\u0430.bmp",  // Cyrillic
+        L"orbilune-\u5730\u56fe.bmp",                                              // Chinese
+        L"orbilune-\u5730\u56fe \u03a7\u03ac\u03c1\u03c4\u03b7\u03c2 \u041a\u0430\u0440\u0442\u0430 \u00e9\u20ac.bmp",
+    };
+    for (const wchar_t* name : names) {
+        const TempFile file(name, pictureAsBmp());
+        SCOPED_TRACE(file.narrowPath);
+        expectThePicture(file.narrowPath);
+    }
+}
+
+// A 16-bit PNG of the same picture, every channel's low byte 0xFF: GDI+ keeps the high byte
+// (0x10FF gives 0x10, where rounding would give 0x11), as the other platforms' readers do,
+// so both builds make the same textures of it.
+TEST(GdiplusBackend, KeepsTheHighByteOfSixteenBitChannels)
+{
+    const char* data = std::getenv("ORBILUNE_TEST_DATA");
+    ASSERT_NE(data, nullptr) << "ORBILUNE_TEST_DATA names the folder of the test pictures";
+    std::string path = std::string(data) + "/picture-3x2-16bit.png";
+    if (path[0] == '/')  // a Unix path, which Wine maps to Z:
+        path = "Z:" + path;
+    expectThePicture(path);
 }
 
 std::vector<std::string> reported;

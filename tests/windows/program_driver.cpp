@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -121,11 +122,11 @@ public:
         BitBlt(memory_, 0, 0, width_, height_, screen_, area.left, area.top, SRCCOPY);
         GdiFlush();
     }
-    void drawIcon(HICON icon, std::uint32_t background)
+    void drawIcon(HICON icon, std::uint32_t background, int size = 0)
     {
         for (int i = 0; i < width_ * height_; ++i)
             bits_[i] = background;
-        DrawIconEx(memory_, 0, 0, icon, 0, 0, 0, nullptr, DI_NORMAL);
+        DrawIconEx(memory_, 0, 0, icon, size, size, 0, nullptr, DI_NORMAL);
         GdiFlush();
     }
     std::uint32_t at(int i) const { return bits_[i] & 0xFFFFFFu; }
@@ -304,6 +305,15 @@ std::string windowText(HWND window)
     return text;
 }
 
+std::wstring wideWindowText(HWND window)
+{
+    wchar_t text[2048] = {};
+    DWORD_PTR copied = 0;
+    SendMessageTimeoutW(window, WM_GETTEXT, sizeof text / sizeof text[0], reinterpret_cast<LPARAM>(text),
+                        SMTO_NORMAL, kPatience, &copied);
+    return text;
+}
+
 std::string windowClass(HWND window)
 {
     char name[256] = {};
@@ -331,18 +341,23 @@ std::string narrow(const std::wstring& text)
     return out;
 }
 
-Program::Program()
+std::wstring besideThisProgram(const wchar_t* fileName)
 {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
-    std::wstring program(self);
-    program = program.substr(0, program.find_last_of(L'\\') + 1) + L"orbilune.exe";
+    const std::wstring path(self);
+    return path.substr(0, path.find_last_of(L'\\') + 1) + fileName;
+}
+
+Program::Program(const wchar_t* fileName)
+{
+    const std::wstring program = besideThisProgram(fileName);
     std::wstring commandLine = L"\"" + program + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     if (!CreateProcessW(program.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process_)) {
-        ADD_FAILURE() << "orbilune.exe did not start, error " << GetLastError();
+        ADD_FAILURE() << narrow(fileName) << " did not start, error " << GetLastError();
         return;
     }
     WaitForInputIdle(process_.hProcess, kPatience);
@@ -368,6 +383,8 @@ Program::~Program()
 HWND Program::item(int id) const { return GetDlgItem(dialog_, id); }
 
 std::string Program::text(int id) const { return windowText(item(id)); }
+
+std::wstring Program::wideText(int id) const { return wideWindowText(item(id)); }
 
 bool Program::enabled(int id) const { return IsWindowEnabled(item(id)) != FALSE; }
 
@@ -587,6 +604,34 @@ HWND Program::focus() const
     thread.cbSize = sizeof thread;
     GetGUIThreadInfo(GetWindowThreadProcessId(dialog_, nullptr), &thread);
     return thread.hwndFocus;
+}
+
+std::vector<std::uint64_t> Program::captionIconDistances(const std::vector<HICON>& icons) const
+{
+    RECT frame = {};
+    GetWindowRect(dialog_, &frame);
+    RECT box = {frame.right, frame.bottom, frame.left, frame.top};
+    for (int y = frame.top; y < frame.top + 40; ++y)
+        for (int x = frame.left; x < frame.left + 60; ++x)
+            if (SendMessageA(dialog_, WM_NCHITTEST, 0, MAKELPARAM(x, y)) == HTSYSMENU) {
+                box.left = std::min<LONG>(box.left, x);
+                box.top = std::min<LONG>(box.top, y);
+                box.right = std::max<LONG>(box.right, x + 1);
+                box.bottom = std::max<LONG>(box.bottom, y + 1);
+            }
+    const int size = GetSystemMetrics(SM_CXSMICON);
+    std::vector<std::uint64_t> best(icons.size(), UINT64_MAX);
+    for (int y = box.top; y + size <= box.bottom; ++y)
+        for (int x = box.left; x + size <= box.right; ++x) {
+            Pixels shown(size, size);
+            shown.grab(RECT{x, y, x + size, y + size});
+            for (std::size_t i = 0; i < icons.size(); ++i) {
+                Pixels drawn(size, size);
+                drawn.drawIcon(icons[i], shown.at(0), size);
+                best[i] = std::min(best[i], shown.distance(drawn));
+            }
+        }
+    return best;
 }
 
 HCURSOR Program::cursor() const

@@ -29,7 +29,11 @@ constexpr DWORD kPatience = 30000;  // ms for anything the program is asked to d
 bool waitFor(const std::function<bool()>& condition, DWORD timeoutMs = kPatience);
 
 std::string windowText(HWND window);
+std::wstring wideWindowText(HWND window);
 std::string windowClass(HWND window);
+
+// The file beside this test program, such as "orbilune.exe".
+std::wstring besideThisProgram(const wchar_t* fileName);
 
 // "Z:\..." for a Unix path (Wine maps / to Z:), any other path unchanged.
 std::wstring windowsPath(const std::string& path);
@@ -47,8 +51,9 @@ struct MessageBoxSeen {
 
 class Program {
 public:
-    // Starts orbilune.exe from beside this test program and waits for its dialog.
-    Program();
+    // Starts the program (orbilune.exe, or a build of it) from beside this test program and
+    // waits for its dialog.
+    explicit Program(const wchar_t* fileName = L"orbilune.exe");
     // Ends the program if it still runs.
     ~Program();
     Program(const Program&) = delete;
@@ -57,6 +62,7 @@ public:
     HWND dialog() const { return dialog_; }
     HWND item(int id) const;
     std::string text(int id) const;
+    std::wstring wideText(int id) const;
     bool enabled(int id) const;
     LRESULT send(int id, UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
     // BM_CLICK, posted: the handler may open a modal window of its own.
@@ -92,6 +98,9 @@ public:
     POINT background() const;
     // A point of the caption's close box.
     POINT closeBox() const;
+    // How far what the caption shows in its system menu box is from each of `icons` at the
+    // system's small icon size, at the best place in the box: sums of channel differences.
+    std::vector<std::uint64_t> captionIconDistances(const std::vector<HICON>& icons) const;
     // The control with the keyboard focus.
     HWND focus() const;
     // The cursor the program shows, as a handle of its process.
