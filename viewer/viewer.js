@@ -38,9 +38,9 @@
   ];
   const NAMES = DIAMONDS.map((_, i) => 'new' + (i + 1) + '.tga');
 
-  // Cells per diamond side: the flat cells stay within a small fraction of a pixel of the
-  // sphere at ordinary window sizes.
-  const GRID = 32;
+  // Cells per diamond side. Flat cells of about a degree keep the picture within a small
+  // fraction of a pixel of the true sphere, even near the limb where flattening shows most.
+  const GRID = 64;
 
   // A point (u, v) of a diamond: the pole triangle for u + v <= 1, the far triangle beyond.
   function diamondPoint(c, u, v) {
