@@ -43,6 +43,8 @@ cp "$work/good.jpg" "$work/locked.jpg"
 chmod 000 "$work/locked.jpg"
 
 bad_picture_rows
+make_decoder_bombs
+decoder_bomb_rows
 refused --as-nobody "$work/locked.png" "$cannot_open"  # no permission to read
 refused --as-nobody "$work/locked.jpg" "$cannot_open"
 
@@ -59,6 +61,11 @@ run_timeout=$saved_timeout
 
 make_valid_pictures
 valid_picture_rows
+
+make_layout_pictures
+layout_rows
+make_wide_sample_pictures
+wide_sample_rows
 
 # --- Names and lengths -----------------------------------------------------------------------
 # Spaces and non-ASCII letters in the picture's name and the output folder's.

@@ -1,4 +1,4 @@
-// Pictures that want more memory than the machine has are refused for it, by both readers,
+// Pictures that want more memory than the machine has are refused for it, by every reader,
 // before their pixels are allocated.
 #include <gtest/gtest.h>
 
@@ -49,8 +49,12 @@ TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
 {
     ScratchDir dir;
     // 300 × 200 pixels in padded rows of 304 words: 243,200 bytes. OpenImageIO's reader
-    // also holds a band of the file's own pixels, here all 200 rows of 300 × 3 bytes.
+    // (of the PPM) also holds a band of the file's own pixels, here all 200 rows of 300 × 3
+    // bytes.
     const std::string bmp = dir.writeBmp("map.bmp", testing_support::noisePicture(300, 200));
+    std::vector<unsigned char> ppm = {'P', '6', ' ', '3', '0', '0', ' ', '2', '0', '0', ' ', '2', '5', '5', '\n'};
+    ppm.resize(ppm.size() + 300 * 200 * 3, 0x5A);
+    const std::string pnm = dir.write("map.ppm", ppm);
     const std::string png = dir.write("map.png", pngHeaderOnly(300, 200));
     const struct {
         const char* what;
@@ -58,8 +62,10 @@ TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
         std::uint64_t limit;
         const char* message;  // null: ten textures
     } rows[] = {
-        {"OpenImageIO's reader, one byte short", bmp, 243200 + 180000 - 1, messages::kImageTooLarge},
-        {"OpenImageIO's reader, exactly enough", bmp, 243200 + 180000, nullptr},
+        {"OpenImageIO's reader, one byte short", pnm, 243200 + 180000 - 1, messages::kImageTooLarge},
+        {"OpenImageIO's reader, exactly enough", pnm, 243200 + 180000, nullptr},
+        {"Orbilune's BMP reader, one byte short", bmp, 243199, messages::kImageTooLarge},
+        {"Orbilune's BMP reader, exactly enough", bmp, 243200, nullptr},
         {"Orbilune's PNG reader, one byte short", png, 243199, messages::kImageTooLarge},
         // Enough memory, so the missing data is what refuses it.
         {"Orbilune's PNG reader, exactly enough", png, 243200, messages::kCouldntOpenImage},

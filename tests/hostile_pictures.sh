@@ -5,8 +5,8 @@
 # The sourcing script sets `work` (an empty folder of its own) and defines
 #   run ARGS...   runs the command line with ARGS (file arguments as absolute paths below
 #                 $work) into the fresh, empty folder $work/out, and sets `status` (the exit
-#                 status), `peak_kb` (peak resident memory in KiB) and $work/stderr (with
-#                 plain "\n" line ends);
+#                 status), `peak_kb` (peak resident memory in KiB), `seconds` (the time it
+#                 took) and $work/stderr (with plain "\n" line ends);
 # and may redefine known_gap and known_decoder_fault (below). Needs ImageMagick's convert,
 # gzip and GNU time.
 
@@ -21,6 +21,8 @@ texture_bytes=12306
 memory_ceiling_kb=${ORBILUNE_MEMORY_CEILING_KB:-700000}
 # A run that takes longer than this, in seconds, has hung.
 run_timeout=${ORBILUNE_RUN_TIMEOUT:-120}
+# Seconds a refused picture may take to be refused.
+time_ceiling=${ORBILUNE_TIME_CEILING:-20}
 
 too_large="The image is too large: there is not enough memory to load it."
 cannot_open="Couldnt open image file."
@@ -35,14 +37,16 @@ fail() {
     sed 's/^/    stderr: /' "$work/stderr" | head -5
 }
 
-# measured COMMAND...: runs COMMAND with the time limit and sets `status` and `peak_kb`.
-# GNU time reports the largest of the process tree, so the limit's own process does not hide
-# the command's peak. Standard output and error go to $work/stdout and $work/stderr.
+# measured COMMAND...: runs COMMAND with the time limit and sets `status`, `peak_kb` and
+# `seconds` (whole seconds, rounded down). GNU time reports the largest of the process tree,
+# so the limit's own process does not hide the command's peak. Standard output and error go
+# to $work/stdout and $work/stderr.
 measured() {
-    /usr/bin/time -o "$work/time" -f %M timeout -k 10 "$run_timeout" "$@" \
+    /usr/bin/time -o "$work/time" -f '%M %e' timeout -k 10 "$run_timeout" "$@" \
         >"$work/stdout" 2>"$work/stderr"
     status=$?
-    peak_kb=$(tail -1 "$work/time")
+    read -r peak_kb seconds <<<"$(tail -1 "$work/time")"
+    seconds=${seconds%.*}
     [ "$status" = 124 ] && echo "timed out after $run_timeout s" >>"$work/stderr"
 }
 
@@ -62,7 +66,8 @@ summary() {
 }
 
 # refused [RUN-OPTION] FILE MESSAGE...: one row of the table of bad pictures: refused with
-# one of the messages, exit status 1 (not a crash or a time-out), no files, little memory.
+# one of the messages, exit status 1 (not a crash or a time-out), no files, little memory,
+# in little time.
 # A leading option beginning with "--" goes to run.
 refused() {
     local options=()
@@ -85,6 +90,8 @@ refused() {
         fail "$name: wrote $(files_written) files"
     elif [ "$peak_kb" -gt "$memory_ceiling_kb" ]; then
         fail "$name: peak memory $peak_kb KiB"
+    elif [ "$seconds" -ge "$time_ceiling" ]; then
+        fail "$name: refused after $seconds s"
     else
         passed=$((passed + 1))
     fi
@@ -236,13 +243,6 @@ make_bad_pictures() {
     png_header 60000 60000 8 2 >"$work/bomb-fits.png"
     png_header 60000 60000 16 2 >"$work/bomb16.png"
     png_header 60000 60000 8 2 1 >"$work/bomb-interlaced.png"
-    # Before any image data, an ancillary chunk that declares nearly 2 GiB and holds nothing
-    # (the header alone is 33 bytes): a reader that allocates what a chunk declares is lost.
-    local kind
-    for kind in "16 6 1" "1 0 0" "8 3 0"; do
-        { png_header 70 46 $kind | head -c 33; printf "$(be32 2147483600)iCCPmap\0\0x"; } \
-            >"$work/huge-chunk-${kind// /-}.png"
-    done
     cp "$work/good.jpg" "$work/bomb.jpg"
     patch "$work/bomb.jpg" $((sof + 5)) '\xff\xff\xff\xff'  # 65535 × 65535
     cp "$work/good.bmp" "$work/bomb.bmp"
@@ -274,9 +274,6 @@ bad_picture_rows() {
     refused "$work/bomb.png" "${over_memory[@]}"        # 200000 × 100000: 80 GB of pixels
     refused "$work/wide.png" "$cannot_open"             # past libpng's limits, like libpng
     refused "$work/libpng-limit.png" "$cannot_open"
-    refused "$work/huge-chunk-16-6-1.png" "$cannot_open"  # 16-bit RGBA, interlaced
-    refused "$work/huge-chunk-1-0-0.png" "$cannot_open"   # 1-bit grey
-    refused "$work/huge-chunk-8-3-0.png" "$cannot_open"   # palette: its PLTE never comes
     refused "$work/bomb.tif" "${over_memory[@]}"        # 200000 × 100000
     refused "$work/tile-bomb.tif" "$cannot_open"        # reading a pixel reads its whole tile
     # OpenImageIO refuses pictures of over 32 GB in the file's own layout as unreadable.
@@ -287,6 +284,67 @@ bad_picture_rows() {
                 bomb-fits.tif bomb-tiled.tif wide.tif bomb.gif; do
         refused "$work/$bomb" "$too_large" "$cannot_open"
     done
+}
+
+# --- Bombs inside the decoders' own buffers -------------------------------------------------
+# Files of a few bytes, or a few hundred kilobytes, that make a decoder fill or allocate a
+# buffer of its own, far larger than the file, before it finds the data wanting: each is
+# refused cheaply whatever the machine's memory. (Rows for the Linux readers; under Wine the
+# system's own decoders meet these files.)
+make_decoder_bombs() {
+    # PNG: before any image data, an ancillary chunk that declares nearly 2 GiB and holds
+    # nothing (the header alone is 33 bytes), in layouts that libpng once read.
+    local kind
+    for kind in "16 6 1" "1 0 0" "8 3 0"; do
+        { png_header 70 46 $kind | head -c 33; printf "$(be32 2147483600)iCCPmap\\0\\0x"; } \
+            >"$work/huge-chunk-${kind// /-}.png"
+    done
+    # Progressive JPEG: the scans of a small picture under a frame of 30000 × 20000, whose
+    # coefficients libjpeg would hold (3.6 GB) and touch scan by scan; the same cut short;
+    # and a picture of 4096 × 4096 with twenty thousand more scans of one byte each, every
+    # one of which libjpeg would run over the whole picture.
+    convert -size 512x256 plasma:fractal -seed 1 -quality 90 -interlace Plane "$work/progressive-small.jpg" 2>/dev/null
+    local sof
+    sof=$(offset_of "$work/progressive-small.jpg" '\xff\xc2')
+    cp "$work/progressive-small.jpg" "$work/coefficient-bomb.jpg"
+    patch "$work/coefficient-bomb.jpg" $((sof + 5)) "$(printf '\\x%02x\\x%02x\\x%02x\\x%02x' 0x4e 0x20 0x75 0x30)"
+    cut_at "$work/coefficient-bomb.jpg" $(($(stat -c %s "$work/coefficient-bomb.jpg") / 2)) >"$work/coefficient-bomb-cut.jpg"
+    local scan='\xff\xda\x00\x08\x01\x01\x00\x01\x01\x00\x00'
+    convert -size 4096x4096 "xc:$colour" -quality 90 -interlace Plane "$work/progressive-large.jpg"
+    { cut_at "$work/progressive-large.jpg" $(($(stat -c %s "$work/progressive-large.jpg") - 2))
+      printf "%.0s$scan" $(seq 20000)
+      printf '\xff\xd9'; } >"$work/twenty-thousand-scans.jpg"
+    # BMP and TIFF: one row of 300 million pixels, which a reader would fill before anything
+    # else; a BMP of runs declaring 60000 × 60000 that ends at once (its skipped pixels
+    # would all have to be filled).
+    cp "$work/good.bmp" "$work/row-bomb.bmp"
+    patch "$work/row-bomb.bmp" 18 "$(le32 300000000)$(le32 1)"
+    tiff_header 300000000 1 >"$work/row-bomb.tif"
+    convert -size 16x16 "xc:$colour" -type Palette -compress RLE BMP3:"$work/rle-bomb.bmp"
+    patch "$work/rle-bomb.bmp" 18 "$(le32 60000)$(le32 60000)"
+    local data
+    data=$(od -An -tu4 -j10 -N4 "$work/rle-bomb.bmp" | tr -d ' ')
+    { cut_at "$work/rle-bomb.bmp" "$data"; printf '\x00\x01'; } >"$work/rle-bomb-ended.bmp"
+    # Formats whose readers fill the whole picture before reading it: DDS (4.8 GB before)
+    # and Cineon (converted 6 GB of nothing) declaring 40000 × 40000.
+    convert -size 16x16 "xc:$colour" -define dds:compression=none DDS:"$work/bomb.dds"
+    patch "$work/bomb.dds" 12 "$(le32 40000)$(le32 40000)"
+    convert -size 16x16 "xc:$colour" "$work/bomb.cin"
+    patch "$work/bomb.cin" 200 "$(be32 40000)$(be32 40000)"
+}
+
+decoder_bomb_rows() {
+    refused "$work/huge-chunk-16-6-1.png" "$cannot_open"  # 16-bit RGBA, interlaced
+    refused "$work/huge-chunk-1-0-0.png" "$cannot_open"   # 1-bit grey
+    refused "$work/huge-chunk-8-3-0.png" "$cannot_open"   # palette: its PLTE never comes
+    refused "$work/coefficient-bomb.jpg" "$cannot_open"
+    refused "$work/coefficient-bomb-cut.jpg" "$cannot_open"
+    refused "$work/twenty-thousand-scans.jpg" "$cannot_open"
+    refused "$work/row-bomb.bmp" "$cannot_open"
+    refused "$work/row-bomb.tif" "$cannot_open"
+    refused "$work/rle-bomb-ended.bmp" "$cannot_open"
+    refused "$work/bomb.dds" "$cannot_open"
+    refused "$work/bomb.cin" "$cannot_open"
 }
 
 # make_valid_pictures: pictures of unusual shape or layout, all of one colour.
@@ -363,4 +421,270 @@ valid_picture_rows() {
     converts "$work/png-named.jpg" "200 100 50" 0            # misnamed: the content decides
     converts "$work/png16-named.tif" "200 100 50" 0
     converts "$work/jpeg-named.png" "200 100 50" 2
+}
+
+# --- One picture in many layouts -------------------------------------------------------------
+# A picture of the eight colours whose channels are 0 or 255 (so that every layout holds it
+# exactly, fields of 4 or 5 bits and samples of 16 included), laid out so that left differs
+# from right and top from bottom, as a plain 8-bit PNG and in many other layouts, some
+# misnamed or without a name's extension: each must give the plain PNG's ten textures byte
+# for byte. Channel orders, masks, row orders, palettes and compressions show in the colours.
+layout_width=13
+layout_height=7
+# layout_index X Y: which colour is at X, Y: bit 0 red, bit 1 green, bit 2 blue.
+layout_index() { echo $((($1 + 3 * $2) % 8)); }
+le16() { printf '\\x%02x\\x%02x' $(($1 & 255)) $(($1 >> 8 & 255)); }
+byte_count() { printf "$1" | wc -c; }
+
+# bmp_layout FILE HEADER-SIZE BITS COMPRESSION ROWS [RED GREEN BLUE [ALPHA] MASKS]: the
+# picture as a BMP written here, byte by byte: a header of 12 (OS/2), 40 (INFO), 108 (V4)
+# or 124 (V5) bytes; 4, 8, 16, 24 or 32 bits; compression 0 (none), 1 (RLE8), 2 (RLE4), 3
+# (masks) or 6 (masks with alpha); ROWS bottom-up or top-down. A V4 or V5 header carries
+# the masks given even where the compression says to ignore them.
+bmp_layout() {
+    local file=$1 header=$2 bits=$3 compression=$4 rows=$5
+    shift 5
+    local masks=("$@") w=$layout_width h=$layout_height
+    local palette='' data='' r x y i value row count
+    [ ${#masks[@]} = 0 ] && masks=(0 0 0)
+    [ ${#masks[@]} = 3 ] && masks+=(0)
+    if [ "$bits" -le 8 ]; then
+        for ((i = 0; i < 8; i++)); do
+            palette+=$(printf '\\x%02x\\x%02x\\x%02x' $((i >> 2 & 1 ? 255 : 0)) $((i >> 1 & 1 ? 255 : 0)) $((i & 1 ? 255 : 0)))
+            [ "$header" != 12 ] && palette+='\x00'
+        done
+    fi
+    for ((r = 0; r < h; r++)); do
+        y=$([ "$rows" = top-down ] && echo $r || echo $((h - 1 - r)))
+        local indices=()
+        for ((x = 0; x < w; x++)); do indices+=("$(layout_index $x $y)"); done
+        row=''
+        case $compression in
+        1 | 2)  # the first pixel as a run, the rest as they are, then the end of the line
+            count=$((w - 1))
+            if [ "$compression" = 1 ]; then
+                row+=$(printf '\\x01\\x%02x\\x00\\x%02x' "${indices[0]}" "$count")
+                for ((x = 1; x < w; x++)); do row+=$(printf '\\x%02x' "${indices[x]}"); done
+                [ $((count % 2)) = 1 ] && row+='\x00'
+            else
+                row+=$(printf '\\x01\\x%02x\\x00\\x%02x' $((indices[0] << 4)) "$count")
+                for ((x = 1; x < w; x += 2)); do row+=$(printf '\\x%02x' $((indices[x] << 4 | ${indices[x + 1]:-0}))); done
+                [ $(((count + 1) / 2 % 2)) = 1 ] && row+='\x00'
+            fi
+            row+='\x00\x00'
+            ;;
+        *)
+            case $bits in
+            4) for ((x = 0; x < w; x += 2)); do row+=$(printf '\\x%02x' $((indices[x] << 4 | ${indices[x + 1]:-0}))); done ;;
+            8) for ((x = 0; x < w; x++)); do row+=$(printf '\\x%02x' "${indices[x]}"); done ;;
+            24)
+                for ((x = 0; x < w; x++)); do
+                    i=${indices[x]}
+                    row+=$(printf '\\x%02x\\x%02x\\x%02x' $((i >> 2 & 1 ? 255 : 0)) $((i >> 1 & 1 ? 255 : 0)) $((i & 1 ? 255 : 0)))
+                done
+                ;;
+            16 | 32)
+                local red=${masks[0]} green=${masks[1]} blue=${masks[2]}
+                if [ "$compression" = 0 ]; then  # the default masks
+                    red=$([ "$bits" = 16 ] && echo 0x7C00 || echo 0xFF0000)
+                    green=$([ "$bits" = 16 ] && echo 0x3E0 || echo 0xFF00)
+                    blue=$([ "$bits" = 16 ] && echo 0x1F || echo 0xFF)
+                fi
+                for ((x = 0; x < w; x++)); do
+                    i=${indices[x]}
+                    value=$(((i & 1 ? red : 0) | (i >> 1 & 1 ? green : 0) | (i >> 2 & 1 ? blue : 0) | masks[3]))
+                    row+=$([ "$bits" = 16 ] && le16 "$value" || le32 "$value")
+                done
+                ;;
+            esac
+            while [ $(($(byte_count "$row") % 4)) != 0 ]; do row+='\x00'; done
+            ;;
+        esac
+        data+=$row
+    done
+    [ "$compression" = 1 ] || [ "$compression" = 2 ] && data+='\x00\x01'
+    local info
+    if [ "$header" = 12 ]; then
+        info=$(le32 12)$(le16 "$w")$(le16 "$h")$(le16 1)$(le16 "$bits")
+    else
+        info=$(le32 "$header")$(le32 "$w")$(le32 "$([ "$rows" = top-down ] && echo $((-h)) || echo "$h")")
+        info+=$(le16 1)$(le16 "$bits")$(le32 "$compression")$(le32 "$(byte_count "$data")")$(le32 2835)$(le32 2835)
+        info+=$(le32 "$([ "$bits" -le 8 ] && echo 8 || echo 0)")$(le32 0)
+        if [ "$header" = 40 ]; then
+            [ "$compression" = 3 ] && info+=$(le32 "${masks[0]}")$(le32 "${masks[1]}")$(le32 "${masks[2]}")
+            [ "$compression" = 6 ] && info+=$(le32 "${masks[0]}")$(le32 "${masks[1]}")$(le32 "${masks[2]}")$(le32 "${masks[3]}")
+        else
+            info+=$(le32 "${masks[0]}")$(le32 "${masks[1]}")$(le32 "${masks[2]}")$(le32 "${masks[3]}")
+            info+=$(le32 0x73524742)$(printf '\\x00%.0s' {1..48})  # sRGB, no end points or gamma
+            [ "$header" = 124 ] && info+=$(le32 4)$(le32 0)$(le32 0)$(le32 0)
+        fi
+    fi
+    local offset=$((14 + $(byte_count "$info$palette")))
+    printf "BM$(le32 $((offset + $(byte_count "$data"))))\\x00\\x00\\x00\\x00$(le32 $offset)$info$palette$data" >"$file"
+}
+
+# ico_layout FILE: the picture as an icon: an opaque 32-bit BMP without its file header,
+# its height doubled for the mask of transparency that follows it.
+ico_layout() {
+    bmp_layout "$work/icon.bmp" 40 32 0 bottom-up 0 0 0 0xFF000000
+    local dib_bytes=$(($(stat -c %s "$work/icon.bmp") - 14)) mask_bytes=$((layout_height * 4))
+    {
+        printf "\\x00\\x00\\x01\\x00\\x01\\x00$(printf '\\x%02x\\x%02x' "$layout_width" "$layout_height")"
+        printf "\\x00\\x00$(le16 1)$(le16 32)$(le32 $((dib_bytes + mask_bytes)))$(le32 22)"
+        tail -c +15 "$work/icon.bmp" | head -c 8  # the header's size and the width
+        printf "$(le32 $((2 * layout_height)))"
+        tail -c +27 "$work/icon.bmp"
+        head -c "$mask_bytes" /dev/zero
+    } >"$1"
+}
+
+# make_layout_pictures: the plain PNG, its ten textures, and the picture in every layout.
+make_layout_pictures() {
+    local x y i ppm
+    mkdir -p "$work/layouts"
+    ppm="P6\\n$layout_width $layout_height\\n255\\n"
+    for ((y = 0; y < layout_height; y++)); do
+        for ((x = 0; x < layout_width; x++)); do
+            i=$(layout_index $x $y)
+            ppm+=$(printf '\\x%02x\\x%02x\\x%02x' $((i & 1 ? 255 : 0)) $((i >> 1 & 1 ? 255 : 0)) $((i >> 2 & 1 ? 255 : 0)))
+        done
+    done
+    printf "$ppm" >"$work/layouts/p6.ppm"
+    local from=$work/layouts/p6.ppm to=$work/layouts
+    convert "$from" -depth 8 PNG24:"$work/plain.png"
+    # PNG
+    convert "$from" PNG8:"$to/palette.png"
+    convert "$from" -depth 16 PNG48:"$to/rgb16.png"
+    convert "$from" -depth 8 -alpha on PNG32:"$to/rgba.png"
+    convert "$from" -depth 16 -alpha on -interlace PNG PNG64:"$to/rgba16-interlaced.png"
+    # BMP written by ImageMagick
+    convert "$from" BMP3:"$to/im-24.bmp"
+    convert "$from" -type Palette BMP3:"$to/im-palette.bmp"
+    convert "$from" -type Palette -compress RLE BMP3:"$to/im-rle8.bmp"
+    convert "$from" -alpha on -define bmp:format=bmp4 BMP:"$to/im-v4-32.bmp"
+    convert "$from" -define bmp:subtype=RGB565 BMP:"$to/im-565.bmp"
+    convert "$from" -define bmp:subtype=RGB555 BMP:"$to/im-555.bmp"
+    convert "$from" -alpha on -define bmp:subtype=ARGB4444 BMP:"$to/im-4444.bmp"
+    convert "$from" BMP2:"$to/im-os2.bmp"
+    # BMP written here: every header, row order, mask order and compression
+    bmp_layout "$to/os2-24.bmp" 12 24 0 bottom-up
+    bmp_layout "$to/os2-8.bmp" 12 8 0 bottom-up
+    bmp_layout "$to/info-24-top-down.bmp" 40 24 0 top-down
+    bmp_layout "$to/info-32.bmp" 40 32 0 bottom-up
+    bmp_layout "$to/info-32-red-low.bmp" 40 32 3 bottom-up 0xFF 0xFF00 0xFF0000
+    bmp_layout "$to/info-32-alpha-masks.bmp" 40 32 6 top-down 0xFF00 0xFF0000 0xFF000000 0xFF
+    bmp_layout "$to/v4-32-masks.bmp" 108 32 3 top-down 0xFF000000 0xFF 0xFF00 0xFF0000
+    bmp_layout "$to/v4-32-10-bit.bmp" 108 32 3 bottom-up 0x3FF00000 0xFFC00 0x3FF 0xC0000000
+    bmp_layout "$to/v5-32-red-low.bmp" 124 32 3 bottom-up 0xFF 0xFF00 0xFF0000 0xFF000000
+    bmp_layout "$to/v5-32-masks-ignored.bmp" 124 32 0 bottom-up 0xFF 0xFF00 0xFF0000 0xFF000000
+    bmp_layout "$to/info-16-555.bmp" 40 16 0 bottom-up
+    bmp_layout "$to/info-16-565.bmp" 40 16 3 bottom-up 0xF800 0x7E0 0x1F
+    bmp_layout "$to/info-16-565-blue-high.bmp" 40 16 3 top-down 0x1F 0x7E0 0xF800
+    bmp_layout "$to/v4-16-4444.bmp" 108 16 3 bottom-up 0xF00 0xF0 0xF 0xF000
+    bmp_layout "$to/v5-16-1555.bmp" 124 16 3 bottom-up 0x7C00 0x3E0 0x1F 0x8000
+    bmp_layout "$to/info-8.bmp" 40 8 0 bottom-up
+    bmp_layout "$to/info-4-top-down.bmp" 40 4 0 top-down
+    bmp_layout "$to/info-rle8.bmp" 40 8 1 bottom-up
+    bmp_layout "$to/info-rle4.bmp" 40 4 2 bottom-up
+    # TIFF: compressions, layouts, palettes and extra samples (alpha in any of its meanings)
+    convert "$from" -depth 8 "$to/rgb.tif"
+    convert "$from" -depth 16 -endian MSB "$to/rgb16-big-endian.tif"
+    convert "$from" -depth 8 -compress LZW "$to/lzw.tif"
+    convert "$from" -depth 8 -compress Zip "$to/deflate.tif"
+    convert "$from" -depth 8 -compress RLE "$to/packbits.tif"
+    convert "$from" -depth 8 -interlace Plane "$to/planar.tif"
+    convert "$from" -depth 8 -define tiff:tile-geometry=16x16 "$to/tiled.tif"
+    convert "$from" -type Palette "$to/palette.tif"
+    convert "$from" -depth 8 -alpha on -define tiff:alpha=unassociated "$to/alpha-unassociated.tif"
+    convert "$from" -depth 8 -alpha on -define tiff:alpha=associated "$to/alpha-associated.tif"
+    convert "$from" -depth 8 -alpha on -define tiff:alpha=unspecified "$to/alpha-unspecified.tif"
+    convert "$from" -depth 16 -alpha on -interlace Plane "$to/alpha16-planar.tif"
+    convert "$from" -depth 32 -define quantum:format=floating-point "$to/float.tif" 2>/dev/null
+    # Other formats
+    convert "$from" "$to/palette.gif"
+    convert "$from" -compress none PPM:"$to/p3.ppm"
+    convert "$from" -depth 16 PPM:"$to/p6-16.ppm"
+    convert "$from" PFM:"$to/float.pfm"
+    convert "$from" TGA:"$to/plain.tga"
+    convert "$from" -compress RLE TGA:"$to/rle.tga"
+    convert "$from" -define webp:lossless=true WEBP:"$to/lossless.webp"
+    convert "$from" PSD:"$to/layers.psd"
+    convert "$from" SGI:"$to/plain.sgi"
+    convert "$from" -define dds:compression=none DDS:"$to/plain.dds"
+    convert "$from" -depth 16 DPX:"$to/sixteen-bit.dpx"
+    convert "$from" HDR:"$to/rgbe.hdr"
+    ico_layout "$to/icon.ico"
+    # Misnamed, or named without an extension: the content decides.
+    { cat "$to/plain.tga"; printf '\0\0\0\0\0\0\0\0TRUEVISION-XFILE.\0'; } >"$to/targa-2-named.jpg"
+    cp "$to/p6.ppm" "$to/p6-named.png"
+    cp "$to/p3.ppm" "$to/p3-unnamed"
+    cp "$to/p6-16.ppm" "$to/p6-16-named.tif"
+    cp "$to/float.pfm" "$to/pfm-unnamed"
+    cp "$to/info-32-red-low.bmp" "$to/bmp-named.png"
+    cp "$to/rgb16.png" "$to/png-unnamed"
+    cp "$to/lzw.tif" "$to/tiff-named.bmp"
+    cp "$to/palette.gif" "$to/gif-unnamed"
+    cp "$to/lossless.webp" "$to/webp-named.gif"
+    cp "$to/layers.psd" "$to/psd-unnamed"
+    cp "$to/plain.sgi" "$to/sgi-named.tga"
+    cp "$to/plain.dds" "$to/dds-unnamed"
+    cp "$to/sixteen-bit.dpx" "$to/dpx-named.exr"
+    cp "$to/rgbe.hdr" "$to/hdr-unnamed"
+    cp "$to/icon.ico" "$to/ico-named.bmp"
+    run --size 64 "$work/plain.png" "$work/out"
+    mkdir "$work/plain-textures"
+    cp "$work/out"/new*.tga "$work/plain-textures/"
+}
+
+# same_textures FILE: one row of the table of layouts: ten textures, byte for byte those of
+# the plain PNG.
+same_textures() {
+    local file=$1 name=${1#"$work"/} i
+    if [ -n "$(known_gap "${name##*/}")" ]; then
+        refused "$file" "$cannot_open"
+        return
+    fi
+    run --size 64 "$file" "$work/out"
+    if [ "$status" != 0 ]; then
+        fail "$name: exit status $status"
+        return
+    fi
+    for i in 1 2 3 4 5 6 7 8 9 10; do
+        if ! cmp -s "$work/out/new$i.tga" "$work/plain-textures/new$i.tga"; then
+            fail "$name: new$i.tga differs from the plain PNG's"
+            return
+        fi
+    done
+    passed=$((passed + 1))
+}
+
+# Samples of 16 bits whose low byte is above the high one (0xC8FF, 0x64FF, 0x32FF): every
+# reader keeps the high byte, as GDI+ does, giving 200 100 50 (rounding would give 201 101
+# 51). A valid progressive JPEG of 4000 × 3000 of one colour, whose held coefficients take
+# 36 MB, carries about one bit of data a block: as little as a real file can.
+make_wide_sample_pictures() {
+    local sixteen='#C8FF64FF32FF'
+    convert -size 5x3 "xc:$sixteen" -depth 16 PNG48:"$work/high-byte.png"
+    convert -size 5x3 "xc:$sixteen" -depth 16 -interlace PNG PNG48:"$work/high-byte-interlaced.png"
+    convert -size 5x3 "xc:$sixteen" -depth 16 "$work/high-byte.tif"
+    convert -size 5x3 "xc:$sixteen" -depth 16 -define tiff:tile-geometry=16x16 "$work/high-byte-tiled.tif"
+    convert -size 5x3 "xc:$sixteen" -depth 16 PPM:"$work/high-byte.ppm"
+    convert -size 5x3 "xc:$sixteen" -depth 16 PSD:"$work/high-byte.psd"
+    convert -size 4000x3000 "xc:$colour" -quality 90 -interlace Plane "$work/flat-progressive.jpg"
+}
+
+wide_sample_rows() {
+    local file
+    for file in high-byte.png high-byte-interlaced.png high-byte.tif high-byte-tiled.tif high-byte.ppm \
+                high-byte.psd; do
+        converts "$work/$file" "200 100 50" 0
+    done
+    converts "$work/flat-progressive.jpg" "200 100 50" 2
+}
+
+layout_rows() {
+    local file
+    for file in "$work/layouts"/*; do
+        same_textures "$file"
+    done
 }

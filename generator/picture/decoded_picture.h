@@ -49,5 +49,8 @@ struct NativeImage : DecodedPicture {};
 constexpr int kNotMine = -1;
 int readPngDirect(const char* path, DecodedPicture& picture);
 
+// Every BMP file, likewise, by our own reader (bmp_reader.cpp).
+int readBmpDirect(const char* path, DecodedPicture& picture);
+
 // Everything OpenImageIO reads, through a module loaded on first use.
 int readWithOpenImageIO(const char* path, DecodedPicture& picture);

@@ -1,5 +1,6 @@
-// The image object's backend everywhere but Windows: PNG files go through our own reader
-// (png_reader.cpp); everything else through OpenImageIO, loaded on first use.
+// The image object's backend everywhere but Windows: PNG and BMP files go through our own
+// readers (png_reader.cpp, bmp_reader.cpp); everything else through OpenImageIO, loaded on
+// first use.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -88,6 +89,8 @@ int load(const char* path, NativeImage*& image)
     if (!isRegularFile(path))
         return imaging_status::kUnknownImageFormat;
     int status = readPngDirect(path, *decoded);
+    if (status == kNotMine)
+        status = readBmpDirect(path, *decoded);
     if (status == kNotMine)
         status = readWithOpenImageIO(path, *decoded);
     if (status == imaging_status::kOk)

@@ -8,6 +8,7 @@
 // never multiplied into the colours. The picture is decoded once, in bands, straight into
 // its final words.
 #include <OpenImageIO/imageio.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -15,17 +16,22 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <string>
+#include <utility>
+#include <vector>
 
 #include "decoded_picture.h"
 #include "image_object.h"
 
 namespace {
 
-// a × b, or the largest value where the product would not fit.
+// a × b, or the largest value where the product would not fit; a + b likewise.
 std::uint64_t saturatingProduct(std::uint64_t a, std::uint64_t b)
 {
     return b != 0 && a > UINT64_MAX / b ? UINT64_MAX : a * b;
 }
+
+std::uint64_t saturatingAdd(std::uint64_t a, std::uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; }
 
 // The most a tile of more pixels than its picture may take (see decode).
 constexpr std::uint64_t kLargestOddTileBytes = std::uint64_t{16} << 20;
@@ -41,13 +47,65 @@ std::uint64_t rowsPerBand(const OIIO::ImageSpec& layout, std::uint64_t columns)
     return std::max<std::uint64_t>(1, rows / tileRows) * tileRows;
 }
 
-int decode(OIIO::ImageInput& input, DecodedPicture& picture)
+// Turns a band of 16-bit samples into bytes 0 to channels − 1 of the
+// band's words by keeping each sample's high byte, as GDI+ does (and Orbilune's PNG reader),
+// where OpenImageIO's conversion would round v × 255 / 65535.
+// `samplesPerPixel` apart, of which the first `channels` are taken.
+void keepHighBytes(const std::uint16_t* samples, std::size_t samplesPerPixel, int channels,
+                   std::uint64_t columns, std::uint64_t rows, std::uint32_t* band, std::size_t stride)
+{
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        const std::uint16_t* in = samples + row * columns * samplesPerPixel;
+        auto* out = reinterpret_cast<unsigned char*>(band + row * stride);
+        for (std::uint64_t column = 0; column < columns; ++column)
+            for (int channel = 0; channel < channels; ++channel)
+                out[4 * column + channel] = static_cast<unsigned char>(in[column * samplesPerPixel + channel] >> 8);
+    }
+}
+
+// OpenImageIO's readers of these formats decode the whole picture into a buffer of their
+// own at the first read (the others read a band, a strip or a row at a time), so that
+// buffer is counted with the pixels.
+bool readsWholePicture(const std::string& format)
+{
+    static const char* const formats[] = {"cineon", "dds", "heif", "ico", "iff", "jpeg2000", "psd",
+                                          "rla", "sgi", "softimage", "targa", "webp", "zfile"};
+    return std::find(std::begin(formats), std::end(formats), format) != std::end(formats);
+}
+
+// Of these formats no real file holds fewer than one byte for 128 pixels (a run of 128
+// pixels in two bytes is as far as their run-length codings go; DDS blocks take at least
+// half a byte a pixel), yet their readers fill or allocate what the header declares before
+// finding the data wanting, or take the missing data for black: a header of a few bytes
+// is refused instead.
+double leastBytesPerPixel(const std::string& format)
+{
+    if (format == "dds")
+        return 0.5;
+    static const char* const formats[] = {"cineon", "dpx", "fits", "hdr", "ico", "iff", "pnm", "psd",
+                                          "rla", "sgi", "softimage", "targa", "zfile"};
+    return std::find(std::begin(formats), std::end(formats), format) != std::end(formats) ? 1.0 / 128 : 0;
+}
+
+// Decodes the first picture of `input`, a file of `fileBytes`. `readerBytes` is what the
+// decoder holds beside the pixels whatever this reader does (libjpeg's coefficients, a
+// GIF's canvas).
+int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t readerBytes, std::uint64_t fileBytes)
 {
     // The first picture's dimensions, tiling and formats (its metadata is not needed).
     const OIIO::ImageSpec layout = input.spec_dimensions(0, 0);
     if (layout.format == OIIO::TypeDesc::UNKNOWN || layout.width <= 0 || layout.height <= 0 ||
-        layout.depth != 1 || layout.nchannels <= 0)
+        layout.depth != 1 || layout.nchannels <= 0 || static_cast<std::uint64_t>(layout.width) > kMaxPictureSide ||
+        static_cast<std::uint64_t>(layout.height) > kMaxPictureSide)
         return imaging_status::kUnknownImageFormat;
+    const std::string format = input.format_name();
+    const double pixelCount = static_cast<double>(layout.width) * static_cast<double>(layout.height);
+    if (pixelCount * leastBytesPerPixel(format) > static_cast<double>(fileBytes))
+        return imaging_status::kUnknownImageFormat;
+    if (readsWholePicture(format))
+        readerBytes = saturatingAdd(readerBytes, saturatingProduct(static_cast<std::uint64_t>(layout.width) *
+                                                                       static_cast<std::uint64_t>(layout.height),
+                                                                   layout.pixel_bytes(true)));
     // A tiled picture is read a band of whole tiles at a time (read_scanlines on a tiled
     // file divides by zero in OpenImageIO 2.4). The reader fills up to twice that band in
     // the file's own pixel format (its scratch and the band it converts from) beside our
@@ -61,66 +119,92 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
     // converted from there: OpenImageIO's read_scanlines would allocate 256 rows or 64 MB
     // of scratch whatever the band, and a few bytes of header declaring a row of millions
     // of pixels would make that a gigabyte.
+    //
+    // 16-bit channels are read as such (into a band of their own where OpenImageIO does the
+    // reading) and cut to their high byte here.
     const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
     const bool ownScratch = !tiled && layout.channelformats.empty();
+    const bool wide = layout.format.basetype == OIIO::TypeDesc::UINT16;
     const auto columns = static_cast<std::uint64_t>(layout.width);
     const auto rows = static_cast<std::uint64_t>(layout.height);
     const std::uint64_t bandRows = rowsPerBand(layout, columns);
     const std::uint64_t filePixelBytes = layout.pixel_bytes(true);
+    // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
+    // are turned into picture words below. The fourth byte is never read.
+    const bool grey = layout.nchannels < 3;
+    const int channels = grey ? 1 : 3;
+    std::uint64_t scratchBytes = 0;
+    if (ownScratch) {
+        scratchBytes = saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows)), filePixelBytes);
+    } else if (tiled) {
+        const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
+        const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
+        const std::uint64_t tileBytes = saturatingProduct(tileColumns * tileRows, filePixelBytes);
+        if (tileColumns * tileRows > columns * rows && tileBytes > kLargestOddTileBytes)
+            return imaging_status::kUnknownImageFormat;
+        const std::uint64_t bandBytes = saturatingProduct(
+            saturatingProduct((columns + tileColumns - 1) / tileColumns * tileColumns, bandRows), filePixelBytes);
+        scratchBytes = saturatingProduct(bandBytes, 2);
+    } else {  // read_scanlines' own scratch, up to 256 rows, and the rows it converts from
+        scratchBytes = saturatingProduct(saturatingProduct(columns, std::min<std::uint64_t>(rows, 256)),
+                                         2 * filePixelBytes);
+    }
+    const std::uint64_t wideBandRows = wide && !ownScratch ? std::min(rows, bandRows) : 0;
+    scratchBytes = saturatingAdd(scratchBytes, saturatingProduct(columns * wideBandRows, 2 * channels));
+    if (!pictureFits(picture, columns, rows, saturatingAdd(scratchBytes, readerBytes)))
+        return imaging_status::kValueOverflow;
     std::unique_ptr<unsigned char[]> scratch;
     if (ownScratch) {
-        const std::uint64_t scratchBytes =
-            saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows)), filePixelBytes);
-        if (!pictureFits(picture, columns, rows, scratchBytes))
-            return imaging_status::kValueOverflow;
         scratch.reset(new (std::nothrow) unsigned char[scratchBytes]);
         if (!scratch)
             return imaging_status::kOutOfMemory;
     }
-    if (tiled) {
-        const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
-        const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
-        const std::uint64_t tileBytes =
-            saturatingProduct(tileColumns * tileRows, layout.pixel_bytes(true));
-        if (tileColumns * tileRows > columns * rows && tileBytes > kLargestOddTileBytes)
-            return imaging_status::kUnknownImageFormat;
-        const std::uint64_t bandBytes = saturatingProduct(
-            saturatingProduct((columns + tileColumns - 1) / tileColumns * tileColumns, bandRows),
-            layout.pixel_bytes(true));
-        if (!pictureFits(picture, columns, rows, saturatingProduct(bandBytes, 2)))
-            return imaging_status::kValueOverflow;
+    std::unique_ptr<std::uint16_t[]> wideBand;
+    if (wideBandRows > 0) {
+        wideBand.reset(new (std::nothrow) std::uint16_t[columns * wideBandRows * channels]);
+        if (!wideBand)
+            return imaging_status::kOutOfMemory;
     }
     const int status = allocatePicture(picture, columns, rows);
     if (status != imaging_status::kOk)
         return status;
 
-    // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
-    // are turned into picture words below. The fourth byte is never read.
-    const bool grey = layout.nchannels < 3;
-    const int channels = grey ? 1 : 3;
     const std::size_t stride = picture.stride;
     for (std::uint64_t row = 0; row < rows; row += bandRows) {
         const std::uint64_t end = std::min(rows, row + bandRows);
         const int top = layout.y + static_cast<int>(row);
         const int bottom = layout.y + static_cast<int>(end);
-        void* band = picture.pixels.get() + row * stride;
+        std::uint32_t* band = picture.pixels.get() + row * stride;
         const auto rowBytes = static_cast<OIIO::stride_t>(stride) * 4;
+        // Where OpenImageIO converts, the band it fills: our words, or the 16-bit band.
+        void* target = wide ? static_cast<void*>(wideBand.get()) : static_cast<void*>(band);
+        const OIIO::TypeDesc targetType = wide ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
+        const auto targetPixel = static_cast<OIIO::stride_t>(wide ? 2 * channels : 4);
+        const auto targetRow = wide ? static_cast<OIIO::stride_t>(columns) * targetPixel : rowBytes;
         bool read;
         if (tiled) {
             read = input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z,
-                                    layout.z + 1, 0, channels, OIIO::TypeDesc::UINT8, band, 4, rowBytes);
+                                    layout.z + 1, 0, channels, targetType, target, targetPixel, targetRow);
         } else if (ownScratch) {
             // The first `channels` channels of each pixel, converted as read_scanlines would.
             const auto fileRowBytes = static_cast<OIIO::stride_t>(columns * filePixelBytes);
-            read = input.read_native_scanlines(0, 0, top, bottom, layout.z, scratch.get()) &&
-                   OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch.get(), layout.format,
-                                       static_cast<OIIO::stride_t>(filePixelBytes), fileRowBytes,
-                                       OIIO::AutoStride, band, OIIO::TypeDesc::UINT8, 4, rowBytes,
-                                       OIIO::AutoStride);
+            read = input.read_native_scanlines(0, 0, top, bottom, layout.z, scratch.get());
+            if (read && wide)
+                keepHighBytes(reinterpret_cast<const std::uint16_t*>(scratch.get()),
+                              static_cast<std::size_t>(layout.nchannels), channels, columns, end - row, band,
+                              stride);
+            else if (read)
+                read = OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch.get(), layout.format,
+                                           static_cast<OIIO::stride_t>(filePixelBytes), fileRowBytes,
+                                           OIIO::AutoStride, band, OIIO::TypeDesc::UINT8, 4, rowBytes,
+                                           OIIO::AutoStride);
         } else {
-            read = input.read_scanlines(0, 0, top, bottom, 0, 0, channels, OIIO::TypeDesc::UINT8, band, 4,
-                                        rowBytes);
+            read = input.read_scanlines(0, 0, top, bottom, 0, 0, channels, targetType, target, targetPixel,
+                                        targetRow);
         }
+        if (read && wide && !ownScratch)
+            keepHighBytes(wideBand.get(), static_cast<std::size_t>(channels), channels, columns, end - row, band,
+                          stride);
         if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
     }
@@ -132,24 +216,30 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture)
                                  : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
         }
     }
+    // OpenImageIO 2.4 hands a Targa picture's rows out upside down, whichever way the file
+    // stores them.
+    if (format == "targa")
+        for (std::uint64_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(picture.pixels.get() + top * stride, picture.pixels.get() + top * stride + columns,
+                             picture.pixels.get() + bottom * stride);
     image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, stride);
     return imaging_status::kOk;
 }
 
-// The reader that the file's first bytes name, or null. Left to itself OpenImageIO tries
+// The reader that the file's content names, or null. Left to itself OpenImageIO tries
 // every reader it has (movies, camera raw, medical and volume formats among them) on a file
-// that the reader of its extension refuses: slow, and a wide door for a hostile file. So the
-// common picture formats are known by their signatures and anything else goes to the reader
-// of its extension alone.
-constexpr std::size_t kHeadBytes = 12;
+// that the reader of its extension refuses: slow, and a wide door for a hostile file. So
+// the picture formats that carry a signature are known by it, whatever the file's name, and
+// anything else goes to the reader of its extension alone. (PNG and BMP never get here:
+// Orbilune reads them itself.)
+constexpr std::size_t kHeadBytes = 16;
 
 const char* formatBySignature(const char* path, unsigned char (&head)[kHeadBytes])
 {
-    std::FILE* file = std::fopen(path, "rb");
-    if (file == nullptr)
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file)
         return nullptr;
-    const std::size_t length = std::fread(head, 1, sizeof head, file);
-    std::fclose(file);
+    const std::size_t length = std::fread(head, 1, sizeof head, file.get());
     const struct {
         const char* format;
         std::size_t offset;
@@ -167,11 +257,42 @@ const char* formatBySignature(const char* path, unsigned char (&head)[kHeadBytes
         {"openexr", 0, "v/1\x01", 4},
         {"webp", 8, "WEBP", 4},
         {"hdr", 0, "#?", 2},
+        {"psd", 0, "8BPS", 4},
+        {"dds", 0, "DDS ", 4},
+        {"sgi", 0, "\x01\xDA", 2},
+        {"cineon", 0, "\x80\x2A\x5F\xD7", 4},
+        {"cineon", 0, "\xD7\x5F\x2A\x80", 4},
+        {"dpx", 0, "SDPX", 4},
+        {"dpx", 0, "XPDS", 4},
+        {"fits", 0, "SIMPLE  =", 9},
+        {"jpeg2000", 0, "\0\0\0\x0CjP  \r\n\x87\n", 12},
+        {"jpeg2000", 0, "\xFF\x4F\xFF\x51", 4},  // a bare codestream
+        {"softimage", 0, "\x53\x80\xF6\x34", 4},
+        {"iff", 0, "FOR4", 4},
+        {"zfile", 0, "\xAB\x67\x08\x2F", 4},
+        {"zfile", 0, "\x2F\x08\x67\xAB", 4},
+        {"ico", 0, "\0\0\1\0", 4},
     };
     for (const auto& signature : signatures)
         if (length >= signature.offset + signature.count &&
             std::memcmp(head + signature.offset, signature.bytes, signature.count) == 0)
             return signature.format;
+    // Netpbm: P1 to P6, and PF or Pf for floats, then white space.
+    const auto isSpace = [](unsigned char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; };
+    if (length >= 3 && head[0] == 'P' && ((head[1] >= '1' && head[1] <= '6') || head[1] == 'F' || head[1] == 'f') &&
+        isSpace(head[2]))
+        return "pnm";
+    // HEIF and AVIF: an ISO media file whose brand is one of theirs.
+    static const char* const heifBrands[] = {"heic", "heix", "hevc", "hevx", "heim", "heis", "mif1", "msf1", "avif", "avis"};
+    if (length >= 12 && std::memcmp(head + 4, "ftyp", 4) == 0)
+        for (const char* brand : heifBrands)
+            if (std::memcmp(head + 8, brand, 4) == 0)
+                return "heif";
+    // Targa has no signature at its start, but version 2 ends with one.
+    char footer[18];
+    if (std::fseek(file.get(), -18, SEEK_END) == 0 && std::fread(footer, 1, sizeof footer, file.get()) == sizeof footer &&
+        std::memcmp(footer, "TRUEVISION-XFILE.", 18) == 0)
+        return "targa";
     return nullptr;
 }
 
@@ -189,6 +310,223 @@ std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format
     return input;
 }
 
+// --- JPEG ------------------------------------------------------------------------------
+// libjpeg decodes a progressive JPEG, or one whose first scan holds fewer components than
+// the frame, into a buffer of every coefficient of the picture (two bytes a sample, rounded
+// up to whole blocks) before the first row comes out, and it touches the coefficients of a
+// whole component in every scan, whatever data the scan has. So a header of a few bytes
+// declaring a large frame, over scans that hold nothing, fills gigabytes before the data is
+// found wanting, and a file of tens of thousands of tiny scans takes minutes. The markers
+// are read first, sequentially and cheaply, and such files are refused before libjpeg
+// starts:
+// - more than kMaxJpegScans scans (encoders write about ten);
+// - a file that ends without its EOI marker (libjpeg's warning would refuse it at the end);
+// - when the coefficients are held: scans that visit over kMaxJpegVisits times the
+//   picture's blocks, or (above kSmallCoefficientBytes) a scan that starts the DC
+//   coefficients with less than one bit of data a block, which no Huffman-coded JPEG has
+//   (each block's DC difference takes a code of at least one bit).
+// The coefficients are counted with the pixels in the memory check.
+constexpr int kMaxJpegScans = 500;
+constexpr std::uint64_t kMaxJpegVisits = 64;
+constexpr std::uint64_t kSmallCoefficientBytes = std::uint64_t{16} << 20;
+
+// A file read a byte at a time through a buffer of its own.
+class ByteReader {
+public:
+    explicit ByteReader(std::FILE* file) : file_(file) {}
+    // The next byte, or -1 at the end of the file.
+    int next()
+    {
+        if (at_ == end_ && !refill())
+            return -1;
+        return buffer_[at_++];
+    }
+    // Skips entropy-coded data up to the next marker, counting the bytes skipped; returns
+    // the marker's code (the byte after 0xFF), or -1 at the end of the file.
+    int skipToMarker(std::uint64_t& skipped)
+    {
+        for (;;) {
+            if (at_ == end_ && !refill())
+                return -1;
+            const auto* found = static_cast<const unsigned char*>(std::memchr(buffer_ + at_, 0xFF, end_ - at_));
+            if (found == nullptr) {
+                skipped += end_ - at_;
+                at_ = end_;
+                continue;
+            }
+            const auto foundAt = static_cast<std::size_t>(found - buffer_);
+            skipped += foundAt - at_;
+            at_ = foundAt + 1;
+            int code = next();
+            while (code == 0xFF)  // fill bytes before a marker
+                code = next();
+            // A stuffed zero byte or a restart marker belongs to the data.
+            if (code == 0x00 || (code >= 0xD0 && code <= 0xD7)) {
+                skipped += 2;
+                continue;
+            }
+            return code;
+        }
+    }
+    bool skip(std::size_t bytes)
+    {
+        for (; bytes > 0; --bytes)
+            if (next() < 0)
+                return false;
+        return true;
+    }
+
+private:
+    bool refill()
+    {
+        at_ = 0;
+        end_ = std::fread(buffer_, 1, sizeof buffer_, file_);
+        return end_ > 0;
+    }
+
+    std::FILE* file_;
+    unsigned char buffer_[1 << 16];
+    std::size_t at_ = 0;
+    std::size_t end_ = 0;
+};
+
+struct JpegComponent {
+    int id = 0;
+    std::uint64_t h = 1, v = 1;
+    std::uint64_t widthInBlocks = 0, heightInBlocks = 0;
+};
+
+std::uint64_t divideRoundingUp(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
+
+// Reads the markers of the JPEG file at `path`. Returns kOk with the bytes libjpeg will
+// hold beside the pixels in `readerBytes`, or the status it is refused with.
+int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
+{
+    readerBytes = 0;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file)
+        return imaging_status::kUnknownImageFormat;
+    auto reader = std::make_unique<ByteReader>(file.get());
+    if (reader->next() != 0xFF || reader->next() != 0xD8)
+        return imaging_status::kUnknownImageFormat;
+    std::vector<JpegComponent> components;
+    std::uint64_t width = 0, height = 0, maxH = 1, maxV = 1, totalBlocks = 0;
+    bool progressive = false;
+    bool wholeBuffer = false;
+    int scans = 0;
+    std::uint64_t visits = 0;
+    // Which scans start the DC coefficients, their blocks and their data: judged once the
+    // size of the coefficient buffer is known.
+    std::vector<std::pair<std::uint64_t, std::uint64_t>> dcScans;
+    int code = reader->next() == 0xFF ? reader->next() : -1;
+    for (;;) {
+        while (code == 0xFF)
+            code = reader->next();
+        if (code < 0)
+            return imaging_status::kUnknownImageFormat;  // the end of the file before EOI
+        if (code == 0xD9)
+            break;
+        if (code == 0x01 || (code >= 0xD0 && code <= 0xD7)) {  // markers without a segment
+            code = reader->next() == 0xFF ? reader->next() : -1;
+            continue;
+        }
+        const int high = reader->next();
+        const int low = reader->next();
+        if (low < 0 || (high << 8 | low) < 2)
+            return imaging_status::kUnknownImageFormat;
+        std::size_t length = static_cast<std::size_t>(high << 8 | low) - 2;
+        const bool frame = code >= 0xC0 && code <= 0xCF && code != 0xC4 && code != 0xC8 && code != 0xCC;
+        if (frame) {
+            if (!components.empty() || length < 6)
+                return imaging_status::kUnknownImageFormat;  // a second frame
+            unsigned char header[6];
+            for (unsigned char& byte : header) {
+                const int value = reader->next();
+                if (value < 0)
+                    return imaging_status::kUnknownImageFormat;
+                byte = static_cast<unsigned char>(value);
+            }
+            progressive = code == 0xC2 || code == 0xC6 || code == 0xCA || code == 0xCE;
+            height = std::uint64_t{header[1]} << 8 | header[2];
+            width = std::uint64_t{header[3]} << 8 | header[4];
+            const int count = header[5];
+            if (count == 0 || length != 6 + 3 * static_cast<std::size_t>(count))
+                return imaging_status::kUnknownImageFormat;
+            for (int i = 0; i < count; ++i) {
+                JpegComponent component;
+                component.id = reader->next();
+                const int sampling = reader->next();
+                if (reader->next() < 0 || sampling < 0)
+                    return imaging_status::kUnknownImageFormat;
+                component.h = std::max(1, sampling >> 4);
+                component.v = std::max(1, sampling & 15);
+                maxH = std::max(maxH, component.h);
+                maxV = std::max(maxV, component.v);
+                components.push_back(component);
+            }
+            for (JpegComponent& component : components) {
+                component.widthInBlocks = divideRoundingUp(width * component.h, maxH * 8);
+                component.heightInBlocks = divideRoundingUp(height * component.v, maxV * 8);
+                totalBlocks += component.widthInBlocks * component.heightInBlocks;
+            }
+            code = reader->next() == 0xFF ? reader->next() : -1;
+            continue;
+        }
+        if (code != 0xDA) {  // any other segment is skipped
+            if (!reader->skip(length))
+                return imaging_status::kUnknownImageFormat;
+            code = reader->next() == 0xFF ? reader->next() : -1;
+            continue;
+        }
+        // A scan: its header, then its entropy-coded data up to the next marker.
+        if (components.empty() || ++scans > kMaxJpegScans || length < 1)
+            return imaging_status::kUnknownImageFormat;
+        const int count = reader->next();
+        if (count <= 0 || length != 4 + 2 * static_cast<std::size_t>(count))
+            return imaging_status::kUnknownImageFormat;
+        std::uint64_t blocks = 0;
+        std::uint64_t mcuBlocks = 0;
+        for (int i = 0; i < count; ++i) {
+            const int id = reader->next();
+            reader->next();
+            const auto found = std::find_if(components.begin(), components.end(),
+                                            [id](const JpegComponent& c) { return c.id == id; });
+            if (found == components.end())
+                return imaging_status::kUnknownImageFormat;
+            blocks = found->widthInBlocks * found->heightInBlocks;  // a scan of one component
+            mcuBlocks += found->h * found->v;
+        }
+        if (count > 1)  // interleaved: whole MCUs, padding blocks included
+            blocks = divideRoundingUp(width, maxH * 8) * divideRoundingUp(height, maxV * 8) * mcuBlocks;
+        const int spectralStart = reader->next();
+        reader->next();  // the spectral end
+        const int approximation = reader->next();
+        if (approximation < 0)
+            return imaging_status::kUnknownImageFormat;
+        if (scans == 1)
+            wholeBuffer = progressive || static_cast<std::size_t>(count) < components.size();
+        visits += blocks;
+        std::uint64_t data = 0;
+        code = reader->skipToMarker(data);
+        if (spectralStart == 0 && (approximation >> 4) == 0)
+            dcScans.emplace_back(blocks, data);
+    }
+    if (components.empty() || scans == 0)
+        return imaging_status::kUnknownImageFormat;
+    if (!wholeBuffer)
+        return imaging_status::kOk;
+    for (const JpegComponent& component : components)
+        readerBytes += (divideRoundingUp(component.widthInBlocks, component.h) * component.h) *
+                       (divideRoundingUp(component.heightInBlocks, component.v) * component.v) * 128;
+    if (visits > kMaxJpegVisits * totalBlocks)
+        return imaging_status::kUnknownImageFormat;
+    if (readerBytes > kSmallCoefficientBytes)
+        for (const auto& [blocks, data] : dcScans)
+            if (data * 8 < blocks)
+                return imaging_status::kUnknownImageFormat;
+    return imaging_status::kOk;
+}
+
 int decodeFile(const char* path, DecodedPicture& picture)
 {
     try {
@@ -199,18 +537,27 @@ int decodeFile(const char* path, DecodedPicture& picture)
         // OpenImageIO's GIF reader lays out the whole logical screen, four bytes a pixel, as
         // it opens the file: a header of 37 bytes had it fill a gigabyte before it found the
         // data missing. That memory is counted with the picture's, before the opening.
+        std::uint64_t readerBytes = 0;
         if (format != nullptr && std::strcmp(format, "gif") == 0) {
             const std::uint64_t width = head[6] | head[7] << 8;
             const std::uint64_t height = head[8] | head[9] << 8;
-            if (!pictureFits(picture, width, height, 4 * width * height))
+            readerBytes = 4 * width * height;
+            if (!pictureFits(picture, width, height, readerBytes))
                 return imaging_status::kValueOverflow;
+        }
+        if (format != nullptr && std::strcmp(format, "jpeg") == 0) {
+            const int status = checkJpegMarkers(path, readerBytes);
+            if (status != imaging_status::kOk)
+                return status;
         }
         auto input = openInput(path, format, config);
         if (!input) {
             (void)OIIO::geterror();  // clear the library's pending message
             return imaging_status::kUnknownImageFormat;
         }
-        const int status = decode(*input, picture);
+        struct stat file {};
+        const int status = decode(*input, picture, readerBytes,
+                                  stat(path, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0);
         input->close();
         (void)OIIO::geterror();
         return status;
