@@ -209,7 +209,10 @@
   // Picks new1.tga .. new10.tga out of the given files (by name, any case; other files
   // are ignored), decodes them and shows them if all ten are there and of one square size.
   // Resolves to { ok, message }; on failure the globe shown before stays.
+  let latestLoad = 0;
   async function loadFiles(fileList) {
+    // A slow load overtaken by a newer one must not replace what the newer one shows.
+    const ticket = ++latestLoad;
     const files = Array.from(fileList || []);
     const byIndex = new Array(10).fill(null);
     const twice = [];
@@ -221,13 +224,13 @@
       byIndex[k] = file;
     }
     const fail = (message) => {
-      showStatus(message, true);
+      if (ticket === latestLoad) showStatus(message, true);
       return { ok: false, message };
     };
     if (twice.length) return fail('Given twice: ' + twice.join(', ') + '. Pick the ten textures of one set.');
     const missing = NAMES.filter((_, k) => !byIndex[k]);
     if (missing.length === 10) {
-      return fail('None of the ' + files.length + ' file(s) is a texture new1.tga … new10.tga.');
+      return fail('None of these files is one of the textures new1.tga … new10.tga.');
     }
     if (missing.length) {
       return fail('Missing: ' + missing.join(', ') + '. All ten textures new1.tga … new10.tga are needed.');
@@ -242,6 +245,7 @@
         return fail(NAMES[k] + ': ' + e.message + '.');
       }
     }
+    if (ticket !== latestLoad) return { ok: false, message: 'Replaced by a later load.' };
     const notSquare = pictures.findIndex((p) => p.width !== p.height);
     if (notSquare >= 0) {
       const p = pictures[notSquare];

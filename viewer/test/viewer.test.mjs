@@ -54,7 +54,7 @@ function psnrInsideDisc(a, b) {
   return mse === 0 ? Infinity : 10 * Math.log10((255 * 255) / mse);
 }
 
-before(async () => {
+before({ timeout: 120000 }, async () => {
   assert.ok(cli && fs.existsSync(cli), 'set ORBILUNE_CLI to the orbilune-cli binary');
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'orbilune-viewer-'));
   const texdir = path.join(work, 'textures');
@@ -89,7 +89,7 @@ after(async () => {
   if (work) fs.rmSync(work, { recursive: true, force: true });
 });
 
-test('textures picked with the file picker show the globe', async () => {
+test('textures picked with the file picker show the globe', { timeout: 30000 }, async () => {
   const picker = await page.$('#picker');
   await picker.uploadFile(...TEXTURES.map((name) => path.join(work, 'textures', name)));
   await page.waitForFunction(() => document.body.classList.contains('loaded'), { timeout: 20000 });
@@ -111,7 +111,7 @@ test('textures picked with the file picker show the globe', async () => {
   assert.deepEqual(pageErrors, []);
 });
 
-test('views match orbilune-cli globe inside the disc', async () => {
+test('views match orbilune-cli globe inside the disc', { timeout: 30000 }, async () => {
   for (const [lon, lat] of CENTRES) {
     const url = await page.evaluate((lon, lat) => {
       window.orbiluneView.setSmooth(false);
@@ -127,7 +127,7 @@ test('views match orbilune-cli globe inside the disc', async () => {
   assert.deepEqual(pageErrors, []);
 });
 
-test('a drop without all ten textures names the missing one and keeps the globe', async () => {
+test('a drop without all ten textures names the missing one and keeps the globe', { timeout: 30000 }, async () => {
   const status = await page.evaluate(async () => {
     const dt = new DataTransfer();
     for (let k = 1; k <= 9; k++) dt.items.add(new File([new Uint8Array(18)], `new${k}.tga`));
