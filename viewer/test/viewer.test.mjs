@@ -54,7 +54,7 @@ function psnrInsideDisc(a, b) {
   return mse === 0 ? Infinity : 10 * Math.log10((255 * 255) / mse);
 }
 
-before({ timeout: 120000 }, async () => {
+before(async () => {
   assert.ok(cli && fs.existsSync(cli), 'set ORBILUNE_CLI to the orbilune-cli binary');
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'orbilune-viewer-'));
   const texdir = path.join(work, 'textures');
@@ -82,7 +82,7 @@ before({ timeout: 120000 }, async () => {
   await page.setViewport({ width: SIZE, height: SIZE, deviceScaleFactor: 1 });
   // Opened from disk, as a user double-clicking the page would.
   await page.goto(pathToFileURL(path.join(root, 'viewer/index.html')).href);
-});
+}, { timeout: 120000 });
 
 after(async () => {
   if (browser) await browser.close();
