@@ -1,5 +1,8 @@
 #include "command_line.h"
 
+#include <map>
+#include <string>
+
 #include <CLI/CLI.hpp>
 
 #include "system.h"
@@ -36,7 +39,16 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
             ""))
         ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
         ->default_val(512);
-    app.add_flag("--bilinear", line.bilinear, "Filter bilinearly (default: nearest source pixel)");
+    CLI::Option* filter =
+        app.add_option("--filter", line.filter,
+                       "How each texel is sampled: nearest (the source pixel under it, the default), "
+                       "bilinear (a blend of the four around it) or area (the average of the map over "
+                       "the texel's footprint, free of aliasing)")
+            ->transform(CLI::CheckedTransformer(
+                std::map<std::string, Filter>{
+                    {"nearest", Filter::Nearest}, {"bilinear", Filter::Bilinear}, {"area", Filter::Area}},
+                CLI::ignore_case));
+    CLI::Option* bilinear = app.add_flag("--bilinear", "Short for --filter bilinear")->excludes(filter);
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
     app.add_option("IMAGE", line.imagePath,
                    std::string("The source map, any format ") + cli_system::kPictureDecoder + " reads")
@@ -48,6 +60,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     } catch (const CLI::ParseError& error) {
         return app.exit(error);
     }
+    if (*bilinear)
+        line.filter = Filter::Bilinear;
 
     // The job holds the image path in a fixed block: a longer one is refused, never cut
     // short into the name of another file.

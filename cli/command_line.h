@@ -4,9 +4,13 @@
 
 #include <string>
 
+// How each texel is sampled: the nearest source pixel, a bilinear blend of four, or the
+// average of the map over the texel's footprint.
+enum class Filter { Nearest, Bilinear, Area };
+
 struct CommandLine {
     int faceSize = 512;
-    bool bilinear = false;
+    Filter filter = Filter::Nearest;
     unsigned threads = 0;  // 0: every core
     std::string imagePath;
     std::string outputDir;

@@ -77,7 +77,8 @@ int main(int argc, char** argv)
     static TextureJob job{};  // readCommandLine has checked that the image path fits
     std::memcpy(job.imagePath, line.imagePath.c_str(), line.imagePath.size() + 1);
     job.owner = nullptr;
-    job.bilinear = line.bilinear ? 1 : 0;
+    job.bilinear = line.filter == Filter::Bilinear ? 1 : 0;
+    job.area = line.filter == Filter::Area ? 1 : 0;
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
     job.threads = line.threads;

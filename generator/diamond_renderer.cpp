@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstring>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -63,6 +64,28 @@ RendererSettings& settings()
     return instance;
 }
 
+bool same(Vector3 a, Vector3 b) { return std::memcmp(&a, &b, sizeof a) == 0; }
+
+// The table's diamonds that share the pole edges and the pole of the diamond `own`.
+void findNeighbours(const DiamondCorners& own, DiamondSetup& setup)
+{
+    for (int k = 0; k < kDiamondCount; ++k) {
+        const DiamondCorners other = diamondCorners(k);
+        if (!same(other.p0, own.p0))
+            continue;
+        if (same(other.p2, own.p1)) {
+            setup.besideTopRow = diamondPlanes(other);
+            setup.besideCount[0] = 1;
+        }
+        if (same(other.p1, own.p2)) {
+            setup.besideLeftColumn = diamondPlanes(other);
+            setup.besideCount[1] = 1;
+        }
+        if (setup.aroundPoleCount < 5)
+            setup.aroundPole[setup.aroundPoleCount++] = diamondPlanes(other);
+    }
+}
+
 unsigned threadCountFor(std::uint32_t rows)
 {
     unsigned threads = settings().threads;
@@ -110,12 +133,8 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
 {
     const SourceImage& source = runState.source;
     DiamondSetup setup{};
-    setup.p0 = p0;
-    setup.p3 = p3;
-    setup.toP1 = difference(p1, p0);
-    setup.toP2 = difference(p2, p0);
-    setup.farToP2 = difference(p2, p3);
-    setup.farToP1 = difference(p1, p3);
+    setup.planes = diamondPlanes({p0, p1, p2, p3});
+    findNeighbours({p0, p1, p2, p3}, setup);
     setup.rows = runState.rows;
     setup.columns = runState.columns;
     setup.inverseRows = 1.0 / setup.rows;
@@ -125,7 +144,9 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.width = source.width;
     setup.height = source.height;
     setup.scales = source.scales;
-    setup.bilinear = source.bilinear != 0;
+    setup.filter = source.area != 0       ? DiamondSetup::Filter::Area
+                   : source.bilinear != 0 ? DiamondSetup::Filter::Bilinear
+                                          : DiamondSetup::Filter::Nearest;
     if (setup.rows == 0 || setup.columns == 0)
         return;
 

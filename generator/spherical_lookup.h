@@ -47,17 +47,20 @@ inline double pictureRow(const PictureScales& scales, float latitude)
 }
 
 // The loaded picture as the samplers see it; `scales` follow from its size (sourceImageOf).
+// `area` asks the renderer for footprint averages instead of either sampler.
 struct SourceImage {
     ImageObject* image;
     std::uint32_t width;
     std::uint32_t height;
     int bilinear;
     PictureScales scales;
+    int area;
 };
 
-inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::uint32_t height, int bilinear)
+inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::uint32_t height, int bilinear,
+                                 int area = 0)
 {
-    return {image, width, height, bilinear, pictureScales(width, height)};
+    return {image, width, height, bilinear, pictureScales(width, height), area};
 }
 
 // Written by runTextureJob before the first texel, read by the rasteriser and the samplers;

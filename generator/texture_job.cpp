@@ -99,7 +99,7 @@ int runTextureJob(TextureJob& job)
     image->height(height);
     runState.rows = faceSize;
     runState.columns = faceSize;
-    runState.source = sourceImageOf(image.get(), width, height, job.bilinear);
+    runState.source = sourceImageOf(image.get(), width, height, job.bilinear, job.area);
     setRenderThreads(job.threads);
 
     const std::size_t imageSize = textureImageSize(faceSize);

@@ -31,6 +31,8 @@ struct TextureJob {
     char outputDir[kOutputDirCapacity];    // for the sink; the job never reads it
     // Beyond the dialog's choices; zero keeps the dialog's behaviour.
     unsigned threads;                      // threads that render; 0: every core
+    int area;                              // non-zero: each texel averages the map over its
+                                           // footprint (in place of either sampler)
 };
 
 // Runs one job. Returns 1 when all ten images went through the sink, 0 on any failure

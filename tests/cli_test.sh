@@ -56,6 +56,15 @@ check "progress: one step per texture" [ "$(grep -c '^wrote new' "$work/stderr")
 run --size 1024 --bilinear "$work/map.jpg" "$work/out"
 check "--size 1024 --bilinear" ten_files_of 3145746
 
+run --size 128 --filter AREA "$work/map.png" "$work/out"
+check "--filter area (any case)" ten_files_of 49170
+
+for clash in "--filter area --bilinear" "--filter box" "--filter"; do
+    run --size 64 $clash "$work/map.png" "$work/out"
+    check "$clash is refused" [ "$status" != 0 ]
+    check "$clash writes nothing" no_files
+done
+
 run --size 64 "$work/map.png" "$work/out with space"
 check "a missing folder is refused" [ "$status" != 0 ]
 check "a missing folder says so" says "The directory specified does not exist"

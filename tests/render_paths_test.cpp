@@ -1,8 +1,13 @@
 // The bulk renderer against the one-texel-at-a-time rasteriser: for every instruction set
-// this processor has, both filters, odd and even maps and several face sizes, the bytes
-// must be identical.
+// this processor has, both samplers, odd and even maps and several face sizes, the bytes
+// must be identical; the area filter must give the same bytes on every instruction set and
+// thread count, and the average of the map over each footprint.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <string>
 #include <vector>
 
 #include "diamond_renderer.h"
@@ -43,39 +48,44 @@ struct MapCase {
     std::uint32_t width, height;
     std::vector<std::uint32_t> faceSizes;
     int diamondStep;  // render every diamondStep-th record to keep big sizes quick
+    int areaStep;     // the same for the area filter (slower on one thread), 0: none
 };
 
 TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
 {
     const MapCase maps[] = {
-        {1, 1, {64}, 1},
-        {2, 1, {64}, 1},
-        {1, 2, {64}, 1},
-        {3, 2, {67}, 1},
-        {6, 5, {64, 100}, 1},
-        {37, 19, {64, 255}, 1},
-        {640, 321, {512}, 1},
-        {1025, 512, {1024}, 3},
-        {4096, 2048, {2048}, 9},
+        {1, 1, {64}, 1, 1},
+        {2, 1, {64}, 1, 1},
+        {1, 2, {64}, 1, 1},
+        {3, 2, {67}, 1, 1},
+        {6, 5, {64, 100}, 1, 1},
+        {37, 19, {64, 255}, 1, 3},
+        {640, 321, {512}, 1, 5},
+        {1025, 512, {1024}, 3, 0},
+        {4096, 2048, {2048}, 9, 0},
     };
     ScratchDir dir;
     for (const MapCase& map : maps) {
         const std::string path = dir.writeBmp(
             "map.bmp", testing_support::noisePicture(map.width, map.height, map.width * 31 + map.height));
-        for (const bool bilinear : {false, true}) {
+        for (const int filter : {testing_support::kNearest, testing_support::kBilinear, testing_support::kArea}) {
             for (const std::uint32_t n : map.faceSizes) {
-                LoadedSource source(path, n, bilinear);
+                LoadedSource source(path, n, filter);
                 ASSERT_TRUE(source.ok());
-                for (int k = 0; k < kDiamondCount; k += map.diamondStep) {
-                    const std::vector<unsigned char> expected = render(k, n, true);
+                const int step = filter == testing_support::kArea ? map.areaStep : map.diamondStep;
+                for (int k = 0; step != 0 && k < kDiamondCount; k += step) {
+                    // The area filter has no one-texel-at-a-time form: the scalar kernel on
+                    // one thread stands for it.
+                    selectKernelIsa(KernelIsa::Scalar);
+                    setRenderThreads(1);
+                    const std::vector<unsigned char> expected = render(k, n, filter != testing_support::kArea);
                     for (const KernelIsa isa : supportedIsas()) {
                         ASSERT_TRUE(selectKernelIsa(isa));
                         for (const unsigned threads : {1u, 0u}) {
                             setRenderThreads(threads);
                             EXPECT_TRUE(render(k, n, false) == expected)
-                                << map.width << "x" << map.height << " N=" << n
-                                << (bilinear ? " bilinear" : " nearest") << " record " << k + 1
-                                << " " << kernelIsaName(isa) << " threads " << threads;
+                                << map.width << "x" << map.height << " N=" << n << " filter " << filter
+                                << " record " << k + 1 << " " << kernelIsaName(isa) << " threads " << threads;
                         }
                     }
                 }
@@ -84,6 +94,120 @@ TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
     }
     selectKernelIsa(bestKernelIsa());
     setRenderThreads(0);
+}
+
+}  // namespace
+
+namespace {
+
+using testing_support::Picture;
+
+// The footprint average by brute force: 16 × 16 samples of the bilinear map over the square
+// of one texel around (c / N, r / N), mapped through the diamond's planes in double.
+std::uint32_t referenceTexel(const Picture& map, int k, std::uint32_t n, std::uint32_t r, std::uint32_t c)
+{
+    constexpr int kSamples = 16;
+    const DiamondCorners d = diamondCorners(k);
+    const auto along = [](Vector3 from, Vector3 to, double t) {
+        return std::array<double, 3>{(to.x - double{from.x}) * t, (to.y - double{from.y}) * t,
+                                     (to.z - double{from.z}) * t};
+    };
+    double sum[3] = {};
+    for (int j = 0; j < kSamples; ++j) {
+        for (int i = 0; i < kSamples; ++i) {
+            const double u = (c - 0.5 + (i + 0.5) / kSamples) / n, v = (r - 0.5 + (j + 0.5) / kSamples) / n;
+            const bool far = u + v > 1;
+            const Vector3 o = far ? d.p3 : d.p0;
+            const auto a = far ? along(d.p3, d.p2, 1 - u) : along(d.p0, d.p1, u);
+            const auto b = far ? along(d.p3, d.p1, 1 - v) : along(d.p0, d.p2, v);
+            const double x = o.x + a[0] + b[0], y = o.y + a[1] + b[1], z = o.z + a[2] + b[2];
+            const double longitude = std::atan2(z, x), latitude = std::atan(y / std::hypot(x, z));
+            const double px = (map.width / 2) * (1 - longitude / 3.141592653589793);
+            const double py = std::clamp((map.height / 2) * (1 - latitude / 1.5707963267948966), 0.0, map.height - 1.0);
+            const auto x0 = static_cast<std::uint32_t>(std::floor(px)) % map.width, y0 = static_cast<std::uint32_t>(py);
+            const std::uint32_t x1 = (x0 + 1) % map.width, y1 = std::min(y0 + 1, map.height - 1);
+            const double fx = px - std::floor(px), fy = py - y0;
+            for (int channel = 0; channel < 3; ++channel) {
+                const auto at = [&](std::uint32_t column, std::uint32_t row) {
+                    return double((map.rgb[row * map.width + column] >> (16 - 8 * channel)) & 0xFF);
+                };
+                sum[channel] += (1 - fy) * ((1 - fx) * at(x0, y0) + fx * at(x1, y0)) +
+                                fy * ((1 - fx) * at(x0, y1) + fx * at(x1, y1));
+            }
+        }
+    }
+    std::uint32_t rgb = 0;
+    for (int channel = 0; channel < 3; ++channel)
+        rgb |= static_cast<std::uint32_t>(sum[channel] / (kSamples * kSamples) + 0.5) << (16 - 8 * channel);
+    return rgb;
+}
+
+Picture detailPicture(const char* kind, std::uint32_t width, std::uint32_t height)
+{
+    Picture picture = testing_support::noisePicture(width, height, 5);
+    for (std::uint32_t row = 0; row < height; ++row) {
+        for (std::uint32_t column = 0; column < width; ++column) {
+            const bool on = std::string(kind) == "checkerboard" ? (column + row) % 2 == 1
+                                                                : column % 7 == 0 || row % 5 == 0;
+            if (std::string(kind) != "noise")
+                picture.at(column, row) = on ? 0xFFFF40u : 0x0000C0u;
+        }
+    }
+    return picture;
+}
+
+TEST(AreaFilter, AveragesTheMapOverEachFootprint)
+{
+    // One-pixel detail where a texel covers about 3, 1.5 and 0.7 pixels (as N = 512, 1024
+    // and 2048 from an 8192 × 4096 map), a flat map, and the edges the diamonds share.
+    const struct {
+        const char* map;
+        std::uint32_t n;
+    } cases[] = {
+        {"noise", 32}, {"checkerboard", 32}, {"lines", 64}, {"checkerboard", 128}, {"noise", 128},
+    };
+    ScratchDir dir;
+    for (const auto& c : cases) {
+        const Picture map = detailPicture(c.map, 512, 256);
+        LoadedSource source(dir.writeBmp("detail.bmp", map), c.n, testing_support::kArea);
+        ASSERT_TRUE(source.ok());
+        std::vector<std::vector<unsigned char>> textures;
+        for (int k = 0; k < kDiamondCount; ++k) {
+            textures.push_back(render(k, c.n, false));
+            double squares = 0;
+            int count = 0;
+            for (std::uint32_t r = k % 3; r < c.n; r += 3) {
+                for (std::uint32_t col = k % 2; col < c.n; col += 2) {
+                    const std::uint32_t expected = referenceTexel(map, k, c.n, r, col);
+                    const unsigned char* texel = &textures[k][3 * (r * c.n + col)];
+                    for (int channel = 0; channel < 3; ++channel) {  // texels are blue, green, red
+                        const int difference = texel[channel] - static_cast<int>((expected >> (8 * channel)) & 0xFF);
+                        squares += difference * difference;
+                        ++count;
+                    }
+                }
+            }
+            const double psnr = 10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9));
+            EXPECT_GE(psnr, 40.0) << c.map << " N=" << c.n << " record " << k + 1;
+        }
+        for (int k = 0; k < kDiamondCount; ++k) {
+            const int neighbour = k < 5 ? (k + 4) % 5 : 5 + (k - 5 + 1) % 5;
+            for (std::uint32_t i = 0; i < c.n; ++i)
+                for (int byte = 0; byte < 3; ++byte)
+                    ASSERT_EQ(textures[k][3 * i + byte], textures[neighbour][3 * i * c.n + byte])
+                        << c.map << " N=" << c.n << " record " << k + 1 << " edge texel " << i;
+        }
+    }
+
+    Picture flat = testing_support::noisePicture(61, 31);
+    std::fill(flat.rgb.begin(), flat.rgb.end(), 0x3A7F05u);
+    LoadedSource source(dir.writeBmp("flat.bmp", flat), 37, testing_support::kArea);
+    for (int k = 0; k < kDiamondCount; ++k) {
+        const std::vector<unsigned char> texels = render(k, 37, false);
+        for (std::size_t i = 0; i < texels.size(); i += 3)
+            ASSERT_TRUE(texels[i] == 0x05 && texels[i + 1] == 0x7F && texels[i + 2] == 0x3A)
+                << "record " << k + 1 << " texel " << i / 3;
+    }
 }
 
 }  // namespace

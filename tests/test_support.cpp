@@ -137,13 +137,14 @@ int recordingSink(const char* name, const unsigned char* bytes, int count)
 }
 }  // namespace
 
-int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, SinkCalls& calls)
+int runIntoMemory(const std::string& imagePath, int faceSize, int filter, SinkCalls& calls)
 {
     static TextureJob job;
     job = TextureJob{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", imagePath.c_str());
     job.faceSize = faceSize;
-    job.bilinear = bilinear ? 1 : 0;
+    job.bilinear = filter == kBilinear ? 1 : 0;
+    job.area = filter == kArea ? 1 : 0;
     job.sink = recordingSink;
     activeCalls = &calls;
     const int result = runTextureJob(job);
@@ -151,7 +152,7 @@ int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, Sin
     return result;
 }
 
-LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear)
+LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, int filter)
     : imagingStarted_(startImaging(imagingToken_) == imaging_status::kOk)
 {
     image_ = ImageObject::createBitmapFromFile(imagePath.c_str());
@@ -166,7 +167,7 @@ LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize,
         image_->height(height);
     }
     runState.rows = runState.columns = faceSize;
-    runState.source = sourceImageOf(image_, width, height, bilinear ? 1 : 0);
+    runState.source = sourceImageOf(image_, width, height, filter == kBilinear ? 1 : 0, filter == kArea ? 1 : 0);
 }
 
 LoadedSource::~LoadedSource()

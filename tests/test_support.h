@@ -59,14 +59,19 @@ struct SinkCalls {
     int refuseCall = 0;  // 1-based call that returns 0; 0 accepts all
 };
 
+// How a run samples the map (a bool reads as nearest or bilinear).
+constexpr int kNearest = 0;
+constexpr int kBilinear = 1;
+constexpr int kArea = 2;
+
 // Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
-int runIntoMemory(const std::string& imagePath, int faceSize, bool bilinear, SinkCalls& calls);
+int runIntoMemory(const std::string& imagePath, int faceSize, int filter, SinkCalls& calls);
 
 // Starts the imaging library and loads `imagePath` into the run state as runTextureJob
 // would, for tests of the rasteriser and the samplers; unloads and stops on destruction.
 class LoadedSource {
 public:
-    LoadedSource(const std::string& imagePath, std::uint32_t faceSize, bool bilinear);
+    LoadedSource(const std::string& imagePath, std::uint32_t faceSize, int filter);
     ~LoadedSource();
     LoadedSource(const LoadedSource&) = delete;
     LoadedSource& operator=(const LoadedSource&) = delete;

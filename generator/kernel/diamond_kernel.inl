@@ -154,20 +154,23 @@ inline void eachGroup(std::uint32_t n, Step step)
 // memory system.
 constexpr std::uint32_t kBlock = 256;
 struct Block {
-    float x[kBlock], y[kBlock], z[kBlock];
-    float longitude[kBlock], latitude[kBlock];
+    float x[kBlock + 1], y[kBlock + 1], z[kBlock + 1];  // one more for the area filter's corners
+    float longitude[kBlock + 1], latitude[kBlock + 1];
 };
 
 // The points of columns [c0, c1), all on the triangle of corner, e1 and e2, into the
-// block from `at` on.
+// block from `at` on: the texels' own points at u = c / N, or with `corners` the corners
+// of their footprints at u = (c − ½) / N.
 void planePoints(const DiamondSetup& s, Vector3 corner, Vector3 e1, Vector3 e2, float b, bool far,
-                 std::uint32_t c0, std::uint32_t c1, Block& block, std::uint32_t at)
+                 std::uint32_t c0, std::uint32_t c1, Block& block, std::uint32_t at, bool corners = false)
 {
     const RowPlane<KernelLanes> wide(corner, e1, e2, b, far);
     const RowPlane<OneLane> narrow(corner, e1, e2, b, far);
     eachGroup<KernelLanes>(c1 - c0, [&](auto lanes, std::uint32_t i) {
         using L = decltype(lanes);
-        const typename L::F u = L::toF(L::toD(L::columns(c0 + i)) * L::setD(s.inverseColumns));  // c / N
+        const auto c = L::columns(c0 + i);
+        const typename L::F u = corners ? L::toF(L::toD(c + c - L::setI(1)) * L::setD(0.5 * s.inverseColumns))
+                                        : L::toF(L::toD(c) * L::setD(s.inverseColumns));
         Point<L> q;
         if constexpr (L::kCount == 1)
             q = narrow.pointAt(u);
@@ -218,8 +221,8 @@ void renderBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t row
             // Columns c <= columns - r belong to the pole triangle, the rest to the far one.
             const std::int64_t lastPole = static_cast<std::int64_t>(s.columns) - r;
             const auto split = static_cast<std::uint32_t>(std::clamp<std::int64_t>(lastPole + 1, c0, c1));
-            planePoints(s, s.p0, s.toP1, s.toP2, v, false, c0, split, block, 0);
-            planePoints(s, s.p3, s.farToP2, s.farToP1, 1.0f - v, true, split, c1, block, split - c0);
+            planePoints(s, s.planes.p0, s.planes.toP1, s.planes.toP2, v, false, c0, split, block, 0);
+            planePoints(s, s.planes.p3, s.planes.farToP2, s.planes.farToP1, 1.0f - v, true, split, c1, block, split - c0);
             blockAngles(block, c1 - c0);
             blockSamples<Wide>(s, block, c1 - c0, out + (r - rowBegin) * rowBytes + std::size_t{c0} * 3, sampler);
         }
@@ -237,6 +240,8 @@ void renderBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t row
         renderBand<OneLane>(s, rowBegin, rowEnd, out, sampler);
 }
 
+#include "area_kernel.inl"
+
 }  // namespace
 
 std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd,
@@ -245,9 +250,13 @@ std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uin
     if (s.pixels == nullptr || s.width == 0 || s.height == 0) {  // every read would fail
         const std::size_t texels = static_cast<std::size_t>(rowEnd - rowBegin) * s.columns;
         std::memset(out, 0, texels * 3);
-        return texels * (s.bilinear ? 4 : 1);
+        return texels * (s.filter == DiamondSetup::Filter::Nearest ? 1 : 4);
     }
-    if (s.bilinear) {
+    if (s.filter == DiamondSetup::Filter::Area) {
+        renderAreaBand(s, rowBegin, rowEnd, out);
+        return 0;
+    }
+    if (s.filter == DiamondSetup::Filter::Bilinear) {
         BilinearSampler sampler{s};
         renderBand(s, rowBegin, rowEnd, out, sampler);
         return 0;

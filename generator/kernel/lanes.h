@@ -26,11 +26,18 @@ struct OneLane {
     static D toD(F value) { return value; }
     static D toD(I value) { return value; }
     static F toF(D value) { return static_cast<F>(value); }
+    static F toF(I value) { return static_cast<F>(value); }
     static I truncate(D value) { return static_cast<I>(value); }
+    static I truncate(F value) { return static_cast<I>(value); }
+    static F setF(float value) { return value; }
+    // Byte k (0 to 3) of each lane's word.
+    static I byteOf(I word, int k) { return (word >> (8 * k)) & 0xFF; }
     static I floorToInt(F value) { return static_cast<I>(std::floor(value)); }
+    static D sqrt(D value) { return std::sqrt(value); }
     static unsigned countTrue(int mask) { return mask != 0 ? 1 : 0; }
     static F loadF(const float* at) { return *at; }
     static void storeF(float* at, F value) { *at = value; }
+    static I lane(I value, unsigned) { return value; }
 
     static Index index(I row, I column, std::size_t stride)
     {
@@ -96,6 +103,13 @@ inline V4::D widen(V4::I v) { return as<V4::D>(_mm256_cvtepi32_pd(as<__m128i>(v)
 inline unsigned maskBits(V4::DMask m) { return static_cast<unsigned>(_mm256_movemask_pd(as<__m256d>(m))); }
 inline unsigned maskBits(V4::I m) { return static_cast<unsigned>(_mm_movemask_ps(as<__m128>(m))); }
 inline void storeWords(std::uint32_t* at, V4::Index v) { _mm_storeu_si128(reinterpret_cast<__m128i*>(at), as<__m128i>(v)); }
+// Byte k of every word, in the word's low byte; the others zero (a shuffle index of -1).
+inline V4::I bytes(V4::I words, int k)
+{
+    const auto pick = [k](int word) { return static_cast<char>(4 * word + k); };
+    return as<V4::I>(_mm_shuffle_epi8(as<__m128i>(words), _mm_setr_epi8(pick(0), -1, -1, -1, pick(1), -1, -1, -1,
+                                                                          pick(2), -1, -1, -1, pick(3), -1, -1, -1)));
+}
 // The low and the high words of four 64-bit values.
 inline void splitPairs(const std::uint64_t* pairs, V4::I& low, V4::I& high)
 {
@@ -113,6 +127,14 @@ inline void splitPairs(const std::uint64_t* pairs, V8::I& low, V8::I& high)
     high = as<V8::I>(_mm512_cvtepi64_epi32(_mm512_srli_epi64(both, 32)));
 }
 inline void storeWords(std::uint32_t* at, V8::Index v) { _mm256_storeu_si256(reinterpret_cast<__m256i*>(at), as<__m256i>(v)); }
+inline V8::I bytes(V8::I words, int k)
+{
+    const auto pick = [k](int word) { return static_cast<char>(4 * word + k); };
+    const __m256i order = _mm256_setr_epi8(pick(0), -1, -1, -1, pick(1), -1, -1, -1, pick(2), -1, -1, -1, pick(3), -1,
+                                           -1, -1, pick(0), -1, -1, -1, pick(1), -1, -1, -1, pick(2), -1, -1, -1,
+                                           pick(3), -1, -1, -1);
+    return as<V8::I>(_mm256_shuffle_epi8(as<__m256i>(words), order));
+}
 inline unsigned maskBits(V8::I m) { return static_cast<unsigned>(_mm256_movemask_ps(as<__m256>(m))); }
 inline unsigned maskBits(V8::DMask m) { return _mm512_movepi64_mask(as<__m512i>(m)); }
 inline V8::D widen(V8::I v) { return as<V8::D>(_mm512_cvtepi32_pd(as<__m256i>(v))); }
@@ -144,7 +166,11 @@ struct VectorLanes : VectorTypes<kLanes> {
     static D toD(F value) { return widen(value); }
     static D toD(I value) { return widen(value); }
     static F toF(D value) { return __builtin_convertvector(value, F); }
+    static F toF(I value) { return __builtin_convertvector(value, F); }
     static I truncate(D value) { return __builtin_convertvector(value, I); }
+    static I truncate(F value) { return __builtin_convertvector(value, I); }
+    static F setF(float value) { return value - F{}; }
+    static I byteOf(I word, int k) { return bytes(word, k); }
     static D sqrt(D value) { return squareRoot(value); }
     static D atan2(D y, D x) { return arcTangent2(y, x); }
     static D atan(D value) { return arcTangent(value); }
@@ -165,6 +191,7 @@ struct VectorLanes : VectorTypes<kLanes> {
         return value;
     }
     static void storeF(float* at, F value) { std::memcpy(at, &value, sizeof value); }
+    static std::int32_t lane(I value, unsigned j) { return value[j]; }
 
     // Indices are 32-bit words here: the renderer takes these lanes only for pictures of
     // fewer than 2^32 words. Loads are plain, lane by lane, through small arrays: gather
