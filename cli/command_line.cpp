@@ -25,6 +25,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
 {
     CLI::App app{"Turns an equirectangular (longitude/latitude) world map into the ten diamond "
                  "textures of an icosahedral sphere, new1.tga to new10.tga."};
+    app.footer("To check the result: orbilune-cli to-map|net|globe TEXDIR OUT (the textures back into a "
+               "map, unfolded, or on a globe) and orbilune-cli pattern OUT (a test map); each takes --help.");
     app.set_version_flag("--version", "orbilune-cli 1.0");
     // CLI11 2.1 reports a value it cannot read as a number by that value alone, so an empty
     // one makes an empty message, which passes for success (and the size for 0): such a

@@ -8,6 +8,7 @@
 #include "command_line.h"
 #include "system.h"
 #include "texture_job.h"
+#include "view_commands.h"
 
 namespace {
 
@@ -68,6 +69,9 @@ void reportBelowTheBar(void* owner, const char* message)
 int main(int argc, char** argv)
 {
     setErrorReporter(reportBelowTheBar);
+    const int viewStatus = runViewCommand(argc, argv);
+    if (viewStatus != kNotAViewCommand)
+        return viewStatus;
     CommandLine line;
     const cli_system::Arguments arguments(argc, argv);
     const int status = readCommandLine(arguments.count(), arguments.values(), line);

@@ -93,5 +93,37 @@ check "a refused size writes nothing" no_files
 run "$work/map.png"
 check "a missing argument is refused" [ "$status" != 0 ]
 
+# The checking pictures, from the textures of a run kept apart.
+mkdir "$work/textures"
+"$cli" --size 64 "$work/map.png" "$work/textures" 2>/dev/null
+picture_is() { identify -format '%m %w %h' "$1" 2>/dev/null | grep -qx "$2"; }
+run to-map "$work/textures" "$work/out/map.png" --width 200
+check "to-map writes the map" picture_is "$work/out/map.png" "PNG 200 100"
+run to-map "$work/textures" "$work/out/map.tif" --filter nearest
+check "to-map takes the format from the name" picture_is "$work/out/map.tif" "TIFF 364 182"
+run net "$work/textures" "$work/out/net.jpg" --graticule
+check "net writes the net" picture_is "$work/out/net.jpg" "JPEG 736 364"
+run globe "$work/textures" "$work/out/globes.tga" --size 40 --center 10,20 --center=-120,-90
+check "globe writes a row of views" picture_is "$work/out/globes.tga" "TGA 80 40"
+run pattern "$work/out/pattern.png" --width 300
+check "pattern writes the test map" picture_is "$work/out/pattern.png" "PNG 300 150"
+
+for bad in "to-map $work/missing $work/out/m.png:The directory specified does not exist" \
+           "net $work/out $work/out/n.png:The folder does not hold the ten textures new1.tga to new10.tga." \
+           "globe $work/textures $work/out/g.xyz:The picture format is not known from the file name."; do
+    run ${bad%%:*}
+    check "${bad%%:*} exits 1" [ "$status" = 1 ]
+    check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
+    check "${bad%%:*} writes nothing" no_files
+done
+head -c 100 "$work/textures/new1.tga" >"$work/textures/new2.tga"
+run to-map "$work/textures" "$work/out/m.png"
+check "a cut texture is refused" says "Couldnt read the textures: they must be ten square TGA pictures of one size."
+for bad in "--center 10" "--center 10,100" "--size 8"; do
+    run globe "$work/textures" "$work/out/g.png" $bad
+    check "globe $bad is refused" [ "$status" != 0 ]
+    check "globe $bad writes nothing" no_files
+done
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -1,0 +1,59 @@
+// Checking a conversion: the ten textures of a folder seen as the map they hold, as the
+// unfolded icosahedron, as a globe; and a test map that makes a mistake obvious. Part of
+// the generator's public interface, beside texture_job.h; failures are reported through
+// reportError and the functions return 0 (1 on success).
+//
+// Longitudes and latitudes here are geographic, in degrees: east and north positive, the
+// map's centre column at longitude 0, its left edge at 180° W, its top row at 90° N.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+// A picture in memory: rows top to bottom, 3 bytes a pixel: red, green, blue.
+struct RgbPicture {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// How the textures are read between their texels.
+enum class TextureRead { Nearest, Bilinear };
+
+// The textures of `textureDir` back into an equirectangular map `width` × `width`/2 (0:
+// about as detailed as the textures), row 0 the north pole row, column 0 at 180° W.
+int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRead read, RgbPicture& map);
+
+// The unfolded icosahedron: the ten diamonds as rhombi, the northern five along the top and
+// the southern five below, half a diamond to the east, each labelled with its file name;
+// with `graticule`, lines every 10° (the equator and the prime meridian in their own colour).
+int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net);
+
+struct GeoPoint {
+    double longitude;  // degrees east
+    double latitude;   // degrees north
+};
+
+// Orthographic views of the textured sphere seen from far away, north up and east to the
+// right, one `size` × `size` view per centre in a row, on black: each disc touches the
+// edges of its square. With a pole as the centre, the centre's meridian runs straight down
+// from the north pole (up from the south pole).
+int renderGlobesOfTextures(const char* textureDir, std::uint32_t size, const std::vector<GeoPoint>& centres,
+                           RgbPicture& globes);
+
+// A test map `width` × `width`/2: colours that follow the direction (a flip or a rotation
+// shows), a graticule every 10° with the degrees written at the lines, the equator and the
+// prime meridian marked, both poles and the date line marked apart.
+void renderTestPattern(std::uint32_t width, RgbPicture& pattern);
+
+// Writes the picture in the format of the file name's extension (TGA always; PNG, TIFF,
+// JPEG, BMP and the others the platform's encoders write).
+int writePictureFile(const char* path, const RgbPicture& picture);
+
+namespace messages {
+constexpr const char* kTexturesMissing = "The folder does not hold the ten textures new1.tga to new10.tga.";
+constexpr const char* kTexturesUnreadable =
+    "Couldnt read the textures: they must be ten square TGA pictures of one size.";
+constexpr const char* kUnknownPictureFormat = "The picture format is not known from the file name.";
+constexpr const char* kPictureTooLarge = "The picture is too large: there is not enough memory to make it.";
+}  // namespace messages
