@@ -68,6 +68,18 @@ DiamondCorners diamondCorners(int index)
             diamondCorner(record, index >= 5 ? 3 : 5)};
 }
 
+Vector3 diamondPointAt(int index, double u, double v)
+{
+    const DiamondCorners d = diamondCorners(index);
+    const bool far = u + v > 1;
+    const Vector3 o = far ? d.p3 : d.p0;
+    const Vector3 e1 = far ? difference(d.p2, d.p3) : difference(d.p1, d.p0);
+    const Vector3 e2 = far ? difference(d.p1, d.p3) : difference(d.p2, d.p0);
+    const double a = far ? 1 - u : u, b = far ? 1 - v : v;
+    return {static_cast<float>(o.x + a * e1.x + b * e2.x), static_cast<float>(o.y + a * e1.y + b * e2.y),
+            static_cast<float>(o.z + a * e1.z + b * e2.z)};
+}
+
 namespace {
 
 struct Double3 {

@@ -42,6 +42,11 @@ struct DiamondCorners {
 };
 DiamondCorners diamondCorners(int index);
 
+// The point of diamond `index` at any (u, v), on the plane of the triangle it falls in
+// (extended past the diamond's edges), in double and rounded to float: the rasteriser's
+// mapping for points between its texels.
+Vector3 diamondPointAt(int index, double u, double v);
+
 // The inverse of the rasteriser's mapping: the diamond that a direction from the centre
 // meets, and where, as (u, v) in that diamond's own parameters, each in [0, 1]. Texel
 // (r, c) of an N × N texture samples (u, v) = (c / N, r / N), so (u·N, v·N) places the

@@ -21,19 +21,6 @@ bool readPixel(std::FILE* file, int bytes, std::uint8_t (&bgr)[4])
     return std::fread(bgr, 1, static_cast<std::size_t>(bytes), file) == static_cast<std::size_t>(bytes);
 }
 
-// The point of diamond k at (u, v), on the plane of the triangle (u, v) falls in.
-Vector3 diamondPoint(int k, double u, double v)
-{
-    const DiamondCorners d = diamondCorners(k);
-    const bool far = u + v > 1;
-    const Vector3 o = far ? d.p3 : d.p0;
-    const Vector3 e1 = far ? difference(d.p2, d.p3) : difference(d.p1, d.p0);
-    const Vector3 e2 = far ? difference(d.p1, d.p3) : difference(d.p2, d.p0);
-    const double a = far ? 1 - u : u, b = far ? 1 - v : v;
-    return {static_cast<float>(o.x + a * e1.x + b * e2.x), static_cast<float>(o.y + a * e1.y + b * e2.y),
-            static_cast<float>(o.z + a * e1.z + b * e2.z)};
-}
-
 const std::uint8_t* texel(const TextureSet& set, int k, std::uint32_t r, std::uint32_t c)
 {
     return &set.texels[k][3 * (static_cast<std::size_t>(r) * set.faceSize + c)];
@@ -46,7 +33,7 @@ void edgeSample(const TextureSet& set, int k, double edgeU, double edgeV, double
                 std::uint8_t* out)
 {
     const std::uint32_t n = set.faceSize;
-    const Vector3 edge = diamondPoint(k, edgeU, edgeV), inside = diamondPoint(k, insideU, insideV);
+    const Vector3 edge = diamondPointAt(k, edgeU, edgeV), inside = diamondPointAt(k, insideU, insideV);
     const DiamondPoint across = locateDirection(2.0 * edge.x - inside.x, 2.0 * edge.y - inside.y,
                                                 2.0 * edge.z - inside.z);
     const auto nearest = [n](double t) { return std::min(static_cast<std::uint32_t>(std::lround(t * n)), n - 1); };

@@ -112,19 +112,6 @@ void paintLine(std::uint8_t* out, LineCover at)
         out[channel] = static_cast<std::uint8_t>(std::lround((1 - cover) * out[channel] + cover * colour[channel]));
 }
 
-// The point of diamond k at (u, v).
-Vector3 pointOf(int k, double u, double v)
-{
-    const DiamondCorners d = diamondCorners(k);
-    const bool far = u + v > 1;
-    const Vector3 o = far ? d.p3 : d.p0;
-    const Vector3 e1 = far ? difference(d.p2, d.p3) : difference(d.p1, d.p0);
-    const Vector3 e2 = far ? difference(d.p1, d.p3) : difference(d.p2, d.p0);
-    const double a = far ? 1 - u : u, b = far ? 1 - v : v;
-    return {static_cast<float>(o.x + a * e1.x + b * e2.x), static_cast<float>(o.y + a * e1.y + b * e2.y),
-            static_cast<float>(o.z + a * e1.z + b * e2.z)};
-}
-
 // Where the net puts diamond k: its pole and the ends of its top row and left column, in
 // units of a triangle's side (x east) and height (y down). The upper ring runs along y = 1,
 // the lower along y = 2, each vertex at x = (its longitude + 180°) / 72°, the north poles
@@ -202,7 +189,7 @@ int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
                 if (u < 0 || v < 0 || u >= 1 || v >= 1)
                     continue;
                 std::uint8_t* out = pixel(net, column, row);
-                const Vector3 q = pointOf(k, u, v);
+                const Vector3 q = diamondPointAt(k, u, v);
                 std::uint8_t rgb[3];
                 readTextureSet(set, q.x, q.y, q.z, TextureRead::Bilinear, rgb);
                 std::copy(rgb, rgb + 3, out);
@@ -215,7 +202,7 @@ int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
                         const double pixel = det * (axis == 0 ? side : height);
                         const double du = (axis == 0 ? by : -bx) / pixel, dv = (axis == 0 ? -ay : ax) / pixel;
                         double nextLongitude = 0, nextLatitude = 0;
-                        degreesOf(pointOf(k, u + du, v + dv), nextLongitude, nextLatitude);
+                        degreesOf(diamondPointAt(k, u + du, v + dv), nextLongitude, nextLatitude);
                         const double turn = std::fabs(nextLongitude - longitude);
                         step[axis] = std::min(turn, 360 - turn);
                         stepLatitude = std::hypot(stepLatitude, nextLatitude - latitude);

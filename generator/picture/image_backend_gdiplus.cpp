@@ -5,36 +5,18 @@
 // the same values GdipBitmapGetPixel would give one at a time, without a call per sample.
 // GDI+'s own bitmap is released as soon as they are copied, so a run holds one decoded copy
 // of the map, as on every other platform.
-#include <windows.h>
-#include <objidl.h>  // IStream, which the GDI+ headers use and WIN32_LEAN_AND_MEAN leaves out
+#include "gdiplus_api.h"
 
-#include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
 #include <new>
 #include <string>
-
-// Microsoft's GDI+ headers call min and max unqualified; NOMINMAX removed the macros.
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
 
 #include "decoded_picture.h"
 #include "image_object.h"
 #include "texture_job.h"
 
-namespace gdip = Gdiplus::DllExports;
-
 namespace {
-
-// Owns a GDI+ bitmap until the pixels are copied out of it.
-struct BitmapDeleter {
-    void operator()(Gdiplus::GpBitmap* bitmap) const { gdip::GdipDisposeImage(bitmap); }
-};
-using BitmapHandle = std::unique_ptr<Gdiplus::GpBitmap, BitmapDeleter>;
 
 // The bytes of GDI+'s own decoded bitmap, in its pixel format and rows of whole 32-bit
 // words: it is held beside our copy while the bits are locked.
@@ -121,7 +103,7 @@ int load(const char* path, NativeImage*& image)
     const Gdiplus::GpStatus status = gdip::GdipCreateBitmapFromFile(wide.c_str(), &opened);
     if (status != Gdiplus::Ok)
         return status;
-    const BitmapHandle bitmap(opened);
+    const GdiplusBitmap bitmap(opened);
     std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage);
     if (!decoded)
         return imaging_status::kOutOfMemory;

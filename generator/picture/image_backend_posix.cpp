@@ -1,7 +1,6 @@
 // The image object's backend everywhere but Windows: PNG and BMP files go through our own
 // readers (png_reader.cpp, bmp_reader.cpp); everything else through OpenImageIO, loaded on
 // first use.
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,32 +13,9 @@
 
 #include "decoded_picture.h"
 #include "image_object.h"
+#include "oiio_module.h"
 
 namespace {
-
-using DecodeFn = int (*)(const char* path, DecodedPicture* picture);
-constexpr const char* kReaderModule = "liborbilune_oiio_reader.so";
-
-// The module lives beside the executable; failing that, wherever the loader looks.
-DecodeFn loadOpenImageIOReader()
-{
-    static DecodeFn decode = [] {
-        void* module = nullptr;
-        char executable[4096];
-        const ssize_t length = readlink("/proc/self/exe", executable, sizeof executable - 1);
-        if (length > 0) {
-            std::string path(executable, static_cast<std::size_t>(length));
-            path = path.substr(0, path.rfind('/') + 1) + kReaderModule;
-            module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        }
-        if (module == nullptr)
-            module = dlopen(kReaderModule, RTLD_NOW | RTLD_LOCAL);
-        if (module == nullptr)
-            return DecodeFn{nullptr};
-        return reinterpret_cast<DecodeFn>(dlsym(module, "orbiluneDecodeWithOpenImageIO"));
-    }();
-    return decode;
-}
 
 // Only a regular file is a picture. The file is opened without blocking and asked what it
 // is, so that a FIFO without a writer cannot stall the run and a device such as /dev/zero
@@ -59,7 +35,8 @@ bool isRegularFile(const char* path)
 
 int readWithOpenImageIO(const char* path, DecodedPicture& picture)
 {
-    const DecodeFn decode = loadOpenImageIOReader();
+    using DecodeFn = int (*)(const char* path, DecodedPicture* picture);
+    const auto decode = reinterpret_cast<DecodeFn>(openImageIOSymbol("orbiluneDecodeWithOpenImageIO"));
     if (decode == nullptr)
         return imaging_status::kGenericError;  // the reader module is missing
     return decode(path, &picture);

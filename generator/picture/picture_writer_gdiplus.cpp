@@ -1,26 +1,16 @@
 // Writing pictures through GDI+'s encoders (PNG, JPEG, TIFF, BMP, GIF), chosen by the file
 // name's extension.
-#include <windows.h>
-#include <objidl.h>  // IStream, which the GDI+ headers use and WIN32_LEAN_AND_MEAN leaves out
+#include "gdiplus_api.h"
 
-#include <algorithm>
+#include <cctype>
 #include <cstring>
-#include <cwctype>
-#include <memory>
+#include <cwchar>
 #include <string>
 #include <vector>
-
-namespace Gdiplus {
-using std::max;
-using std::min;
-}  // namespace Gdiplus
-#include <gdiplus.h>
 
 #include "image_object.h"
 #include "picture_writer.h"
 #include "texture_job.h"
-
-namespace gdip = Gdiplus::DllExports;
 
 namespace {
 
@@ -62,10 +52,6 @@ const wchar_t* mimeTypeOf(const std::string& path)
     return nullptr;
 }
 
-struct BitmapDeleter {
-    void operator()(Gdiplus::GpBitmap* bitmap) const { gdip::GdipDisposeImage(bitmap); }
-};
-
 }  // namespace
 
 int encodePictureFile(const char* path, const std::uint8_t* rgb, std::uint32_t width, std::uint32_t height)
@@ -90,7 +76,7 @@ int encodePictureFile(const char* path, const std::uint8_t* rgb, std::uint32_t w
         if (encoderFor(mimeType, encoder) &&
             gdip::GdipCreateBitmapFromScan0(static_cast<INT>(width), static_cast<INT>(height), static_cast<INT>(stride),
                                             PixelFormat24bppRGB, bgr.data(), &made) == Gdiplus::Ok) {
-            const std::unique_ptr<Gdiplus::GpBitmap, BitmapDeleter> bitmap(made);
+            const GdiplusBitmap bitmap(made);
             const std::wstring wide = utf8ToWide(path);
             status = gdip::GdipSaveImageToFile(bitmap.get(), wide.c_str(), &encoder, nullptr) == Gdiplus::Ok
                          ? imaging_status::kOk
