@@ -16,7 +16,7 @@
 
 namespace {
 
-// Vector kernels need glibc's vector math library; the build says whether they exist.
+// Vector kernels are built for x86-64 with GCC or Clang; the build says whether they exist.
 #if defined(ORBILUNE_VECTOR_KERNELS)
 constexpr bool kVectorKernelsBuilt = true;
 #else

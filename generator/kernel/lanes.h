@@ -13,6 +13,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "vector_math.h"
+
 struct OneLane {
     static constexpr unsigned kCount = 1;
     using D = double;
@@ -72,18 +74,6 @@ struct VectorTypes {
     typedef std::int64_t DMask __attribute__((vector_size(8 * kLanes)));
 };
 
-// glibc's vector math library. Its results differ from the scalar calls by a few units in
-// the last place of a double at most; the kernel rounds them to float and takes the scalar
-// call wherever that difference could change the float.
-extern "C" {
-__m256d _ZGVdN4vv_atan2(__m256d y, __m256d x);
-__m256d _ZGVdN4v_atan(__m256d x);
-#if defined(__AVX512F__)
-__m512d _ZGVeN8vv_atan2(__m512d y, __m512d x);
-__m512d _ZGVeN8v_atan(__m512d x);
-#endif
-}
-
 // The same bits as another vector type.
 template <class To, class From>
 inline To as(From value)
@@ -95,8 +85,6 @@ inline To as(From value)
 // conversions of vector types split the work in halves, so these are spelt out; storing
 // indices through an instruction keeps GCC from reading them back lane by lane.
 using V4 = VectorTypes<4>;
-inline V4::D arcTangent2(V4::D y, V4::D x) { return as<V4::D>(_ZGVdN4vv_atan2(as<__m256d>(y), as<__m256d>(x))); }
-inline V4::D arcTangent(V4::D x) { return as<V4::D>(_ZGVdN4v_atan(as<__m256d>(x))); }
 inline V4::D squareRoot(V4::D v) { return as<V4::D>(_mm256_sqrt_pd(as<__m256d>(v))); }
 inline V4::D widen(V4::F v) { return as<V4::D>(_mm256_cvtps_pd(as<__m128>(v))); }
 inline V4::D widen(V4::I v) { return as<V4::D>(_mm256_cvtepi32_pd(as<__m128i>(v))); }
@@ -140,8 +128,6 @@ inline unsigned maskBits(V8::DMask m) { return _mm512_movepi64_mask(as<__m512i>(
 inline V8::D widen(V8::I v) { return as<V8::D>(_mm512_cvtepi32_pd(as<__m256i>(v))); }
 inline V8::D widen(V8::F v) { return as<V8::D>(_mm512_cvtps_pd(as<__m256>(v))); }
 inline V8::D squareRoot(V8::D v) { return as<V8::D>(_mm512_sqrt_pd(as<__m512d>(v))); }
-inline V8::D arcTangent(V8::D x) { return as<V8::D>(_ZGVeN8v_atan(as<__m512d>(x))); }
-inline V8::D arcTangent2(V8::D y, V8::D x) { return as<V8::D>(_ZGVeN8vv_atan2(as<__m512d>(y), as<__m512d>(x))); }
 #endif
 
 // kLanes lanes.
@@ -173,7 +159,6 @@ struct VectorLanes : VectorTypes<kLanes> {
     static I byteOf(I word, int k) { return bytes(word, k); }
     static D sqrt(D value) { return squareRoot(value); }
     static D atan2(D y, D x) { return arcTangent2(y, x); }
-    static D atan(D value) { return arcTangent(value); }
     // Truncation, one down where it went up: exact for the picture's coordinates.
     static I floorToInt(F value)
     {
