@@ -4,9 +4,10 @@
 //
 // Whatever OpenImageIO decodes is accepted and converted the way GDI+ would hand it out:
 // grey pictures expanded to three equal channels, palettes expanded (by the readers),
-// 16-bit and float channels scaled to 8 bits, CMYK converted to RGB, alpha ignored and
-// never multiplied into the colours. The picture is decoded once, in bands, straight into
-// its final words.
+// 16-bit channels cut to their high byte and float channels scaled to 8 bits, CMYK
+// converted to RGB, alpha ignored and never multiplied into the colours. The picture is
+// decoded once, in bands, straight into its final words. Where a reader of OpenImageIO 2.4
+// would let a hostile file crash, hang or fill gigabytes, the file is checked first.
 #include <OpenImageIO/imageio.h>
 #include <sys/stat.h>
 
@@ -47,10 +48,10 @@ std::uint64_t rowsPerBand(const OIIO::ImageSpec& layout, std::uint64_t columns)
     return std::max<std::uint64_t>(1, rows / tileRows) * tileRows;
 }
 
-// Turns a band of 16-bit samples into bytes 0 to channels − 1 of the
-// band's words by keeping each sample's high byte, as GDI+ does (and Orbilune's PNG reader),
-// where OpenImageIO's conversion would round v × 255 / 65535.
-// `samplesPerPixel` apart, of which the first `channels` are taken.
+// Turns a band of 16-bit samples, `samplesPerPixel` to a pixel, into bytes 0 to
+// channels − 1 of the band's words: the first `channels` samples of each pixel, each cut to
+// its high byte, as GDI+ does (and Orbilune's PNG reader), where OpenImageIO's conversion
+// would round v × 255 / 65535.
 void keepHighBytes(const std::uint16_t* samples, std::size_t samplesPerPixel, int channels,
                    std::uint64_t columns, std::uint64_t rows, std::uint32_t* band, std::size_t stride)
 {
@@ -321,11 +322,13 @@ std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format
 // starts:
 // - more than kMaxJpegScans scans (encoders write about ten);
 // - a file that ends without its EOI marker (libjpeg's warning would refuse it at the end);
-// - when the coefficients are held: scans that visit over kMaxJpegVisits times the
-//   picture's blocks, or (above kSmallCoefficientBytes) a scan that starts the DC
-//   coefficients with less than one bit of data a block, which no Huffman-coded JPEG has
-//   (each block's DC difference takes a code of at least one bit).
-// The coefficients are counted with the pixels in the memory check.
+// - when the coefficients are held: a component whose DC coefficients no scan starts,
+//   scans that visit over kMaxJpegVisits times the picture's blocks, or (above
+//   kSmallCoefficientBytes) a scan that starts the DC coefficients with less than one bit
+//   of data a block, which no Huffman-coded JPEG has (each block's DC difference takes a
+//   code of at least one bit).
+// The coefficients are counted with the pixels in the memory check, before libjpeg, which
+// allocates them as it opens the file, is called.
 constexpr int kMaxJpegScans = 500;
 constexpr std::uint64_t kMaxJpegVisits = 64;
 constexpr std::uint64_t kSmallCoefficientBytes = std::uint64_t{16} << 20;
@@ -394,15 +397,19 @@ struct JpegComponent {
     int id = 0;
     std::uint64_t h = 1, v = 1;
     std::uint64_t widthInBlocks = 0, heightInBlocks = 0;
+    bool dcStarted = false;  // by a scan of its first DC bits
 };
 
 std::uint64_t divideRoundingUp(std::uint64_t a, std::uint64_t b) { return (a + b - 1) / b; }
 
-// Reads the markers of the JPEG file at `path`. Returns kOk with the bytes libjpeg will
-// hold beside the pixels in `readerBytes`, or the status it is refused with.
-int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
+// Reads the markers of the JPEG file at `path`. Returns kOk with the frame's size and the
+// bytes libjpeg will hold beside the pixels in `readerBytes`, or the status it is refused
+// with.
+int checkJpegMarkers(const char* path, std::uint64_t& width, std::uint64_t& height, std::uint64_t& readerBytes)
 {
     readerBytes = 0;
+    width = 0;
+    height = 0;
     std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
     if (!file)
         return imaging_status::kUnknownImageFormat;
@@ -410,7 +417,7 @@ int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
     if (reader->next() != 0xFF || reader->next() != 0xD8)
         return imaging_status::kUnknownImageFormat;
     std::vector<JpegComponent> components;
-    std::uint64_t width = 0, height = 0, maxH = 1, maxV = 1, totalBlocks = 0;
+    std::uint64_t maxH = 1, maxV = 1, totalBlocks = 0;
     bool progressive = false;
     bool wholeBuffer = false;
     int scans = 0;
@@ -486,6 +493,7 @@ int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
             return imaging_status::kUnknownImageFormat;
         std::uint64_t blocks = 0;
         std::uint64_t mcuBlocks = 0;
+        std::vector<JpegComponent*> scanned;
         for (int i = 0; i < count; ++i) {
             const int id = reader->next();
             reader->next();
@@ -495,6 +503,7 @@ int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
                 return imaging_status::kUnknownImageFormat;
             blocks = found->widthInBlocks * found->heightInBlocks;  // a scan of one component
             mcuBlocks += found->h * found->v;
+            scanned.push_back(&*found);
         }
         if (count > 1)  // interleaved: whole MCUs, padding blocks included
             blocks = divideRoundingUp(width, maxH * 8) * divideRoundingUp(height, maxV * 8) * mcuBlocks;
@@ -503,6 +512,9 @@ int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
         const int approximation = reader->next();
         if (approximation < 0)
             return imaging_status::kUnknownImageFormat;
+        if (spectralStart == 0 && (approximation >> 4) == 0)
+            for (JpegComponent* component : scanned)
+                component->dcStarted = true;
         if (scans == 1)
             wholeBuffer = progressive || static_cast<std::size_t>(count) < components.size();
         visits += blocks;
@@ -515,15 +527,118 @@ int checkJpegMarkers(const char* path, std::uint64_t& readerBytes)
         return imaging_status::kUnknownImageFormat;
     if (!wholeBuffer)
         return imaging_status::kOk;
-    for (const JpegComponent& component : components)
+    for (const JpegComponent& component : components) {
         readerBytes += (divideRoundingUp(component.widthInBlocks, component.h) * component.h) *
                        (divideRoundingUp(component.heightInBlocks, component.v) * component.v) * 128;
+        if (!component.dcStarted)
+            return imaging_status::kUnknownImageFormat;  // coefficients refined that never began
+    }
     if (visits > kMaxJpegVisits * totalBlocks)
         return imaging_status::kUnknownImageFormat;
     if (readerBytes > kSmallCoefficientBytes)
         for (const auto& [blocks, data] : dcScans)
             if (data * 8 < blocks)
                 return imaging_status::kUnknownImageFormat;
+    return imaging_status::kOk;
+}
+
+// --- SGI -------------------------------------------------------------------------------
+// OpenImageIO 2.4's SGI reader trusts the file: it sizes its tables of rows by the header's
+// height times its channels (65535 × 65535 of them, zero-filled, at a header's word), each
+// row's buffer by the length the table gives it, and it aborts the whole program on a run
+// that overfills a row. So the header, the tables and every run are checked first: at most
+// four channels of one or two bytes, tables and rows inside the file, runs inside their rows.
+int checkSgi(const char* path)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file || std::fseek(file.get(), 0, SEEK_END) != 0)
+        return imaging_status::kUnknownImageFormat;
+    const long fileSize = std::ftell(file.get());
+    unsigned char header[512];
+    if (fileSize < 512 || std::fseek(file.get(), 0, SEEK_SET) != 0 ||
+        std::fread(header, 1, sizeof header, file.get()) != sizeof header)
+        return imaging_status::kUnknownImageFormat;
+    const auto bigEndian16 = [](const unsigned char* b) { return static_cast<std::uint32_t>(b[0] << 8 | b[1]); };
+    const bool runs = header[2] == 1;
+    const std::uint32_t sampleBytes = header[3];
+    const std::uint32_t dimension = bigEndian16(header + 4);
+    const std::uint32_t width = bigEndian16(header + 6);
+    const std::uint32_t tableRows = bigEndian16(header + 8);
+    const std::uint32_t tableChannels = bigEndian16(header + 10);
+    // The rows and channels the reader reads, from the dimension; its tables are laid out
+    // by the header's height and channels, whatever the dimension.
+    const std::uint32_t height = dimension == 1 ? 1 : tableRows;
+    const std::uint32_t channels = dimension == 3 ? tableChannels : 1;
+    if (header[2] > 1 || (sampleBytes != 1 && sampleBytes != 2) || dimension < 1 || dimension > 3 ||
+        width == 0 || height == 0 || channels == 0 || channels > 4)
+        return imaging_status::kUnknownImageFormat;
+    if (!runs)
+        return imaging_status::kOk;  // rows of a known size, read as such
+    const std::size_t entries = static_cast<std::size_t>(tableRows) * tableChannels;
+    if (static_cast<std::size_t>(height) * channels > entries ||
+        static_cast<std::uint64_t>(fileSize) < 512 + 8 * static_cast<std::uint64_t>(entries))
+        return imaging_status::kUnknownImageFormat;
+    std::vector<unsigned char> tables(8 * entries);
+    if (std::fread(tables.data(), 1, tables.size(), file.get()) != tables.size())
+        return imaging_status::kUnknownImageFormat;
+    const auto bigEndian32 = [](const unsigned char* b) {
+        return std::uint32_t{b[0]} << 24 | std::uint32_t{b[1]} << 16 | std::uint32_t{b[2]} << 8 | b[3];
+    };
+    std::vector<unsigned char> row;
+    for (std::uint32_t channel = 0; channel < channels; ++channel) {
+        for (std::uint32_t y = 0; y < height; ++y) {
+            const std::size_t entry = y + static_cast<std::size_t>(channel) * height;
+            const std::uint64_t start = bigEndian32(&tables[4 * entry]);
+            const std::uint64_t length = bigEndian32(&tables[4 * (entries + entry)]);
+            if (start + length > static_cast<std::uint64_t>(fileSize))
+                return imaging_status::kUnknownImageFormat;
+            row.resize(length);
+            if (std::fseek(file.get(), static_cast<long>(start), SEEK_SET) != 0 ||
+                std::fread(row.data(), 1, length, file.get()) != length)
+                return imaging_status::kUnknownImageFormat;
+            // A count of up to 127; with the high bit, that many samples follow, without it
+            // one sample to repeat; a count of 0 ends the row.
+            std::uint64_t left = width;
+            for (std::size_t at = 0; at + sampleBytes <= length;) {
+                const std::uint32_t count = row[at + sampleBytes - 1] & 0x7Fu;
+                const bool literal = (row[at + sampleBytes - 1] & 0x80u) != 0;
+                at += sampleBytes;
+                if (count == 0)
+                    break;
+                const std::uint64_t samples = literal ? count : 1;
+                if (count > left || at + samples * sampleBytes > length)
+                    return imaging_status::kUnknownImageFormat;
+                left -= count;
+                at += samples * sampleBytes;
+            }
+        }
+    }
+    return imaging_status::kOk;
+}
+
+// --- DDS -------------------------------------------------------------------------------
+// OpenImageIO 2.4's DDS reader spreads each channel's field over 8 bits by repeating it in
+// steps of the field's width, which for an empty mask is a step of nothing: it never ends.
+// An uncompressed DDS is refused unless every channel its flags name has a mask.
+int checkDds(const char* path)
+{
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    unsigned char header[128];
+    if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header)
+        return imaging_status::kUnknownImageFormat;
+    const auto littleEndian32 = [&header](std::size_t at) {
+        return std::uint32_t{header[at]} | std::uint32_t{header[at + 1]} << 8 |
+               std::uint32_t{header[at + 2]} << 16 | std::uint32_t{header[at + 3]} << 24;
+    };
+    constexpr std::uint32_t kAlphaPixels = 0x1, kAlpha = 0x2, kFourCc = 0x4, kRgb = 0x40, kLuminance = 0x20000;
+    const std::uint32_t flags = littleEndian32(80);
+    if ((flags & kFourCc) != 0)
+        return imaging_status::kOk;  // compressed blocks, no masks
+    const std::uint32_t red = littleEndian32(92), green = littleEndian32(96), blue = littleEndian32(100),
+                        alpha = littleEndian32(104);
+    if (((flags & kRgb) != 0 && (red == 0 || green == 0 || blue == 0)) ||
+        ((flags & kLuminance) != 0 && red == 0) || ((flags & (kAlpha | kAlphaPixels)) != 0 && alpha == 0))
+        return imaging_status::kUnknownImageFormat;
     return imaging_status::kOk;
 }
 
@@ -545,10 +660,20 @@ int decodeFile(const char* path, DecodedPicture& picture)
             if (!pictureFits(picture, width, height, readerBytes))
                 return imaging_status::kValueOverflow;
         }
-        if (format != nullptr && std::strcmp(format, "jpeg") == 0) {
-            const int status = checkJpegMarkers(path, readerBytes);
+        // Formats whose readers OpenImageIO lets a hostile header hang or crash.
+        if (format != nullptr && (std::strcmp(format, "sgi") == 0 || std::strcmp(format, "dds") == 0)) {
+            const int status = std::strcmp(format, "sgi") == 0 ? checkSgi(path) : checkDds(path);
             if (status != imaging_status::kOk)
                 return status;
+        }
+        if (format != nullptr && std::strcmp(format, "jpeg") == 0) {
+            std::uint64_t width = 0;
+            std::uint64_t height = 0;
+            const int status = checkJpegMarkers(path, width, height, readerBytes);
+            if (status != imaging_status::kOk)
+                return status;
+            if (!pictureFits(picture, width, height, readerBytes))
+                return imaging_status::kValueOverflow;
         }
         auto input = openInput(path, format, config);
         if (!input) {
