@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
-# Hostile and unusual pictures through the command line. Every bad one is refused with the
-# system's message, exit status 1 (not a crash), no files and little memory; every valid one
-# of an unusual shape or layout gives ten textures of the picture's colour; names with spaces
-# and non-ASCII letters work, and paths too long for the job or the system are refused.
-# The pictures and the rows common to every platform are in hostile_pictures.sh; the
-# Windows program's table is tests/windows/bad_input_wine_test.sh.
+# Hostile and unusual pictures through the command line. Every bad one (special files and
+# bombs inside the decoders' own buffers among them) is refused with the system's message,
+# exit status 1 (not a crash), no files, little memory and little time; every valid one of
+# an unusual shape or layout gives ten textures of the picture's colour, and one picture in
+# many layouts gives the plain PNG's textures byte for byte; names with spaces and non-ASCII
+# letters work, and paths too long for the job or the system are refused.
+# The pictures and the rows are in hostile_pictures.sh; the Windows program's table, which
+# shares those common to every platform, is tests/windows/bad_input_wine_test.sh.
 # Usage: bad_input_test.sh PATH/TO/orbilune-cli
-# Needs ImageMagick's convert, gzip and GNU time; drops to the user nobody when run as root.
+# Needs ImageMagick's convert, gzip, GNU time and Perl (for the socket); drops to the user
+# nobody when run as root.
 set -u
 export LC_ALL=C
 cli=$1
