@@ -23,7 +23,7 @@ ASAN_SYMBOLIZER_PATH=/usr/lib/llvm-14/bin/llvm-symbolizer \
     ctest --test-dir build-asan --output-on-failure -j2
 
 # Inputs per target: about a minute each on two cores.
-declare -A fuzz_runs=([picture]=40000 [png_reader]=100000 [command_line]=40000)
+declare -A fuzz_runs=([picture]=80000 [png_reader]=150000 [command_line]=40000)
 build_fuzz_targets "${fuzz_targets[@]}"
 # Where addresses are random, the libraries' tables keyed by pointers come out in another
 # order from run to run, and with them the paths the fuzzer sees: it runs without address
