@@ -17,16 +17,17 @@
 
 namespace {
 
-// Only a regular file is a picture. The file is opened without blocking and asked what it
-// is, so that a FIFO without a writer cannot stall the run and a device such as /dev/zero
-// or a socket never reaches a reader.
-bool isRegularFile(const char* path)
+// Only a regular file that holds something is a picture. The file is opened without
+// blocking and asked what it is, so that a FIFO without a writer cannot stall the run, a
+// device such as /dev/zero or a socket never reaches a reader, and neither does a file of
+// the kernel's that says it is empty (under /proc) but would be read for ever.
+bool isPictureFile(const char* path)
 {
     const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0)
         return false;
     struct stat status {};
-    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode);
+    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
     close(descriptor);
     return regular;
 }
@@ -63,7 +64,7 @@ int load(const char* path, NativeImage*& image)
     if (!decoded)
         return imaging_status::kOutOfMemory;
     decoded->memoryLimit = pictureMemory.limitBytes;
-    if (!isRegularFile(path))
+    if (!isPictureFile(path))
         return imaging_status::kUnknownImageFormat;
     int status = readPngDirect(path, *decoded);
     if (status == kNotMine)
