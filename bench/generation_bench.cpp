@@ -4,7 +4,7 @@
 // measured against.
 // With --plain --threads 1 --write DIR it is a whole straightforward run: decode, render
 // one texel at a time on one thread, write the ten files.
-// Usage: orbilune-generation-bench MAP FACE_SIZE nearest|bilinear [--plain] [--threads N]
+// Usage: orbilune-generation-bench MAP FACE_SIZE nearest|bilinear|area [--plain] [--threads N]
 //        [--write DIR]
 #include <algorithm>
 #include <chrono>
@@ -34,11 +34,12 @@ double secondsSince(std::chrono::steady_clock::time_point start)
 int main(int argc, char** argv)
 {
     if (argc < 4) {
-        std::fprintf(stderr, "usage: %s MAP FACE_SIZE nearest|bilinear [--plain] [--threads N]\n", argv[0]);
+        std::fprintf(stderr, "usage: %s MAP FACE_SIZE nearest|bilinear|area [--plain] [--threads N]\n", argv[0]);
         return 2;
     }
     const auto faceSize = static_cast<std::uint32_t>(std::atoi(argv[2]));
     const bool bilinear = std::strcmp(argv[3], "bilinear") == 0;
+    const bool area = std::strcmp(argv[3], "area") == 0;
     bool plain = false;
     int repeats = 1;
     const char* writeDir = nullptr;
@@ -64,7 +65,7 @@ int main(int argc, char** argv)
     image->width(width);
     image->height(height);
     runState.rows = runState.columns = faceSize;
-    runState.source = sourceImageOf(image, width, height, bilinear ? 1 : 0);
+    runState.source = sourceImageOf(image, width, height, bilinear ? 1 : 0, area ? 1 : 0);
 
     std::vector<unsigned char> tga(textureImageSize(faceSize));
     writeTgaHeader(tga.data(), faceSize);

@@ -116,27 +116,34 @@ TEST(TextureJob, ASecondRunGivesTheSameImages)
 // deliberate change, run with ORBILUNE_UPDATE_GOLDEN=1 and paste the printed values.
 TEST(TextureJob, GoldenRun)
 {
+    // The 512 × 256 map takes the area filter's every way to sum: small footprints, larger
+    // ones sample by sample, and the widest, by the poles, slice by slice.
     const struct {
         int filter;
+        std::uint32_t mapWidth, mapHeight;
+        int n;
         std::uint64_t hash;
     } golden[] = {
-        {testing_support::kNearest, 0x0a7d4eb4d900192full},
-        {testing_support::kBilinear, 0x6a4797108d97acbaull},
-        {testing_support::kArea, 0xcdaf8dd9af348a41ull},
+        {testing_support::kNearest, 61, 31, 64, 0x0a7d4eb4d900192full},
+        {testing_support::kBilinear, 61, 31, 64, 0x6a4797108d97acbaull},
+        {testing_support::kArea, 61, 31, 64, 0x198029d396044786ull},
+        {testing_support::kArea, 512, 256, 16, 0xba2696cf2fc001a0ull},
     };
     ScratchDir dir;
-    const std::string map = dir.writeBmp("golden.bmp", testing_support::noisePicture(61, 31, 2026));
     const bool update = std::getenv("ORBILUNE_UPDATE_GOLDEN") != nullptr;
     for (const auto& g : golden) {
         SinkCalls calls;
-        ASSERT_EQ(runIntoMemory(map, 64, g.filter, calls), 1);
+        const std::string map =
+            dir.writeBmp("golden.bmp", testing_support::noisePicture(g.mapWidth, g.mapHeight, 2026));
+        ASSERT_EQ(runIntoMemory(map, g.n, g.filter, calls), 1);
         std::uint64_t hash = 1469598103934665603ull;
         for (const auto& image : calls.images)
             hash = testing_support::fnv1a(image, hash);
         if (update)
-            std::printf("        {%d, 0x%016llxull},\n", g.filter, static_cast<unsigned long long>(hash));
+            std::printf("        {%d, %u, %u, %d, 0x%016llxull},\n", g.filter, g.mapWidth, g.mapHeight, g.n,
+                        static_cast<unsigned long long>(hash));
         else
-            EXPECT_EQ(hash, g.hash) << "filter " << g.filter;
+            EXPECT_EQ(hash, g.hash) << "filter " << g.filter << " N=" << g.n;
     }
 }
 

@@ -74,7 +74,10 @@ Angles<L> anglesOf(const Point<L>& q)
         unsigned redo = L::bits((x == L::setD(0.0)) | (z == L::setD(0.0))) | unsure(longitude) | unsure(latitude);
         for (; redo != 0; redo &= redo - 1) {
             const auto j = static_cast<unsigned>(__builtin_ctz(redo));
-            directionToAngles(q.x[j], q.y[j], q.z[j], angles.longitude[j], angles.latitude[j]);
+            float laneLongitude = 0.0f, laneLatitude = 0.0f;  // vector lanes take no references
+            directionToAngles(q.x[j], q.y[j], q.z[j], laneLongitude, laneLatitude);
+            angles.longitude[j] = laneLongitude;
+            angles.latitude[j] = laneLatitude;
         }
     }
     return angles;

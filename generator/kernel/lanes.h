@@ -37,6 +37,7 @@ struct OneLane {
     static I floorToInt(F value) { return static_cast<I>(std::floor(value)); }
     static D sqrt(D value) { return std::sqrt(value); }
     static unsigned countTrue(int mask) { return mask != 0 ? 1 : 0; }
+    static unsigned bits(bool mask) { return mask ? 1 : 0; }
     static F loadF(const float* at) { return *at; }
     static void storeF(float* at, F value) { *at = value; }
     static I lane(I value, unsigned) { return value; }
