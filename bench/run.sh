@@ -8,10 +8,13 @@
 #   - the peers from Debian's packages on the same job (../shared/peers): OpenCV remap,
 #     libvips mapim (its index built beforehand, timed apart), GDAL gdalwarp and Hugin nona;
 # and prints a Markdown table of texels per second and of time relative to the
-# straightforward run.
+# straightforward run; then a second table of the area filter against bilinear, whole runs
+# taken in turn (area, bilinear, area, ...), and of the Windows build's whole runs under
+# Wine beside the Linux ones (cross-built with scripts/build-windows.sh).
 #
 # Every time is the best of --repeats runs (default 3).
 # Usage: bench/run.sh [--sizes "512 1024 2048"] [--map WIDTHxHEIGHT] [--repeats N] [--no-peers]
+#        [--no-windows]
 # Environment: PEERS (default ../shared/peers beside the checkout), WORK (default bench/work).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -19,14 +22,16 @@ repo=$(pwd)
 sizes="512 1024 2048"
 map_size="8192x4096"
 peers_on=1
+windows_on=1
 repeats=3
 while [ $# -gt 0 ]; do
     case $1 in
         --sizes) sizes=$2; shift 2 ;;
         --map) map_size=$2; shift 2 ;;
         --no-peers) peers_on=0; shift ;;
+        --no-windows) windows_on=0; shift ;;
         --repeats) repeats=$2; shift 2 ;;
-        *) echo "usage: bench/run.sh [--sizes \"512 1024 2048\"] [--map WxH] [--no-peers]" >&2; exit 2 ;;
+        *) echo "usage: bench/run.sh [--sizes \"512 1024 2048\"] [--map WxH] [--repeats N] [--no-peers] [--no-windows]" >&2; exit 2 ;;
     esac
 done
 peers=${PEERS:-$repo/../shared/peers}
@@ -111,3 +116,56 @@ for n in $sizes; do
 done
 echo
 echo "Map ${map_w}x${map_h} PNG; best of $repeats runs; times are wall seconds of whole runs; the last five columns are times relative to the straightforward run (lower is faster); $(nproc) cores, $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | xargs)."
+
+# The area filter against bilinear, each pair of runs one after the other so that both see
+# the same machine, and the Windows build under Wine.
+wine_cli=()
+if [ "$windows_on" = 1 ]; then
+    source scripts/windows-packages.sh
+    ensure_packages "${build_packages[@]}" "${run_packages[@]}" >&2
+    scripts/build-windows.sh >/dev/null
+    export WINEPREFIX=$work/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+    [ -d "$WINEPREFIX" ] || wine wineboot -i >/dev/null 2>&1
+    wineserver -p  # stays up between runs: no run pays for Wine's start
+    wine_cli=(wine "$repo/build-windows/bin/orbilune-cli.exe")
+    trap 'wineserver -k 2>/dev/null || true' EXIT
+fi
+# best_pair A... -- B...: the best wall seconds of each command, run in turn $repeats times.
+best_pair() {
+    local first=() second=() a="" b="" run seconds
+    while [ "$1" != -- ]; do first+=("$1"); shift; done
+    shift
+    second=("$@")
+    for run in $(seq "$repeats"); do
+        /usr/bin/time -f "%e" -o "$work/time.txt" "${first[@]}" >/dev/null 2>&1 || { echo "nan nan"; return; }
+        seconds=$(cat "$work/time.txt")
+        if [ -z "$a" ] || awk -v x="$seconds" -v y="$a" 'BEGIN { exit !(x < y) }'; then a=$seconds; fi
+        /usr/bin/time -f "%e" -o "$work/time.txt" "${second[@]}" >/dev/null 2>&1 || { echo "nan nan"; return; }
+        seconds=$(cat "$work/time.txt")
+        if [ -z "$b" ] || awk -v x="$seconds" -v y="$b" 'BEGIN { exit !(x < y) }'; then b=$seconds; fi
+    done
+    echo "$a $b"
+}
+echo
+echo "| N | bilinear whole run (s) | area whole run (s) | area / bilinear | area peak MiB | area Mtexel/s generation | Windows under Wine: bilinear (s) | area (s) | Wine / Linux, bilinear |"
+echo "|---|---|---|---|---|---|---|---|---|"
+out=$work/out-filters
+rm -rf "$out" && mkdir -p "$out"
+for n in $sizes; do
+    read -r area bilinear < <(best_pair "$bin/orbilune-cli" --size "$n" --filter area "$map" "$out" -- \
+        "$bin/orbilune-cli" --size "$n" --filter bilinear "$map" "$out")
+    read -r _ area_peak < <(seconds_and_peak "$bin/orbilune-cli" --size "$n" --filter area "$map" "$out")
+    generation=$(for run in $(seq "$repeats"); do
+        "$bin/orbilune-generation-bench" "$map" "$n" area | sed -n 's/.*generate_s=\([0-9.]*\).*/\1/p'
+    done | sort -g | head -1)
+    wine_bilinear="-" wine_area="-"
+    if [ "$windows_on" = 1 ]; then
+        read -r wine_area wine_bilinear < <(best_pair "${wine_cli[@]}" --size "$n" --filter area \
+            "$(winepath -w "$map")" "$(winepath -w "$out")" -- \
+            "${wine_cli[@]}" --size "$n" --filter bilinear "$(winepath -w "$map")" "$(winepath -w "$out")")
+    fi
+    echo "| $n | $bilinear | $area | $(ratio "$area" "$bilinear") | $((area_peak / 1024)) | $(rate "$n" "$generation") | $wine_bilinear | $wine_area | $(ratio "$wine_bilinear" "$bilinear") |"
+done
+rm -rf "$out"
+echo
+echo "Same map and machine; best of $repeats runs of each, area and bilinear in turn."
