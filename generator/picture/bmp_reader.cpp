@@ -322,10 +322,5 @@ int readBmpDirect(const char* path, DecodedPicture& picture)
         return kNotMine;
     std::rewind(file.get());
     auto decoder = std::make_unique<BmpDecoder>(file.get());
-    const int status = decoder->decode(picture);
-    if (status != imaging_status::kOk)
-        picture.pixels.reset();
-    else
-        image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, picture.stride);
-    return status;
+    return finishDirectRead(decoder->decode(picture), picture);
 }

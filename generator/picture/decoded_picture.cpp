@@ -31,3 +31,12 @@ int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_
     picture.stride = stride;
     return imaging_status::kOk;
 }
+
+int finishDirectRead(int status, DecodedPicture& picture)
+{
+    if (status != imaging_status::kOk)
+        picture.pixels.reset();
+    else
+        image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, picture.stride);
+    return status;
+}

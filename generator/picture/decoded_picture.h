@@ -49,6 +49,10 @@ struct NativeImage : DecodedPicture {};
 constexpr int kNotMine = -1;
 int readPngDirect(const char* path, DecodedPicture& picture);
 
+// A direct reader's last step: on success each row's wrap word written, on failure the
+// pixels freed. Returns `status`.
+int finishDirectRead(int status, DecodedPicture& picture);
+
 // Every BMP file, likewise, by our own reader (bmp_reader.cpp).
 int readBmpDirect(const char* path, DecodedPicture& picture);
 

@@ -496,10 +496,5 @@ int readPngDirect(const char* path, DecodedPicture& picture)
         std::memcmp(signature, kSignature, sizeof signature) != 0)
         return kNotMine;
     auto decoder = std::make_unique<PngDecoder>(file.get());
-    const int status = decoder->decode(picture);
-    if (status != imaging_status::kOk)
-        picture.pixels.reset();
-    else
-        image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, picture.stride);
-    return status;
+    return finishDirectRead(decoder->decode(picture), picture);
 }
