@@ -126,7 +126,7 @@ if [ "$windows_on" = 1 ]; then
     scripts/build-windows.sh >/dev/null
     export WINEPREFIX=$work/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
     [ -d "$WINEPREFIX" ] || wine wineboot -i >/dev/null 2>&1
-    wineserver -p  # stays up between runs: no run pays for Wine's start
+    (wineserver -p &)  # a server that stays up between runs (if none runs, this one becomes it)
     wine_cli=(wine "$repo/build-windows/bin/orbilune-cli.exe")
     trap 'wineserver -k 2>/dev/null || true' EXIT
 fi
