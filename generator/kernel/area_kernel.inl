@@ -85,7 +85,7 @@ struct FootprintSums {
             x = x < zero ? x + period : x;
             x = x >= period ? x - period : x;
             // Lanes left out may hold anything: every comparison below also sends a NaN to 0.
-            x = (x >= zero) & (x < period) ? x : zero;
+            x = ((x >= zero) & (x < period)) ? x : zero;
             y = y > zero ? y : zero;
             y = y < lastRow ? y : lastRow;
         }
@@ -332,14 +332,14 @@ void addSlicedFootprint(const DiamondSetup& s, typename L::D x00, typename L::D 
             const F y0 = cornerY[e], y1 = cornerY[(e + 1) % 4];
             const F x = cornerX[e] + (y - y0) * run[e];
             const I crosses = ((y - y0) * (y - y1) <= zero) & (y0 != y1);
-            left = crosses & (x < left) ? x : left;
-            right = crosses & (x > right) ? x : right;
+            left = (crosses & (x < left)) ? x : left;
+            right = (crosses & (x > right)) ? x : right;
         }
         const I live = on & (L::setI(slice / 2) < bands) & (left <= right);
 
         I row = baseY + band;
         F t = y - bandTop;
-        t = (row < L::setI(0)) | (row >= lastRow) ? zero : t;  // rows stop at the first and the last
+        t = ((row < L::setI(0)) | (row >= lastRow)) ? zero : t;  // rows stop at the first and the last
         row = row < L::setI(0) ? L::setI(0) : (row > lastRow ? lastRow : row);
         const I nextRow = row < lastRow ? row + L::setI(1) : row;
 
