@@ -545,6 +545,30 @@ ico_layout() {
     } >"$1"
 }
 
+# softimage_layout FILE runs|literals: the layout picture as a Softimage PIC of one packet of
+# red, green and blue, each row coded as a run of one (a 16-bit count) per pixel, or as one
+# packet of literal pixels.
+softimage_layout() {
+    local y x pixels=$work/layouts/p6.ppm row_bytes=$((3 * layout_width))
+    {
+        printf '\x53\x80\xf6\x34\x40\x6d\x70\xa4'  # the signature and a version
+        head -c 80 /dev/zero                       # no comment
+        printf "PICT\\x00\\x$(printf %02x "$layout_width")\\x00\\x$(printf %02x "$layout_height")"
+        printf '\x3f\x80\x00\x00\x00\x03\x00\x00\x00\x08\x02\xe0'  # aspect 1, full frames, the packet
+        for ((y = 0; y < layout_height; y++)); do
+            if [ "$2" = literals ]; then
+                printf "\\x$(printf %02x $((layout_width - 1)))"
+                tail -c +13 "$pixels" | head -c $(((y + 1) * row_bytes)) | tail -c "$row_bytes"
+            else
+                for ((x = 0; x < layout_width; x++)); do
+                    printf '\x80\x00\x01'
+                    tail -c +13 "$pixels" | head -c $((y * row_bytes + 3 * x + 3)) | tail -c 3
+                done
+            fi
+        done
+    } >"$1"
+}
+
 # make_layout_pictures: the plain PNG, its ten textures, and the picture in every layout.
 make_layout_pictures() {
     local x y i ppm
@@ -621,6 +645,8 @@ make_layout_pictures() {
     convert "$from" -depth 16 DPX:"$to/sixteen-bit.dpx"
     convert "$from" HDR:"$to/rgbe.hdr"
     ico_layout "$to/icon.ico"
+    softimage_layout "$to/runs.pic" runs
+    softimage_layout "$to/literals.pic" literals
     # Misnamed, or named without an extension: the content decides.
     { cat "$to/plain.tga"; printf '\0\0\0\0\0\0\0\0TRUEVISION-XFILE.\0'; } >"$to/targa-2-named.jpg"
     cp "$to/p6.ppm" "$to/p6-named.png"
