@@ -5,9 +5,9 @@
 # Warnings are errors, as in the native build. Extra arguments go to CMake's configure step.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/windows-packages.sh
+source scripts/lib/packages.sh
 
-ensure_packages "${build_packages[@]}"
+ensure_packages "${windows_build_packages[@]}"
 cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE=Release \
   -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DORBILUNE_WERROR=ON "$@"
 cmake --build build-windows

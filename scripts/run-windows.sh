@@ -8,20 +8,20 @@
 #                                              starts, then ends the program
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/windows-packages.sh
+source scripts/lib/packages.sh
+source scripts/lib/wine.sh
 
 screenshot=""
 if [ "${1:-}" = "--screenshot" ]; then
   screenshot=$(realpath -m "${2:?--screenshot needs a file name}")
 fi
 
-ensure_packages "${run_packages[@]}"
+ensure_packages "${windows_run_packages[@]}"
 [ -x build-windows/bin/orbilune.exe ] || scripts/build-windows.sh
 program=$(realpath build-windows/bin/orbilune.exe)
 
 if [ -z "$screenshot" ]; then
-  export WINEDEBUG=${WINEDEBUG:--all}
-  export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+  wine_environment
   exec wine "$program"
 fi
 

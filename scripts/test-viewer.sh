@@ -12,17 +12,11 @@ if [ ! -x "$cli" ]; then
     exit 1
 fi
 
-missing=()
-[ -x /usr/bin/chromium ] || missing+=(chromium)
+source scripts/lib/packages.sh
+viewer_packages=(chromium)
 # Node.js may come from another source than Debian's packages; only install it if absent.
-command -v node >/dev/null && command -v npm >/dev/null || missing+=(nodejs npm)
-if [ ${#missing[@]} -gt 0 ]; then
-    sudo=""
-    [ "$(id -u)" -eq 0 ] || sudo="sudo"
-    export DEBIAN_FRONTEND=noninteractive
-    $sudo apt-get update -q
-    $sudo apt-get install -y -q --no-install-recommends "${missing[@]}"
-fi
+command -v node >/dev/null && command -v npm >/dev/null || viewer_packages+=(nodejs npm)
+ensure_packages "${viewer_packages[@]}"
 
 (cd viewer && npm ci --no-audit --no-fund --loglevel=error)
 ORBILUNE_CLI="$(realpath "$cli")" node --test viewer/test/

@@ -6,9 +6,10 @@
 # temporary Wine prefix on a private Xvfb display: no network, no prompts.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-source scripts/windows-packages.sh
+source scripts/lib/packages.sh
+source scripts/lib/wine.sh
 
-ensure_packages "${build_packages[@]}" "${run_packages[@]}"
+ensure_packages "${windows_build_packages[@]}" "${windows_run_packages[@]}"
 scripts/build-windows.sh
 
 work=$(mktemp -d)

@@ -27,9 +27,9 @@ work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 source "$here/../hostile_pictures.sh"
 
+source "$here/../../scripts/lib/wine.sh"
 export WINEPREFIX=${ORBILUNE_TEST_WINEPREFIX:-$default_prefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
+wine_environment
 # Wine reads the program's arguments and names the files in the locale's character set:
 # UTF-8, as the names below are written (the tables themselves count bytes in the C locale).
 wine=(env LC_ALL=C.UTF-8 "${ORBILUNE_WINE:-wine}")

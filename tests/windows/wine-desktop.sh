@@ -10,9 +10,9 @@ set -euo pipefail
 
 default_prefix=$1
 shift
+source "$(dirname "$0")/../../scripts/lib/wine.sh"
 export WINEPREFIX=${ORBILUNE_TEST_WINEPREFIX:-$default_prefix}
-export WINEDEBUG=${WINEDEBUG:--all}
-export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}  # no Mono or Gecko prompts
+wine_environment  # no Mono or Gecko prompts
 wine=${ORBILUNE_WINE:-wine}
 
 if [ -z "${DISPLAY:-}" ]; then
@@ -28,11 +28,7 @@ mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
   if [ ! -e "$WINEPREFIX/.orbilune-desktop" ]; then
-    "$wine" wineboot -i >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /d Default /f >/dev/null 2>&1
-    "$wine" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /d 1024x768 /f >/dev/null 2>&1
-    wineserver -w
-    touch "$WINEPREFIX/.orbilune-desktop"
+    make_wine_prefix 1024x768
   fi
 ) 9>"$WINEPREFIX.lock"
 

@@ -1,0 +1,39 @@
+# Sourced by every script that installs what it runs with: ensure_packages, and the lists of
+# Debian 12 packages that more than one script installs.
+
+# ensure_packages PACKAGE...: installs those of the named packages that are not installed
+# yet, with apt-get (as root, or through sudo), without prompts and without recommends.
+# When every one is installed it does nothing, and fetches nothing.
+ensure_packages() {
+  local missing=() package
+  for package in "$@"; do
+    case "$(dpkg-query -W -f='${Status}\n' "$package" 2>/dev/null)" in
+      *"install ok installed"*) ;;
+      *) missing+=("$package") ;;
+    esac
+  done
+  [ ${#missing[@]} -eq 0 ] && return 0
+  local sudo=""
+  [ "$(id -u)" -eq 0 ] || sudo="sudo"
+  echo "installing: ${missing[*]}" >&2
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
+  $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
+}
+
+# The native build and its tests: the compiler and build tools, the libraries, GoogleTest
+# and CLI11, and the tools the tests call (ImageMagick, GNU time, strace).
+native_packages=(build-essential cmake ninja-build pkg-config
+  libopenimageio-dev libisal-dev libpng-dev libcli11-dev
+  libgtest-dev googletest
+  imagemagick time strace)
+
+# The Windows build: the cross compiler, its binutils (windres), the sources of GoogleTest
+# and CLI11 (header only).
+windows_build_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
+  libcli11-dev)
+
+# Running it: Wine (64-bit only), its fonts and the X libraries its X11 driver loads, Xvfb
+# (and xvfb-run), ImageMagick (import for screenshots, convert for the command line's
+# pictures) and GNU time.
+windows_run_packages=(wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick time
+  libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1 libxxf86vm1)
