@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
-# The benchmark, in one command: installs what it needs, builds, generates the test map
-# (nothing large is committed), then for each face size and filter times
+# The benchmark, in one command, from a checkout alone: installs what it needs, builds,
+# generates the test map with orbilune-make-map (nothing large is committed), then for each
+# face size and filter times
 #   - orbilune-cli, the whole run (decode, generate, write), and its peak memory;
 #   - generation alone (orbilune-generation-bench);
 #   - a straightforward implementation: the plain one-texel-at-a-time rasteriser on one
 #     thread, same decoder, same writes (orbilune-generation-bench --plain);
-#   - the peers from Debian's packages on the same job (../shared/peers): OpenCV remap,
+#   - the peers from Debian's packages on the same job (bench/peers/): OpenCV remap,
 #     libvips mapim (its index built beforehand, timed apart), GDAL gdalwarp and Hugin nona;
 # and prints a Markdown table of texels per second and of time relative to the
 # straightforward run; then a second table of the area filter against bilinear, whole runs
@@ -15,7 +16,7 @@
 # Every time is the best of --repeats runs (default 3).
 # Usage: bench/run.sh [--sizes "512 1024 2048"] [--map WIDTHxHEIGHT] [--repeats N] [--no-peers]
 #        [--no-windows]
-# Environment: PEERS (default ../shared/peers beside the checkout), WORK (default bench/work).
+# Environment: WORK (default bench/work), where the map, the outputs and Wine's prefix go.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 repo=$(pwd)
@@ -34,12 +35,14 @@ while [ $# -gt 0 ]; do
         *) echo "usage: bench/run.sh [--sizes \"512 1024 2048\"] [--map WxH] [--repeats N] [--no-peers] [--no-windows]" >&2; exit 2 ;;
     esac
 done
-peers=${PEERS:-$repo/../shared/peers}
+peers=$repo/bench/peers
 work=${WORK:-$repo/bench/work}
 mkdir -p "$work"
 
-extra=(time python3-numpy python3-opencv)
-[ "$peers_on" = 1 ] && extra+=(libvips-tools gdal-bin hugin-tools)
+source scripts/lib/packages.sh
+source scripts/lib/wine.sh
+extra=(time)
+[ "$peers_on" = 1 ] && extra+=(python3-numpy python3-opencv libvips-tools gdal-bin hugin-tools)
 scripts/install-deps.sh "${extra[@]}" >&2
 scripts/build.sh >/dev/null
 bin=$repo/build/bin
@@ -49,7 +52,7 @@ map_h=${map_size#*x}
 map=$work/map-${map_w}x${map_h}.png
 if [ ! -f "$map" ]; then
     echo "generating $map" >&2
-    /usr/bin/python3 "$peers/make_testmap.py" "$map" "$map_w" "$map_h" >&2
+    "$bin/orbilune-make-map" "$map" "$map_w" "$map_h" >&2
 fi
 
 # seconds_and_peak COMMAND...: runs it $repeats times, prints "<best wall seconds> <peak KiB>".
@@ -121,11 +124,10 @@ echo "Map ${map_w}x${map_h} PNG; best of $repeats runs; times are wall seconds o
 # the same machine, and the Windows build under Wine.
 wine_cli=()
 if [ "$windows_on" = 1 ]; then
-    source scripts/windows-packages.sh
-    ensure_packages "${build_packages[@]}" "${run_packages[@]}" >&2
+    ensure_packages "${windows_build_packages[@]}" "${windows_run_packages[@]}" >&2
     scripts/build-windows.sh >/dev/null
     export WINEPREFIX=$work/wine-prefix WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
-    [ -d "$WINEPREFIX" ] || wine wineboot -i >/dev/null 2>&1
+    [ -d "$WINEPREFIX" ] || make_wine_prefix
     (wineserver -p &)  # a server that stays up between runs (if none runs, this one becomes it)
     wine_cli=(wine "$repo/build-windows/bin/orbilune-cli.exe")
     trap 'wineserver -k 2>/dev/null || true' EXIT
