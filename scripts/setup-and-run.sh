@@ -6,9 +6,10 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 scripts/build.sh
-# The browser viewer's packages (three.js), from the npm registry.
+# The browser viewer's package (three.js), from the npm registry; its test tools
+# (devDependencies) are left to scripts/test-viewer.sh.
 if command -v npm >/dev/null; then
-    (cd viewer && npm ci --no-audit --no-fund --loglevel=error)
+    (cd viewer && npm ci --omit=dev --no-audit --no-fund --loglevel=error)
 fi
 mkdir -p out
 build/bin/orbilune-cli "$@" assets/earth-2048x1024.jpg out

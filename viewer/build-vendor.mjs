@@ -1,18 +1,99 @@
-// Bundles three.js into one classic script, vendor/three.js, that defines the global THREE.
-// Browsers refuse ES modules on pages opened from file://, so the page loads plain scripts.
-import { build } from 'esbuild';
-import { fileURLToPath } from 'node:url';
+// Turns three.js's ES modules into one classic script, vendor/three.js, that defines the
+// global THREE. Chromium refuses module scripts on a page opened from file:// (its origin is
+// "null", and module scripts are fetched with CORS), so the page loads plain scripts.
+//
+// three.js is built as two modules: three.core.js, which imports nothing, and
+// three.module.js, which imports from three.core.js and re-exports part of it. Each body is
+// wrapped in a function of its own, so that their private top-level names cannot collide,
+// and their export lists become the returned objects. Only Node.js's own modules are used:
+// this runs as the postinstall step of a production install (npm ci --omit=dev) as well.
+import fs from 'node:fs';
 import path from 'node:path';
+import vm from 'node:vm';
+import { fileURLToPath } from 'node:url';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-await build({
-  entryPoints: [path.join(here, 'node_modules/three/build/three.module.js')],
-  bundle: true,
-  format: 'iife',
-  globalName: 'THREE',
-  minify: true,
-  legalComments: 'inline',
-  target: 'es2020',
-  outfile: path.join(here, 'vendor/three.js'),
-  logLevel: 'warning',
-});
+const buildDir = path.join(here, 'node_modules/three/build');
+const outFile = path.join(here, 'vendor/three.js');
+
+function fail(message) {
+  throw new Error(`build-vendor.mjs: ${message}; the layout of three.js's build has changed, ` +
+    'so this script needs updating');
+}
+
+// The names of `{ a, b, c }`, which must be plain identifiers (no renaming with `as`).
+function names(list, where) {
+  const out = list.split(',').map((s) => s.trim()).filter(Boolean);
+  for (const n of out) if (!/^[A-Za-z_$][\w$]*$/.test(n)) fail(`unexpected name "${n}" in ${where}`);
+  return out;
+}
+
+// Splits a module into its body and its import and export statements, which rollup writes
+// one per line at the top level. Any other top-level import or export is refused.
+function parseModule(file) {
+  const lines = fs.readFileSync(path.join(buildDir, file), 'utf8').split('\n');
+  const mod = { body: [], imports: null, reexports: null, exports: null };
+  for (const line of lines) {
+    let m;
+    if ((m = /^import \{([^}]*)\} from '\.\/three\.core\.js';$/.exec(line))) {
+      if (mod.imports) fail(`two imports in ${file}`);
+      mod.imports = names(m[1], file);
+    } else if ((m = /^export \{([^}]*)\} from '\.\/three\.core\.js';$/.exec(line))) {
+      if (mod.reexports) fail(`two re-exports in ${file}`);
+      mod.reexports = names(m[1], file);
+    } else if ((m = /^export \{([^}]*)\};$/.exec(line))) {
+      if (mod.exports) fail(`two export lists in ${file}`);
+      mod.exports = names(m[1], file);
+    } else if (/^(import|export)\b/.test(line)) {
+      fail(`unexpected statement in ${file}: ${line.slice(0, 80)}`);
+    } else {
+      mod.body.push(line);
+    }
+  }
+  if (!mod.exports) fail(`no export list in ${file}`);
+  return mod;
+}
+
+const core = parseModule('three.core.js');
+const main = parseModule('three.module.js');
+if (core.imports || core.reexports) fail('three.core.js imports from elsewhere');
+if (!main.imports) fail('three.module.js does not import three.core.js');
+const coreNames = new Set(core.exports);
+for (const n of [...main.imports, ...(main.reexports || [])]) {
+  if (!coreNames.has(n)) fail(`three.module.js takes ${n}, which three.core.js does not export`);
+}
+
+const version = JSON.parse(fs.readFileSync(path.join(here, 'node_modules/three/package.json'), 'utf8')).version;
+const out = [
+  `// three.js ${version} (MIT licence, see node_modules/three/LICENSE) as a classic script`,
+  '// that defines the global THREE; made from build/three.core.js and build/three.module.js',
+  '// by build-vendor.mjs.',
+  'var THREE = (function () {',
+  '\'use strict\';',
+  'const core = (function () {',
+  ...core.body,
+  `return { ${core.exports.join(', ')} };`,
+  '})();',
+  'return (function () {',
+  `const { ${main.imports.join(', ')} } = core;`,
+  ...main.body,
+  'return Object.freeze({',
+  ...(main.reexports || []).map((n) => `${n}: core.${n},`),
+  ...main.exports.map((n) => `${n}: ${n},`),
+  '});',
+  '})();',
+  '})();',
+  '',
+].join('\n');
+
+// Run it once without a browser: a mistake in the wrapping shows here, not on the page.
+const sandbox = {};
+vm.runInNewContext(out + '\nthis.THREE = THREE;', sandbox, { filename: 'vendor/three.js' });
+const THREE = sandbox.THREE;
+if (!THREE || typeof THREE.WebGLRenderer !== 'function' || typeof THREE.DataTexture !== 'function' ||
+    THREE.REVISION !== version.split('.')[1]) {
+  fail('the script made does not define THREE');
+}
+
+fs.mkdirSync(path.dirname(outFile), { recursive: true });
+fs.writeFileSync(outFile, out);
