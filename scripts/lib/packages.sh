@@ -1,5 +1,6 @@
 # Sourced by every script that installs what it runs with: ensure_packages, and the lists of
-# Debian 12 packages that more than one script installs.
+# Debian 12 packages that more than one script installs (those of the native build are in
+# scripts/install-deps.sh, which the other scripts call).
 
 # ensure_packages PACKAGE...: installs those of the named packages that are not installed
 # yet, with apt-get (as root, or through sudo), without prompts and without recommends.
@@ -19,13 +20,6 @@ ensure_packages() {
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get update -q
   $sudo env DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}"
 }
-
-# The native build and its tests: the compiler and build tools, the libraries, GoogleTest
-# and CLI11, and the tools the tests call (ImageMagick, GNU time, strace).
-native_packages=(build-essential cmake ninja-build pkg-config
-  libopenimageio-dev libisal-dev libpng-dev libcli11-dev
-  libgtest-dev googletest
-  imagemagick time strace)
 
 # The Windows build: the cross compiler, its binutils (windres), the sources of GoogleTest
 # and CLI11 (header only).
