@@ -10,7 +10,8 @@
   const picker = document.getElementById('picker');
 
   if (typeof THREE === 'undefined') {
-    showStatus('three.js is missing: run "npm ci" in the viewer folder, then reload this page.', true);
+    showStatus('three.js is missing: run "npm ci --omit=dev" (or "npm ci") in the viewer folder, ' +
+      'then reload this page.', true);
     return;
   }
 
@@ -274,27 +275,104 @@
     return { ok: true, message };
   }
 
-  // Files from a drop: loose files, or the files directly inside a dropped folder.
-  async function droppedFiles(dataTransfer) {
-    const entries = Array.from(dataTransfer.items || [])
-      .map((item) => (item.webkitGetAsEntry ? item.webkitGetAsEntry() : null))
-      .filter(Boolean);
-    if (!entries.some((e) => e.isDirectory)) return Array.from(dataTransfer.files);
-    const files = [];
-    const asFile = (entry) => new Promise((resolve, reject) => entry.file(resolve, reject));
-    for (const entry of entries) {
-      if (entry.isFile) {
-        files.push(await asFile(entry));
-      } else if (entry.isDirectory) {
-        const reader = entry.createReader();
-        for (;;) {
-          const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
-          if (!batch.length) break;
-          for (const e of batch) if (e.isFile) files.push(await asFile(e));
+  // Files from a drop: loose files, and the files directly inside each dropped folder.
+  // Resolves to { files, unread }, unread naming the folders that could not be listed.
+  //
+  // A folder is read through its file system handle where the browser has them: on a page
+  // opened from file://, Chromium refuses to list a folder entry (readEntries fails with an
+  // EncodingError: the entries API names files by URLs made from the page's origin, which
+  // is "null" there), while the handle of the same folder can be read. Browsers
+  // without handles list the folder entry. Everything must be asked of the drop before the
+  // first await: the items are emptied once the drop event returns.
+  function droppedFiles(dataTransfer) {
+    const items = Array.from(dataTransfer.items || []).filter((item) => item.kind === 'file');
+    if (!items.length) return Promise.resolve({ files: Array.from(dataTransfer.files || []), unread: [] });
+    const sources = items.map((item) => {
+      let handle = null;
+      try {
+        handle = item.getAsFileSystemHandle ? item.getAsFileSystemHandle() : null;
+      } catch (e) {
+        handle = null;
+      }
+      // Keep a refused handle from being reported as unhandled before it is awaited.
+      if (handle) handle.catch(() => {});
+      return {
+        handle,
+        entry: item.webkitGetAsEntry ? item.webkitGetAsEntry() : null,
+        file: item.getAsFile(),
+      };
+    });
+    return (async () => {
+      const files = [];
+      const unread = [];
+      for (const { handle, entry, file } of sources) {
+        const h = handle ? await handle.catch(() => null) : null;
+        if (h && h.kind === 'file') {
+          files.push(await h.getFile());
+          continue;
+        }
+        if (h && h.kind === 'directory') {
+          try {
+            const inside = [];
+            for await (const child of h.values()) {
+              if (child.kind === 'file') inside.push(await child.getFile());
+            }
+            files.push(...inside);
+            continue;
+          } catch (e) {
+            // Fall back to the folder's entry below.
+          }
+        }
+        if (entry && entry.isDirectory) {
+          try {
+            files.push(...await folderEntryFiles(entry));
+          } catch (e) {
+            unread.push(entry.name);
+          }
+        } else if (file) {
+          files.push(file);
         }
       }
+      return { files, unread };
+    })();
+  }
+
+  async function folderEntryFiles(folder) {
+    const asFile = (entry) => new Promise((resolve, reject) => entry.file(resolve, reject));
+    const reader = folder.createReader();
+    const files = [];
+    for (;;) {
+      const batch = await new Promise((resolve, reject) => reader.readEntries(resolve, reject));
+      if (!batch.length) break;
+      for (const e of batch) if (e.isFile) files.push(await asFile(e));
     }
     return files;
+  }
+
+  // Loads a drop, or says what went wrong and what to do instead; the globe shown stays.
+  async function loadDrop(dataTransfer) {
+    const fail = (message) => {
+      ++latestLoad; // a slower earlier load must not hide this message
+      showStatus(message, true);
+      return { ok: false, message };
+    };
+    const instead = 'drop the ten files new1.tga … new10.tga themselves, or pick them with “Open textures…”.';
+    let dropped;
+    try {
+      dropped = await droppedFiles(dataTransfer);
+    } catch (e) {
+      return fail('The drop could not be read (' + e.message + '): ' + instead);
+    }
+    const { files, unread } = dropped;
+    const found = files.filter((f) => /^new(10|[1-9])\.tga$/i.test(f.name)).length;
+    if (unread.length && found < 10) {
+      const which = unread.map((n) => '“' + n + '”').join(', ');
+      const why = location.protocol === 'file:'
+        ? 'this browser does not let a page opened from disk read a dropped folder'
+        : 'this browser did not let the page list it';
+      return fail('The folder ' + which + ' could not be read: ' + why + '. Open the folder and ' + instead);
+    }
+    return loadFiles(files);
   }
 
   picker.addEventListener('change', () => {
@@ -310,10 +388,10 @@
   document.addEventListener('dragleave', (e) => {
     if (!e.relatedTarget) document.body.classList.remove('dragging');
   });
-  document.addEventListener('drop', async (e) => {
+  document.addEventListener('drop', (e) => {
     e.preventDefault();
     document.body.classList.remove('dragging');
-    loadFiles(await droppedFiles(e.dataTransfer));
+    loadDrop(e.dataTransfer);
   });
 
   // Dragging turns the globe under the pointer, north kept up; the wheel zooms.
@@ -334,12 +412,88 @@
   const endDrag = () => { drag = null; };
   canvas.addEventListener('pointerup', endDrag);
   canvas.addEventListener('pointercancel', endDrag);
+  // The wheel zooms about the pointer: the place under it stays under it, the view turning
+  // as it must with north kept up. Off the disc it zooms about the centre; where a pole
+  // stops the turn, as near the pointer as the pole allows.
   canvas.addEventListener('wheel', (e) => {
     e.preventDefault();
-    view.zoom = Math.max(0.5, Math.min(64, view.zoom * Math.exp(-e.deltaY * 0.001)));
+    const zoom = Math.max(0.5, Math.min(64, view.zoom * Math.exp(-e.deltaY * 0.001)));
+    const rect = canvas.getBoundingClientRect();
+    const at = discPoint(e.clientX - rect.left, e.clientY - rect.top);
+    const k = view.zoom / zoom;
+    // Zooming out, the place may have to leave the disc; then the centre stays.
+    if (at && (at.x * at.x + at.y * at.y) * k * k < 1) {
+      const place = geographic(at.x, at.y);
+      const centre = centreShowing(place, at.x * k, at.y * k);
+      view.lon = centre.lon;
+      view.lat = centre.lat;
+    }
+    view.zoom = zoom;
     requestRender();
   }, { passive: false });
+  // The canvas is what the header and footer leave of the window; it changes size with the
+  // window, and with the header when a long message makes it wrap.
   window.addEventListener('resize', requestRender);
+  if (typeof ResizeObserver !== 'undefined') new ResizeObserver(requestRender).observe(canvas);
+
+  const RAD = Math.PI / 180;
+
+  // Canvas pixel (px, py), CSS pixels from its top left, in the view's plane: x east, y north,
+  // in sphere radii from the centre of the disc. Null off the disc.
+  function discPoint(px, py) {
+    const w = canvas.clientWidth || 1;
+    const h = canvas.clientHeight || 1;
+    const half = 1 / view.zoom;
+    const x = (2 * px / w - 1) * half * Math.max(1, w / h);
+    const y = (1 - 2 * py / h) * half * Math.max(1, h / w);
+    return x * x + y * y < 1 ? { x, y } : null;
+  }
+
+  // The place (radians) seen at (x, y) of the view's plane: the inverse orthographic projection.
+  function geographic(x, y) {
+    const lam0 = view.lon * RAD;
+    const phi0 = view.lat * RAD;
+    const rho = Math.hypot(x, y);
+    if (rho === 0) return { lam: lam0, phi: phi0 };
+    const c = Math.asin(Math.min(1, rho));
+    const phi = Math.asin(Math.max(-1, Math.min(1,
+      Math.cos(c) * Math.sin(phi0) + y * Math.sin(c) * Math.cos(phi0) / rho)));
+    const lam = lam0 + Math.atan2(x * Math.sin(c),
+      rho * Math.cos(c) * Math.cos(phi0) - y * Math.sin(c) * Math.sin(phi0));
+    return { lam, phi };
+  }
+
+  // The centre (degrees) of a north-up view that shows the place p at (x, y). The projection
+  // there is x = cos(phi) sin(dlam), y = sin(phi) cos(phi0) - cos(phi) cos(dlam) sin(phi0),
+  // with dlam = lam - lam0. x gives dlam, up to dlam or pi - dlam; writing y as
+  // R cos(phi0 + a) then gives phi0, on the branch that keeps p on the near side. Of the two,
+  // the one nearest the current centre continues the view (the other is a jump across the
+  // globe). Where that one lies past a pole (p beyond the pole, seen from near it), the view
+  // stops at the pole, turned about it so that p keeps its bearing from the centre.
+  function centreShowing(p, x, y) {
+    const here = direction(view.lon * RAD, view.lat * RAD);
+    const cosPhi = Math.cos(p.phi);
+    const A = Math.sin(p.phi);
+    const s = Math.max(-1, Math.min(1, x / Math.max(cosPhi, 1e-12)));
+    let best = null;
+    for (const dlam of [Math.asin(s), Math.PI - Math.asin(s)]) {
+      const B = cosPhi * Math.cos(dlam);
+      const R = Math.hypot(A, B);
+      let phi0 = Math.acos(Math.max(-1, Math.min(1, y / R))) - Math.atan2(B, A);
+      if (phi0 > Math.PI) phi0 -= 2 * Math.PI;
+      const lam0 = p.lam - dlam;
+      const c = direction(lam0, phi0);
+      const near = c[0] * here[0] + c[1] * here[1] + c[2] * here[2];
+      if (!best || near > best.near) best = { near, lam0, phi0 };
+    }
+    if (Math.abs(best.phi0) <= Math.PI / 2) return { lon: wrapLon(best.lam0 / RAD), lat: best.phi0 / RAD };
+    const pole = Math.sign(best.phi0);
+    return { lon: wrapLon((p.lam - Math.atan2(x, -pole * y)) / RAD), lat: pole * 90 };
+  }
+
+  function direction(lam, phi) {
+    return [Math.cos(phi) * Math.cos(lam), Math.cos(phi) * Math.sin(lam), Math.sin(phi)];
+  }
 
   // For scripts and tests: load files, set an exact view, read the picture back.
   window.orbiluneView = {
