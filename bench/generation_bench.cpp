@@ -18,6 +18,7 @@
 #include "diamond_renderer.h"
 #include "icosa_diamonds.h"
 #include "image_object.h"
+#include "plain_rasteriser.h"
 #include "spherical_lookup.h"
 #include "texture_job.h"
 
@@ -38,8 +39,17 @@ int main(int argc, char** argv)
         return 2;
     }
     const auto faceSize = static_cast<std::uint32_t>(std::atoi(argv[2]));
-    const bool bilinear = std::strcmp(argv[3], "bilinear") == 0;
-    const bool area = std::strcmp(argv[3], "area") == 0;
+    TextureFilter filter = TextureFilter::Nearest;
+    bool known = false;
+    for (const TextureFilterName& name : kTextureFilterNames)
+        if (std::strcmp(argv[3], name.name) == 0) {
+            filter = name.filter;
+            known = true;
+        }
+    if (!known) {
+        std::fprintf(stderr, "unknown filter %s\n", argv[3]);
+        return 2;
+    }
     bool plain = false;
     int repeats = 1;
     const char* writeDir = nullptr;
@@ -64,28 +74,25 @@ int main(int argc, char** argv)
     std::uint32_t width = 0, height = 0;
     image->width(width);
     image->height(height);
-    runState.rows = runState.columns = faceSize;
-    runState.source = sourceImageOf(image, width, height, bilinear ? 1 : 0, area ? 1 : 0);
+    const PublishedRun run(faceSize, sourceImageOf(image, width, height, filter));
 
     std::vector<unsigned char> tga(textureImageSize(faceSize));
-    writeTgaHeader(tga.data(), faceSize);
+    writeTgaHeader(tga.data(), faceSize, faceSize);
     unsigned char* texels = tga.data() + kTgaHeaderSize;
     double generateSeconds = 1e300;
     std::uint64_t checksum = 0;
     for (int repeat = 0; repeat < repeats; ++repeat) {
     double seconds = 0;
     for (int k = 0; k < kDiamondCount; ++k) {
-        const Diamond& d = kIcosaDiamonds[k];
-        const Vector3 p3 = diamondCorner(d, k >= 5 ? 3 : 5);
         start = std::chrono::steady_clock::now();
         if (plain)
-            renderDiamondPlain(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels);
+            renderDiamondPlain(diamondCorners(k), texels);
         else
-            renderDiamondRecord(d, texels, k >= 5 ? 1 : 0);
+            renderDiamondRecord(kIcosaDiamonds[k], texels, isSouthernDiamond(k) ? 1 : 0);
         seconds += secondsSince(start);
         checksum += tga[tga.size() / 2];
         if (writeDir != nullptr) {
-            const std::string path = std::string(writeDir) + "/new" + std::to_string(k + 1) + ".tga";
+            const std::string path = std::string(writeDir) + "/" + textureFileName(k);
             if (storeTextureFile(path.c_str(), tga.data(), static_cast<int>(tga.size())) !=
                 TextureFileResult::Written) {
                 std::fprintf(stderr, "cannot write %s\n", path.c_str());

@@ -1,10 +1,12 @@
 #include "command_line.h"
 
+#include <algorithm>
 #include <map>
 #include <string>
 
 #include <CLI/CLI.hpp>
 
+#include "error_report.h"
 #include "system.h"
 #include "texture_job.h"
 
@@ -17,7 +19,13 @@ constexpr const char* kImagePathTooLong = "The image path is too long.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
 
 // The longest texture name the sink appends to the folder, after a separator.
-constexpr std::size_t kLongestFileName = sizeof "new10.tga" - 1;
+std::size_t longestTextureName()
+{
+    std::size_t longest = 0;
+    for (int k = 0; k < kTextureCount; ++k)
+        longest = std::max(longest, textureFileName(k).size());
+    return longest;
+}
 
 }  // namespace
 
@@ -41,15 +49,15 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
             ""))
         ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
         ->default_val(512);
+    std::map<std::string, TextureFilter> filterNames;
+    for (const TextureFilterName& name : kTextureFilterNames)
+        filterNames.emplace(name.name, name.filter);
     CLI::Option* filter =
         app.add_option("--filter", line.filter,
                        "How each texel is sampled: nearest (the source pixel under it, the default), "
                        "bilinear (a blend of the four around it) or area (the average of the map over "
                        "the texel's footprint, free of aliasing)")
-            ->transform(CLI::CheckedTransformer(
-                std::map<std::string, Filter>{
-                    {"nearest", Filter::Nearest}, {"bilinear", Filter::Bilinear}, {"area", Filter::Area}},
-                CLI::ignore_case));
+            ->transform(CLI::CheckedTransformer(filterNames, CLI::ignore_case));
     CLI::Option* bilinear = app.add_flag("--bilinear", "Short for --filter bilinear")->excludes(filter);
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
     app.add_option("IMAGE", line.imagePath,
@@ -63,7 +71,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
         return app.exit(error);
     }
     if (*bilinear)
-        line.filter = Filter::Bilinear;
+        line.filter = TextureFilter::Bilinear;
 
     // The job holds the image path in a fixed block: a longer one is refused, never cut
     // short into the name of another file.
@@ -76,7 +84,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     // Every texture's path, joined, must fit what the system opens: a folder too long for
     // that is refused before anything is written, never written elsewhere.
-    const std::size_t joined = cli_system::pathLength(line.outputDir) + 1 + kLongestFileName;
+    const std::size_t joined = cli_system::pathLength(line.outputDir) + 1 + longestTextureName();
     const Found folder = joined >= cli_system::pathCapacity() ? Found::NameTooLong : lookFor(line.outputDir, true);
     if (folder != Found::Yes) {
         reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : messages::kDirectoryMissing);

@@ -4,13 +4,11 @@
 
 #include <string>
 
-// How each texel is sampled: the nearest source pixel, a bilinear blend of four, or the
-// average of the map over the texel's footprint.
-enum class Filter { Nearest, Bilinear, Area };
+#include "texture_filter.h"
 
 struct CommandLine {
     int faceSize = 512;
-    Filter filter = Filter::Nearest;
+    TextureFilter filter = TextureFilter::Nearest;
     unsigned threads = 0;  // 0: every core
     std::string imagePath;
     std::string outputDir;

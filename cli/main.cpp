@@ -6,6 +6,7 @@
 #include <string>
 
 #include "command_line.h"
+#include "error_report.h"
 #include "system.h"
 #include "texture_job.h"
 #include "view_commands.h"
@@ -44,9 +45,7 @@ int writeToOutputDir(const char* fileName, const unsigned char* bytes, int byteC
     const std::string path = cli_system::joinPath(cli.outputDir, fileName);
     const TextureFileResult result = storeTextureFile(path.c_str(), bytes, byteCount);
     if (result != TextureFileResult::Written) {
-        reportError(nullptr, result == TextureFileResult::CouldntCreate
-                                 ? messages::kCouldntCreateFile
-                                 : messages::kCouldntWriteFile);
+        reportError(nullptr, textureFileMessage(result));
         return 0;
     }
     ++cli.texturesWritten;
@@ -81,8 +80,7 @@ int main(int argc, char** argv)
     static TextureJob job{};  // readCommandLine has checked that the image path fits
     std::memcpy(job.imagePath, line.imagePath.c_str(), line.imagePath.size() + 1);
     job.owner = nullptr;
-    job.bilinear = line.filter == Filter::Bilinear ? 1 : 0;
-    job.area = line.filter == Filter::Area ? 1 : 0;
+    job.filter = line.filter;
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
     job.threads = line.threads;

@@ -10,7 +10,7 @@
 #include <cstdio>
 
 #include "system.h"
-#include "texture_job.h"
+#include "utf8.h"
 
 namespace cli_system {
 

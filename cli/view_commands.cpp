@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "error_report.h"
 #include "system.h"
 #include "texture_job.h"
 #include "texture_views.h"

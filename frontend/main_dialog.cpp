@@ -13,7 +13,9 @@
 #include <cwchar>
 #include <string>
 
+#include "error_report.h"
 #include "texture_job.h"
+#include "utf8.h"
 #include "win32_handles.h"
 
 FrontEndState frontEnd;
@@ -168,7 +170,8 @@ void onGo(HWND dialog)
         reportError(dialog, messages::kDirectoryMissing);
         return;
     }
-    job.bilinear = IsDlgButtonChecked(dialog, IDC_BILINEAR) == BST_CHECKED ? 1 : 0;
+    job.filter = IsDlgButtonChecked(dialog, IDC_BILINEAR) == BST_CHECKED ? TextureFilter::Bilinear
+                                                                        : TextureFilter::Nearest;
     job.sink = writeTextureFile;
     job.faceSize = selectedFaceSize(dialog);
     showCompactPath(dialog, IDC_IMAGE_PATH, job.imagePath);

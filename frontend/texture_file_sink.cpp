@@ -4,7 +4,9 @@
 
 #include <commctrl.h>
 
+#include "error_report.h"
 #include "texture_job.h"
+#include "utf8.h"
 
 bool joinOutputPath(std::string& out, const char* folder, const char* fileName)
 {
@@ -22,16 +24,10 @@ int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteC
     TextureFileResult result = TextureFileResult::CouldntCreate;
     if (joinOutputPath(path, frontEnd.job.outputDir, fileName))
         result = storeTextureFile(path.c_str(), bytes, byteCount);
-    switch (result) {
-    case TextureFileResult::Written:
-        SendDlgItemMessageA(frontEnd.dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
-        return 1;
-    case TextureFileResult::CouldntCreate:
-        reportError(frontEnd.dialog, messages::kCouldntCreateFile);
-        return 0;
-    case TextureFileResult::CouldntWrite:
-        reportError(frontEnd.dialog, messages::kCouldntWriteFile);
+    if (result != TextureFileResult::Written) {
+        reportError(frontEnd.dialog, textureFileMessage(result));
         return 0;
     }
-    return 0;
+    SendDlgItemMessageA(frontEnd.dialog, IDC_PROGRESS, PBM_STEPIT, 0, 0);
+    return 1;
 }

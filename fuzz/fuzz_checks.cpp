@@ -15,6 +15,7 @@
 #include "command_line.h"
 #include "decoded_picture.h"
 #include "diamond_renderer.h"
+#include "error_report.h"
 #include "icosa_diamonds.h"
 #include "image_object.h"
 #include "spherical_lookup.h"
@@ -115,9 +116,7 @@ SinkCalls sinkCalls;
 // Checks each texture's name and size and, while the picture is loaded, the picture.
 int checkingSink(const char* fileName, const unsigned char* bytes, int byteCount)
 {
-    char expected[32];
-    std::snprintf(expected, sizeof expected, "new%d.tga", ++sinkCalls.count);
-    if (std::strcmp(fileName, expected) != 0 ||
+    if (textureFileName(sinkCalls.count++) != fileName ||
         byteCount != static_cast<int>(textureImageSize(kFaceSize)) || bytes[2] != 2)
         sinkCalls.wrongImage = true;
     if (sinkCalls.count == 1)
@@ -147,7 +146,7 @@ const char* checkPictureFile(const std::uint8_t* data, std::size_t size)
     job = TextureJob{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path);
     job.faceSize = kFaceSize;
-    job.bilinear = size % 2 == 0 ? 1 : 0;
+    job.filter = size % 2 == 0 ? TextureFilter::Bilinear : TextureFilter::Nearest;
     job.sink = checkingSink;
     sinkCalls = SinkCalls{};
     const int result = runTextureJob(job);

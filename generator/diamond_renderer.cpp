@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "diamond_kernel.h"
-#include "icosa_diamonds.h"
 #include "image_object.h"
 #include "spherical_lookup.h"
 
@@ -129,6 +128,12 @@ const char* kernelIsaName(KernelIsa isa)
 
 void setRenderThreads(unsigned threads) { settings().threads = threads; }
 
+void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)
+{
+    renderDiamond(diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
+                  diamondCorner(record, farCornerPoint(southern != 0)), texels);
+}
+
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
 {
     const SourceImage& source = runState.source;
@@ -144,9 +149,7 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.width = source.width;
     setup.height = source.height;
     setup.scales = source.scales;
-    setup.filter = source.area != 0       ? DiamondSetup::Filter::Area
-                   : source.bilinear != 0 ? DiamondSetup::Filter::Bilinear
-                                          : DiamondSetup::Filter::Nearest;
+    setup.filter = source.filter;
     if (setup.rows == 0 || setup.columns == 0)
         return;
 

@@ -1,8 +1,20 @@
-// Controls of the bulk renderer behind renderDiamond: how many threads render the rows of
-// a diamond and which instruction set the inner loop uses. The output never depends on
-// either; they exist for benchmarks and for the tests that hold every variant to the
-// one-texel-at-a-time rasteriser.
+// The rasteriser: renders one diamond into the N × N texel block of a texture, for the face
+// size and source that runState publishes. Its rows go in bands to every core, each band
+// through the inner loop built for the best instruction set the processor has (kernel/);
+// the output never depends on the threads or the instruction set, which exist for the
+// benchmarks and for the tests that hold every variant to the plain rasteriser
+// (plain_rasteriser.h).
 #pragma once
+
+#include "icosa_diamonds.h"
+
+// Renders `record` into `texels` (rows × columns × 3 bytes, blue-green-red, and nothing
+// outside them). `southern` is set for records 6 to 10, whose far corner is point 3
+// instead of point 5.
+void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern);
+
+// Renders the diamond with pole p0, top-row end p1, left-column end p2 and far corner p3.
+void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels);
 
 enum class KernelIsa { Scalar, Avx2, Avx512 };
 

@@ -1,11 +1,8 @@
-// The diamond table and the one-texel-at-a-time rasteriser.
+// The diamond table, its corners and the way back from a direction to a diamond.
 #include "icosa_diamonds.h"
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
-
-#include "spherical_lookup.h"
 
 namespace {
 
@@ -65,20 +62,10 @@ DiamondCorners diamondCorners(int index)
 {
     const Diamond& record = kIcosaDiamonds[index];
     return {diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
-            diamondCorner(record, index >= 5 ? 3 : 5)};
+            diamondCorner(record, farCornerPoint(isSouthernDiamond(index)))};
 }
 
-Vector3 diamondPointAt(int index, double u, double v)
-{
-    const DiamondCorners d = diamondCorners(index);
-    const bool far = u + v > 1;
-    const Vector3 o = far ? d.p3 : d.p0;
-    const Vector3 e1 = far ? difference(d.p2, d.p3) : difference(d.p1, d.p0);
-    const Vector3 e2 = far ? difference(d.p1, d.p3) : difference(d.p2, d.p0);
-    const double a = far ? 1 - u : u, b = far ? 1 - v : v;
-    return {static_cast<float>(o.x + a * e1.x + b * e2.x), static_cast<float>(o.y + a * e1.y + b * e2.y),
-            static_cast<float>(o.z + a * e1.z + b * e2.z)};
-}
+Vector3 diamondPointAt(int index, double u, double v) { return diamondPoint(diamondPlanes(diamondCorners(index)), u, v); }
 
 namespace {
 
@@ -102,10 +89,9 @@ struct Face {
 
 Face faceOf(int diamond, bool far)
 {
-    const DiamondCorners c = diamondCorners(diamond);
-    const Double3 corner = toDouble(far ? c.p3 : c.p0);
-    const Double3 e1 = toDouble(far ? difference(c.p2, c.p3) : difference(c.p1, c.p0));
-    const Double3 e2 = toDouble(far ? difference(c.p1, c.p3) : difference(c.p2, c.p0));
+    const DiamondPlanes planes = diamondPlanes(diamondCorners(diamond));
+    const TrianglePlane& t = far ? planes.far : planes.pole;
+    const Double3 corner = toDouble(t.corner), e1 = toDouble(t.e1), e2 = toDouble(t.e2);
     const Double3 normal = cross(e1, e2);
     const double area = dot(normal, normal);
     return {diamond, far, corner, normal, scaled(cross(e2, normal), 1 / area),
@@ -143,58 +129,4 @@ DiamondPoint locateDirection(double x, double y, double z)
     const double a = std::clamp(dot(fromCorner, hit->dualA), 0.0, 1.0);
     const double b = std::clamp(dot(fromCorner, hit->dualB), 0.0, 1.0);
     return hit->far ? DiamondPoint{hit->diamond, 1 - a, 1 - b} : DiamondPoint{hit->diamond, a, b};
-}
-
-void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)
-{
-    const int farCorner = southern != 0 ? 3 : 5;
-    renderDiamond(diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
-                  diamondCorner(record, farCorner), texels);
-}
-
-Vector3 diamondTexelPoint(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, std::uint32_t rows,
-                          std::uint32_t columns, std::uint32_t r, std::uint32_t c)
-{
-    const auto v = static_cast<float>(r * (1.0 / rows));
-    const auto u = static_cast<float>(c * (1.0 / columns));
-    if (static_cast<std::int64_t>(c) <= static_cast<std::int64_t>(columns) - r) {
-        // Pole triangle: P0 + u·(P1 − P0) + v·(P2 − P0).
-        const Vector3 toP1 = difference(p1, p0);
-        const Vector3 toP2 = difference(p2, p0);
-        return {static_cast<float>(double{p0.x} + double{u} * toP1.x + double{v} * toP2.x),
-                static_cast<float>(double{p0.y} + double{u} * toP1.y + double{v} * toP2.y),
-                static_cast<float>(double{p0.z} + double{u} * toP1.z + double{v} * toP2.z)};
-    }
-    // Far triangle: P3 + (1 − u)·(P2 − P3) + (1 − v)·(P1 − P3); 1 − u and 1 − v are formed
-    // in float, which is exact for power-of-two sizes.
-    const Vector3 farToP2 = difference(p2, p3);
-    const Vector3 farToP1 = difference(p1, p3);
-    const double du = 1.0f - u;
-    const double dv = 1.0f - v;
-    return {static_cast<float>(double{p3.x} + du * farToP2.x + dv * farToP1.x),
-            static_cast<float>(double{p3.y} + du * farToP2.y + dv * farToP1.y),
-            static_cast<float>(double{p3.z} + du * farToP2.z + dv * farToP1.z)};
-}
-
-void renderDiamondPlain(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
-{
-    const std::uint32_t rows = runState.rows;
-    const std::uint32_t columns = runState.columns;
-    const bool bilinear = runState.source.bilinear != 0;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < columns; ++c) {
-            const Vector3 q = diamondTexelPoint(p0, p1, p2, p3, rows, columns, r, c);
-            float longitude = 0.0f;
-            float latitude = 0.0f;
-            directionToAngles(q.x, q.y, q.z, longitude, latitude);
-            Texel texel = 0;
-            if (bilinear)
-                sampleBilinear(longitude, latitude, texel);
-            else
-                sampleNearest(longitude, latitude, texel);
-            *texels++ = static_cast<unsigned char>((texel >> 16) & 255);
-            *texels++ = static_cast<unsigned char>((texel >> 8) & 255);
-            *texels++ = static_cast<unsigned char>(texel & 255);
-        }
-    }
 }

@@ -1,5 +1,5 @@
-// The ten diamonds of the icosahedron and the rasteriser that turns one diamond into the
-// N × N texel block of a texture.
+// The ten diamonds of the icosahedron: the table, their corners, and the way back from a
+// direction to the diamond and the (u, v) it meets.
 //
 // Each diamond is two triangles sharing an edge. In its texture the pole is the top-left
 // texel, the top row runs towards point 1, the left column towards point 2 and the far
@@ -7,19 +7,7 @@
 // top-left corner, so texel (0, 0) is the pole itself.
 #pragma once
 
-#include <cstdint>
-
-#include "texture_job.h"
-
-// A corner or an edge vector.
-struct Vector3 {
-    float x;
-    float y;
-    float z;
-};
-
-// a − b, each component rounded to float: the edge vectors of the diamonds.
-constexpr Vector3 difference(Vector3 a, Vector3 b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+#include "geometry.h"
 
 // Six points (x, y, z each): 0 pole, 1 and 2 the shared edge, then the far triangle.
 // Northern records store the far triangle as (point 2, point 1, far corner), southern
@@ -28,23 +16,23 @@ struct Diamond {
     double points[6][3];
 };
 
-constexpr int kDiamondCount = kTextureCount;
+constexpr int kDiamondCount = 10;
 // The five diamonds around the north pole, then the five around the south pole.
 extern const Diamond kIcosaDiamonds[kDiamondCount];
+
+// Records 6 to 10 (indices 5 to 9) lie round the south pole.
+constexpr bool isSouthernDiamond(int index) { return index >= kDiamondCount / 2; }
+
+// Which point of a record is its far corner: 5 in the northern records, 3 in the southern.
+constexpr int farCornerPoint(bool southern) { return southern ? 3 : 5; }
 
 // Point `point` (0 to 5) of a record, rounded to float.
 Vector3 diamondCorner(const Diamond& record, int point);
 
-// The corners record `index` (0-9) is rendered with: pole, end of the top row, end of the
-// left column, far corner.
-struct DiamondCorners {
-    Vector3 p0, p1, p2, p3;
-};
+// The corners record `index` (0-9) is rendered with.
 DiamondCorners diamondCorners(int index);
 
-// The point of diamond `index` at any (u, v), on the plane of the triangle it falls in
-// (extended past the diamond's edges), in double and rounded to float: the rasteriser's
-// mapping for points between its texels.
+// The point of diamond `index` at any (u, v) (diamondPoint on its planes).
 Vector3 diamondPointAt(int index, double u, double v);
 
 // The inverse of the rasteriser's mapping: the diamond that a direction from the centre
@@ -57,18 +45,3 @@ struct DiamondPoint {
     double u, v;
 };
 DiamondPoint locateDirection(double x, double y, double z);
-
-// Renders `record` into `texels` (rows × columns × 3 bytes, blue-green-red).
-// `southern` is set for records 6 to 10, whose far corner is point 3 instead of point 5.
-void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern);
-
-// Renders the diamond with pole p0, top-row end p1, left-column end p2 and far corner p3.
-void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels);
-
-// The point of the diamond that texel (r, c) of a rows × columns face stands for.
-Vector3 diamondTexelPoint(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, std::uint32_t rows,
-                          std::uint32_t columns, std::uint32_t r, std::uint32_t c);
-
-// The rasteriser one texel at a time through the per-texel operations, exactly as the
-// fast path must behave; tests hold the fast path to it.
-void renderDiamondPlain(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels);

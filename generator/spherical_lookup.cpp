@@ -3,10 +3,10 @@
 // to float. The bulk renderer in diamond_kernel.inl reproduces these bit for bit.
 #include "spherical_lookup.h"
 
-#include <algorithm>
 #include <cmath>
 
 #include "image_object.h"
+#include "map_edges.h"
 
 RunState runState;
 
@@ -30,15 +30,6 @@ std::uint32_t readOrBlack(ImageObject& image, std::int32_t column, std::int32_t 
 {
     std::uint32_t argb = 0;
     return image.readPixel(column, row, argb) == imaging_status::kOk ? argb : 0xFF000000u;
-}
-
-// The non-negative remainder; `size` is at least 1.
-std::int32_t wrapIndex(std::int64_t index, std::uint32_t size)
-{
-    std::int64_t wrapped = index % static_cast<std::int64_t>(size);
-    if (wrapped < 0)
-        wrapped += size;
-    return static_cast<std::int32_t>(wrapped);
 }
 
 }  // namespace
@@ -77,13 +68,13 @@ void sampleBilinear(float longitude, float latitude, Texel& texel)
     const double fx = static_cast<double>(px) - ix;  // [0, 1)
     const double fy = static_cast<double>(py) - iy;
 
-    // Longitude is periodic, so columns wrap; latitude is not: the row after the last (the
-    // stretch between the last row and the south pole) is the last row itself.
-    const std::int32_t x0 = wrapIndex(ix, source.width);
-    const std::int32_t x1 = wrapIndex(static_cast<std::int64_t>(x0) + 1, source.width);
-    const std::int32_t lastRow = static_cast<std::int32_t>(source.height - 1);
-    const std::int32_t y0 = std::clamp(iy, 0, lastRow);
-    const std::int32_t y1 = std::min(y0 + 1, lastRow);
+    // Any column wraps round the map (the remainder first, then one period at most).
+    const auto width = static_cast<std::int64_t>(source.width);
+    const auto x0 = static_cast<std::int32_t>(wrapOnce<std::int64_t>(ix % width, width));
+    const auto x1 = static_cast<std::int32_t>(wrapOnce<std::int64_t>(x0 + 1, width));
+    const auto lastRow = static_cast<std::int32_t>(source.height - 1);
+    const std::int32_t y0 = clampRow(iy, lastRow);
+    const std::int32_t y1 = rowBelow(y0, lastRow);
 
     ImageObject& image = *source.image;
     const std::uint32_t c00 = readOrBlack(image, x0, y0);

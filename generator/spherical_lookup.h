@@ -3,10 +3,12 @@
 //
 // Frame: y is the polar axis (+y north); longitude = atan2(z, x), from +x towards +z;
 // latitude = atan(y / sqrt(x² + z²)). On the picture, longitude +π is the left edge and
-// grows towards the left, latitude +π/2 is the top edge.
+// grows towards the left, latitude +π/2 is the top edge. The map's edges: map_edges.h.
 #pragma once
 
 #include <cstdint>
+
+#include "texture_filter.h"
 
 class ImageObject;
 
@@ -15,9 +17,9 @@ using Texel = std::uint32_t;
 
 // Scale constants, each the float nearest to its exact value. Both scales lie a little
 // under their exact value, which keeps the extreme angles strictly inside the map.
-constexpr float kInvPi = 0.318309886183790671538f;    // 1/π
+constexpr float kInvPi = 0.318309886183790671538f;      // 1/π
 constexpr float kTwoOverPi = 0.636619772367581343076f;  // 2/π
-constexpr float kHalfPi = 1.57079632679489661923f;     // π/2
+constexpr float kHalfPi = 1.57079632679489661923f;      // π/2
 
 // Where angles land on a W × H picture: px = hw − (hw·k1)·longitude and
 // py = hh − (hh·k2)·latitude, with hw = ⌊W/2⌋ and hh = ⌊H/2⌋.
@@ -28,7 +30,7 @@ struct PictureScales {
     double rowScale;     // hh·k2
 };
 
-constexpr PictureScales pictureScales(std::uint32_t width, std::uint32_t height)
+static constexpr PictureScales pictureScales(std::uint32_t width, std::uint32_t height)
 {
     const auto halfWidth = static_cast<double>(width >> 1);
     const auto halfHeight = static_cast<double>(height >> 1);
@@ -36,35 +38,34 @@ constexpr PictureScales pictureScales(std::uint32_t width, std::uint32_t height)
             halfHeight * static_cast<double>(kTwoOverPi)};
 }
 
-// Picture coordinates of an angle pair, in double precision, as every sampler uses them.
-inline double pictureColumn(const PictureScales& scales, float longitude)
+// Picture coordinates of an angle pair, in double precision, as every sampler forms them
+// (the kernels' vector form does the same operations). Static: each kernel keeps its copy.
+static inline double pictureColumn(const PictureScales& scales, float longitude)
 {
     return scales.halfWidth - scales.columnScale * static_cast<double>(longitude);
 }
-inline double pictureRow(const PictureScales& scales, float latitude)
+static inline double pictureRow(const PictureScales& scales, float latitude)
 {
     return scales.halfHeight - scales.rowScale * static_cast<double>(latitude);
 }
 
 // The loaded picture as the samplers see it; `scales` follow from its size (sourceImageOf).
-// `area` asks the renderer for footprint averages instead of either sampler.
 struct SourceImage {
     ImageObject* image;
     std::uint32_t width;
     std::uint32_t height;
-    int bilinear;
+    TextureFilter filter;
     PictureScales scales;
-    int area;
 };
 
-inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::uint32_t height, int bilinear,
-                                 int area = 0)
+inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::uint32_t height,
+                                 TextureFilter filter)
 {
-    return {image, width, height, bilinear, pictureScales(width, height), area};
+    return {image, width, height, filter, pictureScales(width, height)};
 }
 
-// Written by runTextureJob before the first texel, read by the rasteriser and the samplers;
-// valid only while a run is going on.
+// What the rasteriser and the samplers read of the run going on: the face's rows and
+// columns and the source. Empty (no source) between runs.
 struct RunState {
     std::uint32_t rows;
     std::uint32_t columns;
@@ -72,14 +73,23 @@ struct RunState {
 };
 extern RunState runState;
 
+// Publishes a run's state while it lives and empties it again when it goes, whichever way
+// the run ends, so that nothing of one run reaches the next.
+class PublishedRun {
+public:
+    PublishedRun(std::uint32_t faceSize, const SourceImage& source) { runState = {faceSize, faceSize, source}; }
+    ~PublishedRun() { runState = RunState{}; }
+    PublishedRun(const PublishedRun&) = delete;
+    PublishedRun& operator=(const PublishedRun&) = delete;
+};
+
 // The direction of (x, y, z) as longitude in [-π, π] and latitude in [-π/2, π/2], radians.
 void directionToAngles(float x, float y, float z, float& longitude, float& latitude);
 
 // The source pixel under the angles, or black when the read fails.
 void sampleNearest(float longitude, float latitude, Texel& texel);
-// The four pixels around the angles blended by their fractions, columns wrapping round the
-// map and rows stopping at the last; each channel truncated. A failed read counts as black
-// at its corner.
+// The four pixels around the angles blended by their fractions, the map's edges as
+// map_edges.h says; each channel truncated. A failed read counts as black at its corner.
 void sampleBilinear(float longitude, float latitude, Texel& texel);
 
 // ARGB (0xAARRGGBB) to Texel (0x00BBGGRR); alpha dropped.

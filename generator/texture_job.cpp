@@ -2,35 +2,17 @@
 // one reused TGA buffer and hand each to the sink.
 #include "texture_job.h"
 
-#include <cstdio>
 #include <memory>
-#include <new>
+#include <string>
 
 #include "diamond_renderer.h"
+#include "error_report.h"
 #include "icosa_diamonds.h"
 #include "image_object.h"
 #include "large_buffer.h"
 #include "spherical_lookup.h"
 
-void writeTgaHeader(unsigned char* header, std::uint32_t faceSize)
-{
-    const unsigned char bytes[kTgaHeaderSize] = {
-        0,     // no image ID
-        0,     // no colour map
-        2,     // uncompressed true-colour
-        0, 0,  // colour map first entry
-        0, 0,  // colour map length
-        0,     // colour map entry size
-        0, 0,  // x origin
-        0, 0,  // y origin
-        static_cast<unsigned char>(faceSize & 0xFF), static_cast<unsigned char>(faceSize >> 8),
-        static_cast<unsigned char>(faceSize & 0xFF), static_cast<unsigned char>(faceSize >> 8),
-        24,    // bits per pixel
-        0x20,  // top-left origin, no alpha bits
-    };
-    for (std::size_t i = 0; i < kTgaHeaderSize; ++i)
-        header[i] = bytes[i];
-}
+static_assert(kTextureCount == kDiamondCount, "one texture per diamond");
 
 namespace {
 
@@ -97,30 +79,21 @@ int runTextureJob(TextureJob& job)
     std::uint32_t height = 0;
     image->width(width);
     image->height(height);
-    runState.rows = faceSize;
-    runState.columns = faceSize;
-    runState.source = sourceImageOf(image.get(), width, height, job.bilinear, job.area);
+    const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter));
     setRenderThreads(job.threads);
 
     const std::size_t imageSize = textureImageSize(faceSize);
     LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(imageSize);
     if (!buffer) {
-        runState.source.image = nullptr;
         reportError(job.owner, messages::kNoMemoryForTexture);
         return 0;
     }
-    writeTgaHeader(buffer.get(), faceSize);
+    writeTgaHeader(buffer.get(), faceSize, faceSize);
 
-    int result = 1;
     for (int k = 0; k < kDiamondCount; ++k) {
-        renderDiamondRecord(kIcosaDiamonds[k], buffer.get() + kTgaHeaderSize, k >= 5 ? 1 : 0);
-        char fileName[64];
-        std::snprintf(fileName, sizeof fileName, "new%d.tga", k + 1);
-        if (job.sink(fileName, buffer.get(), static_cast<int>(imageSize)) == 0) {
-            result = 0;
-            break;
-        }
+        renderDiamondRecord(kIcosaDiamonds[k], buffer.get() + kTgaHeaderSize, isSouthernDiamond(k) ? 1 : 0);
+        if (job.sink(textureFileName(k).c_str(), buffer.get(), static_cast<int>(imageSize)) == 0)
+            return 0;
     }
-    runState.source.image = nullptr;  // stale once the object goes
-    return result;
+    return 1;
 }

@@ -74,7 +74,7 @@ TEST(PictureMemory, APictureLargerThanMemoryIsRefusedForItsSize)
         MemoryLimit limit(row.limit);
         CapturedErrors errors;
         SinkCalls calls;
-        const int result = runIntoMemory(row.path, 8, false, calls);
+        const int result = runIntoMemory(row.path, 8, TextureFilter::Nearest, calls);
         if (row.message == nullptr) {
             EXPECT_EQ(result, 1) << row.what;
             EXPECT_EQ(calls.names.size(), 10u) << row.what;

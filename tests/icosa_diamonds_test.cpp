@@ -3,27 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstring>
 #include <iterator>
 #include <random>
 #include <vector>
 
+#include "diamond_renderer.h"
 #include "test_support.h"
 #include "texture_job.h"
 
 namespace {
 
+using testing_support::diamondBesideTopRow;
 using testing_support::LoadedSource;
 using testing_support::ScratchDir;
-
-
-// Texel (r, c) of record `index` (0-based) at face size n, as renderDiamondRecord sets it up.
-Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c)
-{
-    const DiamondCorners d = diamondCorners(index);
-    return diamondTexelPoint(d.p0, d.p1, d.p2, d.p3, n, n, r, c);
-}
+using testing_support::texelPoint;
 
 double degrees(float radians) { return radians * 180.0 / 3.14159265358979323846; }
 
@@ -70,8 +66,8 @@ TEST(DiamondRecord1, BottomRowSplitsAfterColumn1)
 {
     // Row 511 of 512: c + r <= 512 is the pole triangle. Its point there is the pole plus
     // most of the P0->P2 edge; in the far triangle it is the far corner plus most of P3->P2.
-    const Diamond& d = kIcosaDiamonds[0];
-    const Vector3 p0 = diamondCorner(d, 0), p1 = diamondCorner(d, 1), p2 = diamondCorner(d, 2), p3 = diamondCorner(d, 5);
+    const DiamondCorners d = diamondCorners(0);
+    const Vector3 p0 = d.p0, p1 = d.p1, p2 = d.p2, p3 = d.p3;
     const auto pole = [&](double u, double v) {
         return p0.y + u * (p1.y - p0.y) + v * (p2.y - p0.y);
     };
@@ -90,53 +86,59 @@ TEST(DiamondRecord1, BottomRowSplitsAfterColumn1)
 
 TEST(DiamondTable, NeighboursShareTheirPoleEdgesBitForBit)
 {
-    // Northern: the top row of record k runs along the left column of record k - 1;
-    // southern: the top row of record k along the left column of record k + 1.
-    for (int k = 0; k < kDiamondCount; ++k) {
-        const int neighbour = k < 5 ? (k + 4) % 5 : 5 + (k - 5 + 1) % 5;
-        for (std::uint32_t c = 0; c < 512; c += 7) {
-            const Vector3 a = texelPoint(k, 512, 0, c);
-            const Vector3 b = texelPoint(neighbour, 512, c, 0);
-            EXPECT_EQ(a.x, b.x) << "record " << k + 1 << " column " << c;
-            EXPECT_EQ(a.y, b.y) << "record " << k + 1 << " column " << c;
-            EXPECT_EQ(a.z, b.z) << "record " << k + 1 << " column " << c;
+    // Every top row runs along another diamond's left column, and every left column is such
+    // a row: the ten pole edges, each held by two diamonds.
+    for (const std::uint32_t n : {2u, 7u, 512u}) {
+        int leftColumnsTaken[kDiamondCount] = {};
+        for (int k = 0; k < kDiamondCount; ++k) {
+            const int beside = diamondBesideTopRow(k, n);
+            ASSERT_GE(beside, 0) << "record " << k + 1 << " n " << n;
+            EXPECT_EQ(isSouthernDiamond(beside), isSouthernDiamond(k)) << "record " << k + 1;
+            ++leftColumnsTaken[beside];
         }
+        for (int k = 0; k < kDiamondCount; ++k)
+            EXPECT_EQ(leftColumnsTaken[k], 1) << "record " << k + 1 << " n " << n;
     }
 }
 
-TEST(DiamondTable, EveryPointIsTheVertexOfTheLayout)
+TEST(DiamondTable, PointsAreTheVerticesOfOneIcosahedronLaidOutAsDiamonds)
 {
-    // The twelve vertices, and each record's six points by name: pole N/S, upper ring
-    // a-e (0, 72, 144, 216, 288 degrees), lower ring f-j (36, 108, 180, 252, 324 degrees).
-    const struct {
-        char name;
-        double x, y, z;
-    } vertices[] = {
-        {'N', 0.0, 100.0, 0.0},
-        {'a', 89.442703, 44.721401, 0.0},
-        {'b', 27.639299, 44.721401, 85.065102},
-        {'c', -72.360703, 44.721401, 52.573101},
-        {'d', -72.360703, 44.721401, -52.573101},
-        {'e', 27.639299, 44.721401, -85.065102},
-        {'f', 72.360703, -44.721401, 52.573101},
-        {'g', -27.639299, -44.721401, 85.065102},
-        {'h', -89.442703, -44.721401, 0.0},
-        {'i', -27.639299, -44.721401, -85.065102},
-        {'j', 72.360703, -44.721401, -52.573101},
-        {'S', 0.0, -100.0, 0.0},
+    // Every point is one of twelve vertices, each about 100 from the centre with five
+    // neighbours at one edge's length; each record is its pole, the edge its two triangles
+    // share 72 degrees round the pole, and the far corner across that edge, stored in the
+    // order of its half of the table.
+    std::vector<std::array<double, 3>> vertices;
+    for (const Diamond& record : kIcosaDiamonds)
+        for (const auto& point : record.points)
+            if (std::find(vertices.begin(), vertices.end(), std::array<double, 3>{point[0], point[1], point[2]}) ==
+                vertices.end())
+                vertices.push_back({point[0], point[1], point[2]});
+    ASSERT_EQ(vertices.size(), 12u);
+    const auto distance = [](const std::array<double, 3>& a, const std::array<double, 3>& b) {
+        return std::hypot(a[0] - b[0], a[1] - b[1], a[2] - b[2]);
     };
-    const char* const layout[kDiamondCount] = {"Nabbaf", "Nbccbg", "Ncddch", "Ndeedi", "Neaaej",
-                                               "Sgfbfg", "Shgcgh", "Sihdhi", "Sjieij", "Sfjajf"};
+    const double edge = distance(vertices[0], vertices[1]);
+    for (const auto& vertex : vertices) {
+        EXPECT_NEAR(distance(vertex, {0, 0, 0}), 100.0, 1e-4);
+        const auto neighbours = std::count_if(vertices.begin(), vertices.end(),
+                                              [&](const auto& other) { return std::fabs(distance(vertex, other) - edge) < 1e-2; });
+        EXPECT_EQ(neighbours, 5);
+    }
+    const auto same = [](const double* a, const double* b) { return std::memcmp(a, b, 3 * sizeof(double)) == 0; };
     for (int k = 0; k < kDiamondCount; ++k) {
-        for (int point = 0; point < 6; ++point) {
-            const double* p = kIcosaDiamonds[k].points[point];
-            const char name = layout[k][point];
-            const auto* vertex = std::find_if(std::begin(vertices), std::end(vertices),
-                                              [&](const auto& v) { return v.name == name; });
-            // Bit for bit, signs of zeros included.
-            EXPECT_EQ(std::memcmp(p, &vertex->x, 3 * sizeof(double)), 0)
-                << "record " << k + 1 << " point " << point << " should be " << name;
-        }
+        const auto& p = kIcosaDiamonds[k].points;
+        const bool southern = isSouthernDiamond(k);
+        EXPECT_EQ(p[0][1], southern ? -100.0 : 100.0) << "record " << k + 1 << ": the pole first";
+        const double turn = std::atan2(p[2][2], p[2][0]) - std::atan2(p[1][2], p[1][0]);
+        EXPECT_NEAR(std::remainder(turn * 180 / 3.141592653589793, 360.0), southern ? -72.0 : 72.0, 1e-3)
+            << "record " << k + 1;
+        const int far = farCornerPoint(southern);
+        const int shared[2] = {southern ? 4 : 3, southern ? 5 : 4};  // points 2 and 1 again
+        EXPECT_TRUE(same(p[shared[0]], p[2]) && same(p[shared[1]], p[1])) << "record " << k + 1;
+        EXPECT_LT(p[far][1] * p[0][1], 0.0) << "record " << k + 1 << ": the far corner on the other ring";
+        const std::array<double, 3> farCorner{p[far][0], p[far][1], p[far][2]};
+        EXPECT_NEAR(distance(farCorner, {p[1][0], p[1][1], p[1][2]}), edge, 1e-2) << "record " << k + 1;
+        EXPECT_NEAR(distance(farCorner, {p[2][0], p[2][1], p[2][2]}), edge, 1e-2) << "record " << k + 1;
     }
 }
 
@@ -220,14 +222,14 @@ std::vector<unsigned char> renderGuarded(int index, std::uint32_t n, std::size_t
 {
     runState.rows = runState.columns = n;
     std::vector<unsigned char> buffer(guard + 3u * n * n + guard, 0xA5);
-    renderDiamondRecord(kIcosaDiamonds[index], buffer.data() + guard, index >= 5 ? 1 : 0);
+    renderDiamondRecord(kIcosaDiamonds[index], buffer.data() + guard, isSouthernDiamond(index) ? 1 : 0);
     return buffer;
 }
 
 TEST(RenderDiamond, WritesExactlyItsBlockAndRepeatsItself)
 {
     ScratchDir dir;
-    LoadedSource source(dir.writeBmp("map.bmp", testing_support::noisePicture(61, 31)), 64, false);
+    LoadedSource source(dir.writeBmp("map.bmp", testing_support::noisePicture(61, 31)), 64, TextureFilter::Nearest);
     ASSERT_TRUE(source.ok());
     for (const std::uint32_t n : {0u, 1u, 3u, 64u}) {
         const std::vector<unsigned char> first = renderGuarded(5, n);
@@ -249,14 +251,14 @@ TEST(RenderDiamond, WritesExactlyItsBlockAndRepeatsItself)
 TEST(RenderDiamond, NeighboursShareTheirEdgeColours)
 {
     ScratchDir dir;
-    LoadedSource source(dir.writeBmp("map.bmp", testing_support::noisePicture(97, 45)), 128, true);
+    LoadedSource source(dir.writeBmp("map.bmp", testing_support::noisePicture(97, 45)), 128, TextureFilter::Bilinear);
     ASSERT_TRUE(source.ok());
     const std::uint32_t n = 128;
     std::vector<std::vector<unsigned char>> textures;
     for (int k = 0; k < kDiamondCount; ++k)
         textures.push_back(renderGuarded(k, n, 0));
     for (int k = 0; k < kDiamondCount; ++k) {
-        const int neighbour = k < 5 ? (k + 4) % 5 : 5 + (k - 5 + 1) % 5;
+        const int neighbour = diamondBesideTopRow(k, n);
         for (std::uint32_t c = 0; c < n; ++c)
             for (int byte = 0; byte < 3; ++byte)
                 ASSERT_EQ(textures[k][3 * c + byte], textures[neighbour][3 * c * n + byte])

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diamond_renderer.h"
+#include "plain_rasteriser.h"
 #include "test_support.h"
 #include "texture_job.h"
 
@@ -22,14 +23,13 @@ using testing_support::ScratchDir;
 
 std::vector<unsigned char> render(int index, std::uint32_t n, bool plain)
 {
-    const Diamond& d = kIcosaDiamonds[index];
-    const Vector3 p3 = diamondCorner(d, index >= 5 ? 3 : 5);
+    const DiamondCorners d = diamondCorners(index);
     std::vector<unsigned char> texels(3u * n * n);
     runState.rows = runState.columns = n;
     if (plain)
-        renderDiamondPlain(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels.data());
+        renderDiamondPlain(d, texels.data());
     else
-        renderDiamond(diamondCorner(d, 0), diamondCorner(d, 1), diamondCorner(d, 2), p3, texels.data());
+        renderDiamond(d.p0, d.p1, d.p2, d.p3, texels.data());
     return texels;
 }
 
@@ -68,23 +68,23 @@ TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
     for (const MapCase& map : maps) {
         const std::string path = dir.writeBmp(
             "map.bmp", testing_support::noisePicture(map.width, map.height, map.width * 31 + map.height));
-        for (const int filter : {testing_support::kNearest, testing_support::kBilinear, testing_support::kArea}) {
+        for (const TextureFilter filter : {TextureFilter::Nearest, TextureFilter::Bilinear, TextureFilter::Area}) {
             for (const std::uint32_t n : map.faceSizes) {
                 LoadedSource source(path, n, filter);
                 ASSERT_TRUE(source.ok());
-                const int step = filter == testing_support::kArea ? map.areaStep : map.diamondStep;
+                const int step = filter == TextureFilter::Area ? map.areaStep : map.diamondStep;
                 for (int k = 0; step != 0 && k < kDiamondCount; k += step) {
                     // The area filter has no one-texel-at-a-time form: the scalar kernel on
                     // one thread stands for it.
                     selectKernelIsa(KernelIsa::Scalar);
                     setRenderThreads(1);
-                    const std::vector<unsigned char> expected = render(k, n, filter != testing_support::kArea);
+                    const std::vector<unsigned char> expected = render(k, n, filter != TextureFilter::Area);
                     for (const KernelIsa isa : supportedIsas()) {
                         ASSERT_TRUE(selectKernelIsa(isa));
                         for (const unsigned threads : {1u, 0u}) {
                             setRenderThreads(threads);
                             EXPECT_TRUE(render(k, n, false) == expected)
-                                << map.width << "x" << map.height << " N=" << n << " filter " << filter
+                                << map.width << "x" << map.height << " N=" << n << " filter " << static_cast<int>(filter)
                                 << " record " << k + 1 << " " << kernelIsaName(isa) << " threads " << threads;
                         }
                     }
@@ -169,7 +169,7 @@ TEST(AreaFilter, AveragesTheMapOverEachFootprint)
     ScratchDir dir;
     for (const auto& c : cases) {
         const Picture map = detailPicture(c.map, 512, 256);
-        LoadedSource source(dir.writeBmp("detail.bmp", map), c.n, testing_support::kArea);
+        LoadedSource source(dir.writeBmp("detail.bmp", map), c.n, TextureFilter::Area);
         ASSERT_TRUE(source.ok());
         std::vector<std::vector<unsigned char>> textures;
         for (int k = 0; k < kDiamondCount; ++k) {
@@ -191,7 +191,7 @@ TEST(AreaFilter, AveragesTheMapOverEachFootprint)
             EXPECT_GE(psnr, 40.0) << c.map << " N=" << c.n << " record " << k + 1;
         }
         for (int k = 0; k < kDiamondCount; ++k) {
-            const int neighbour = k < 5 ? (k + 4) % 5 : 5 + (k - 5 + 1) % 5;
+            const int neighbour = testing_support::diamondBesideTopRow(k, c.n);
             for (std::uint32_t i = 0; i < c.n; ++i)
                 for (int byte = 0; byte < 3; ++byte)
                     ASSERT_EQ(textures[k][3 * i + byte], textures[neighbour][3 * i * c.n + byte])
@@ -201,7 +201,7 @@ TEST(AreaFilter, AveragesTheMapOverEachFootprint)
 
     Picture flat = testing_support::noisePicture(61, 31);
     std::fill(flat.rgb.begin(), flat.rgb.end(), 0x3A7F05u);
-    LoadedSource source(dir.writeBmp("flat.bmp", flat), 37, testing_support::kArea);
+    LoadedSource source(dir.writeBmp("flat.bmp", flat), 37, TextureFilter::Area);
     for (int k = 0; k < kDiamondCount; ++k) {
         const std::vector<unsigned char> texels = render(k, 37, false);
         for (std::size_t i = 0; i < texels.size(); i += 3)

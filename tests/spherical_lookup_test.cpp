@@ -52,13 +52,6 @@ TEST(DirectionToAngles, AxesSeamAndPolesGiveExactFloats)
     }
 }
 
-TEST(DirectionToAngles, ConstantsAreTheNearestFloats)
-{
-    EXPECT_EQ(kHalfPi, 1.5707964f);
-    EXPECT_EQ(kInvPi, 0.31830987f);
-    EXPECT_EQ(kTwoOverPi, 0.63661975f);
-}
-
 // A picture whose pixels name their own position: red = column & 255, green = column >> 8,
 // blue = row.
 Picture positionPicture(std::uint32_t width, std::uint32_t height)
@@ -100,7 +93,7 @@ TEST(SampleNearest, ReadsTheTruncatedPixelAtTheMapEdges)
     ScratchDir dir;
     for (const NearestCase& c : cases) {
         const std::string path = dir.writeBmp("map.bmp", positionPicture(c.width, c.height));
-        LoadedSource source(path, 64, false);
+        LoadedSource source(path, 64, TextureFilter::Nearest);
         ASSERT_TRUE(source.ok()) << c.what;
         Texel texel = 0xFFFFFFFF;
         sampleNearest(c.longitude, c.latitude, texel);
@@ -147,7 +140,7 @@ TEST(SampleBilinear, WeighsTheFourCornersAndTruncates)
         picture.at(5, 2) = c.c10;
         picture.at(4, 3) = c.c01;
         picture.at(5, 3) = c.c11;
-        LoadedSource source(dir.writeBmp("map.bmp", picture), 64, true);
+        LoadedSource source(dir.writeBmp("map.bmp", picture), 64, TextureFilter::Bilinear);
         ASSERT_TRUE(source.ok());
         Texel texel = 0;
         sampleBilinear(longitudeFor(c.px), latitudeFor(c.py), texel);
@@ -160,7 +153,7 @@ TEST(SampleBilinear, WrapsColumnsAndStopsAtTheLastRow)
     ScratchDir dir;
     Picture picture = testing_support::noisePicture(8, 4, 7);
     const std::string path = dir.writeBmp("map.bmp", picture);
-    LoadedSource source(path, 64, true);
+    LoadedSource source(path, 64, TextureFilter::Bilinear);
     ASSERT_TRUE(source.ok());
     const auto texelOf = [&](std::uint32_t column, std::uint32_t row) {
         const std::uint32_t rgb = picture.at(column, row);
@@ -182,7 +175,7 @@ TEST(SampleBilinear, WrapsColumnsAndStopsAtTheLastRow)
     // Halfway between the last column and column 0.
     picture.at(7, 2) = 0x000000;
     picture.at(0, 2) = 0x640000;  // red 100
-    LoadedSource edge(dir.writeBmp("edge.bmp", picture), 64, true);
+    LoadedSource edge(dir.writeBmp("edge.bmp", picture), 64, TextureFilter::Bilinear);
     sampleBilinear(longitudeFor(7.5), 0.0f, texel);
     EXPECT_EQ(texel & 0xFFu, 50u);
 
@@ -190,7 +183,7 @@ TEST(SampleBilinear, WrapsColumnsAndStopsAtTheLastRow)
     Picture single;
     single.width = single.height = 1;
     single.rgb = {0xABCDEF};
-    LoadedSource one(dir.writeBmp("one.bmp", single), 64, true);
+    LoadedSource one(dir.writeBmp("one.bmp", single), 64, TextureFilter::Bilinear);
     sampleBilinear(1.0f, -0.5f, texel);
     EXPECT_EQ(texel, 0xEFCDABu);
 }
@@ -202,7 +195,7 @@ TEST(Samplers, FailedReadsGiveBlackWithoutStopping)
     picture.width = 2;
     picture.height = 2;
     picture.rgb = {0xC8C8C8, 0xC8C8C8, 0xC8C8C8, 0xC8C8C8};
-    LoadedSource source(dir.writeBmp("grey.bmp", picture), 64, false);
+    LoadedSource source(dir.writeBmp("grey.bmp", picture), 64, TextureFilter::Nearest);
     ASSERT_TRUE(source.ok());
 
     // An angle no point gives lands outside the picture: the whole texel is black.
@@ -213,12 +206,12 @@ TEST(Samplers, FailedReadsGiveBlackWithoutStopping)
     // A picture that claims to be wider than it is: only the corner that falls outside
     // reads black, the others still count: px = 1.5 in a "4 wide" picture of 2 columns
     // blends column 1 with the missing column 2.
-    runState.source = sourceImageOf(runState.source.image, 4, 2, 0);
+    runState.source = sourceImageOf(runState.source.image, 4, 2, TextureFilter::Nearest);
     sampleBilinear(static_cast<float>((2.0 - 1.5) / (2.0 * kInvPi)), 0.0f, texel);
     EXPECT_EQ(texel & 0xFFu, 100u);  // (1 - 0.5) · 200 + 0.5 · black
 
     // No size at all: neither sampler divides by zero or loops.
-    runState.source = sourceImageOf(runState.source.image, 0, 0, 0);
+    runState.source = sourceImageOf(runState.source.image, 0, 0, TextureFilter::Nearest);
     sampleNearest(0.0f, 0.0f, texel);
     EXPECT_EQ(texel, 0u);
     sampleBilinear(0.0f, 0.0f, texel);

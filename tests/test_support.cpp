@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
+#include "error_report.h"
+#include "plain_rasteriser.h"
 #include "texture_job.h"
 
 namespace testing_support {
@@ -137,14 +139,13 @@ int recordingSink(const char* name, const unsigned char* bytes, int count)
 }
 }  // namespace
 
-int runIntoMemory(const std::string& imagePath, int faceSize, int filter, SinkCalls& calls)
+int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls)
 {
     static TextureJob job;
     job = TextureJob{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", imagePath.c_str());
     job.faceSize = faceSize;
-    job.bilinear = filter == kBilinear ? 1 : 0;
-    job.area = filter == kArea ? 1 : 0;
+    job.filter = filter;
     job.sink = recordingSink;
     activeCalls = &calls;
     const int result = runTextureJob(job);
@@ -152,7 +153,7 @@ int runIntoMemory(const std::string& imagePath, int faceSize, int filter, SinkCa
     return result;
 }
 
-LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, int filter)
+LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize, TextureFilter filter)
     : imagingStarted_(startImaging(imagingToken_) == imaging_status::kOk)
 {
     image_ = ImageObject::createBitmapFromFile(imagePath.c_str());
@@ -166,17 +167,35 @@ LoadedSource::LoadedSource(const std::string& imagePath, std::uint32_t faceSize,
         image_->width(width);
         image_->height(height);
     }
-    runState.rows = runState.columns = faceSize;
-    runState.source = sourceImageOf(image_, width, height, filter == kBilinear ? 1 : 0, filter == kArea ? 1 : 0);
+    run_.emplace(faceSize, sourceImageOf(image_, width, height, filter));
 }
 
 LoadedSource::~LoadedSource()
 {
+    run_.reset();
     if (image_ != nullptr)
         image_->destroy(true);
-    runState.source.image = nullptr;
     if (imagingStarted_)
         stopImaging(imagingToken_);
+}
+
+Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c)
+{
+    return diamondTexelPoint(diamondCorners(index), n, n, r, c);
+}
+
+int diamondBesideTopRow(int index, std::uint32_t n)
+{
+    for (int other = 0; other < kDiamondCount; ++other) {
+        bool along = other != index;
+        for (std::uint32_t c = 0; along && c < n; ++c) {
+            const Vector3 a = texelPoint(index, n, 0, c), b = texelPoint(other, n, c, 0);
+            along = a.x == b.x && a.y == b.y && a.z == b.z;
+        }
+        if (along)
+            return other;
+    }
+    return -1;
 }
 
 std::uint64_t fnv1a(const std::vector<unsigned char>& bytes, std::uint64_t hash)

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,19 +60,14 @@ struct SinkCalls {
     int refuseCall = 0;  // 1-based call that returns 0; 0 accepts all
 };
 
-// How a run samples the map (a bool reads as nearest or bilinear).
-constexpr int kNearest = 0;
-constexpr int kBilinear = 1;
-constexpr int kArea = 2;
-
 // Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
-int runIntoMemory(const std::string& imagePath, int faceSize, int filter, SinkCalls& calls);
+int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls);
 
 // Starts the imaging library and loads `imagePath` into the run state as runTextureJob
 // would, for tests of the rasteriser and the samplers; unloads and stops on destruction.
 class LoadedSource {
 public:
-    LoadedSource(const std::string& imagePath, std::uint32_t faceSize, int filter);
+    LoadedSource(const std::string& imagePath, std::uint32_t faceSize, TextureFilter filter);
     ~LoadedSource();
     LoadedSource(const LoadedSource&) = delete;
     LoadedSource& operator=(const LoadedSource&) = delete;
@@ -81,7 +77,15 @@ private:
     std::uintptr_t imagingToken_ = 0;
     bool imagingStarted_ = false;
     ImageObject* image_ = nullptr;
+    std::optional<PublishedRun> run_;
 };
+
+// The texel (r, c) of diamond `index` at face size n: its point, as the rasteriser makes it.
+Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c);
+
+// The diamond whose left column runs along the top row of diamond `index`, texel for texel
+// and bit for bit at face size n, found by comparing their points; -1 if none does.
+int diamondBesideTopRow(int index, std::uint32_t n);
 
 std::uint64_t fnv1a(const std::vector<unsigned char>& bytes, std::uint64_t hash = 1469598103934665603ull);
 

@@ -20,7 +20,7 @@ using testing_support::SinkCalls;
 TEST(TgaHeader, BytesForN1024)
 {
     unsigned char header[kTgaHeaderSize];
-    writeTgaHeader(header, 1024);
+    writeTgaHeader(header, 1024, 1024);
     const unsigned char expected[kTgaHeaderSize] = {0, 0, 2, 0, 0, 0, 0, 0, 0,
                                                     0, 0, 0, 0, 4, 0, 4, 0x18, 0x20};
     EXPECT_EQ(std::vector<unsigned char>(header, header + kTgaHeaderSize),
@@ -37,13 +37,13 @@ TEST(TextureJob, HandsOutTenWholeImagesInOrderForEveryDialogSize)
     } sizes[] = {{512, 786450}, {1024, 3145746}, {2048, 12582930}};
     for (const auto& size : sizes) {
         SinkCalls calls;
-        ASSERT_EQ(runIntoMemory(map, size.faceSize, false, calls), 1);
+        ASSERT_EQ(runIntoMemory(map, size.faceSize, TextureFilter::Nearest, calls), 1);
         ASSERT_EQ(calls.names.size(), 10u);
         for (int k = 0; k < 10; ++k) {
             EXPECT_EQ(calls.names[k], "new" + std::to_string(k + 1) + ".tga");
             ASSERT_EQ(static_cast<int>(calls.images[k].size()), size.bytes);
             unsigned char header[kTgaHeaderSize];
-            writeTgaHeader(header, static_cast<std::uint32_t>(size.faceSize));
+            writeTgaHeader(header, static_cast<std::uint32_t>(size.faceSize), static_cast<std::uint32_t>(size.faceSize));
             EXPECT_TRUE(std::equal(header, header + kTgaHeaderSize, calls.images[k].begin()));
         }
     }
@@ -55,7 +55,7 @@ TEST(TextureJob, ASinkThatRefusesStopsTheRun)
     const std::string map = dir.writeBmp("map.bmp", testing_support::noisePicture(9, 4));
     SinkCalls calls;
     calls.refuseCall = 3;
-    EXPECT_EQ(runIntoMemory(map, 64, true, calls), 0);
+    EXPECT_EQ(runIntoMemory(map, 64, TextureFilter::Bilinear, calls), 0);
     EXPECT_EQ(calls.names, (std::vector<std::string>{"new1.tga", "new2.tga", "new3.tga"}));
 }
 
@@ -79,7 +79,7 @@ TEST(TextureJob, RefusesWhatIsNotAPicture)
     for (const auto& c : cases) {
         CapturedErrors errors;
         SinkCalls calls;
-        EXPECT_EQ(runIntoMemory(c.path, 64, false, calls), 0) << c.what;
+        EXPECT_EQ(runIntoMemory(c.path, 64, TextureFilter::Nearest, calls), 0) << c.what;
         EXPECT_TRUE(calls.names.empty()) << c.what;
         EXPECT_EQ(errors.messages(), std::vector<std::string>{c.message}) << c.what;
     }
@@ -92,7 +92,7 @@ TEST(TextureJob, RefusesAFaceSizeItCannotMake)
     for (const int faceSize : {0, -512, kMaxFaceSize + 1}) {
         CapturedErrors errors;
         SinkCalls calls;
-        EXPECT_EQ(runIntoMemory(map, faceSize, false, calls), 0);
+        EXPECT_EQ(runIntoMemory(map, faceSize, TextureFilter::Nearest, calls), 0);
         EXPECT_TRUE(calls.names.empty());
         EXPECT_EQ(errors.messages(), std::vector<std::string>{messages::kBadFaceSize});
     }
@@ -104,8 +104,8 @@ TEST(TextureJob, ASecondRunGivesTheSameImages)
     const std::string map = dir.writeBmp("map.bmp", testing_support::noisePicture(21, 13));
     SinkCalls first;
     SinkCalls second;
-    ASSERT_EQ(runIntoMemory(map, 64, true, first), 1);
-    ASSERT_EQ(runIntoMemory(map, 64, true, second), 1);
+    ASSERT_EQ(runIntoMemory(map, 64, TextureFilter::Bilinear, first), 1);
+    ASSERT_EQ(runIntoMemory(map, 64, TextureFilter::Bilinear, second), 1);
     EXPECT_TRUE(first.images == second.images);
 }
 
@@ -119,15 +119,15 @@ TEST(TextureJob, GoldenRun)
     // The 512 × 256 map takes the area filter's every way to sum: small footprints, larger
     // ones sample by sample, and the widest, by the poles, slice by slice.
     const struct {
-        int filter;
+        TextureFilter filter;
         std::uint32_t mapWidth, mapHeight;
         int n;
         std::uint64_t hash;
     } golden[] = {
-        {testing_support::kNearest, 61, 31, 64, 0x0a7d4eb4d900192full},
-        {testing_support::kBilinear, 61, 31, 64, 0x6a4797108d97acbaull},
-        {testing_support::kArea, 61, 31, 64, 0x198029d396044786ull},
-        {testing_support::kArea, 512, 256, 16, 0xba2696cf2fc001a0ull},
+        {TextureFilter::Nearest, 61, 31, 64, 0x0a7d4eb4d900192full},
+        {TextureFilter::Bilinear, 61, 31, 64, 0x6a4797108d97acbaull},
+        {TextureFilter::Area, 61, 31, 64, 0x198029d396044786ull},
+        {TextureFilter::Area, 512, 256, 16, 0xba2696cf2fc001a0ull},
     };
     ScratchDir dir;
     const bool update = std::getenv("ORBILUNE_UPDATE_GOLDEN") != nullptr;
@@ -140,10 +140,10 @@ TEST(TextureJob, GoldenRun)
         for (const auto& image : calls.images)
             hash = testing_support::fnv1a(image, hash);
         if (update)
-            std::printf("        {%d, %u, %u, %d, 0x%016llxull},\n", g.filter, g.mapWidth, g.mapHeight, g.n,
+            std::printf("        {%d, %u, %u, %d, 0x%016llxull},\n", static_cast<int>(g.filter), g.mapWidth, g.mapHeight, g.n,
                         static_cast<unsigned long long>(hash));
         else
-            EXPECT_EQ(hash, g.hash) << "filter " << g.filter << " N=" << g.n;
+            EXPECT_EQ(hash, g.hash) << "filter " << static_cast<int>(g.filter) << " N=" << g.n;
     }
 }
 

@@ -36,7 +36,7 @@ Picture placeMap(std::uint32_t width)
 double longitudeAt(const std::uint8_t* rgb) { return std::atan2(rgb[2] - 128.0, rgb[0] - 128.0) * 180 / 3.141592653589793; }
 
 // The ten textures of `map` in a folder of `dir`.
-std::string texturesOf(const ScratchDir& dir, const Picture& map, int faceSize, int filter, const std::string& folder)
+std::string texturesOf(const ScratchDir& dir, const Picture& map, int faceSize, TextureFilter filter, const std::string& folder)
 {
     testing_support::SinkCalls calls;
     EXPECT_EQ(testing_support::runIntoMemory(dir.writeBmp(folder + ".bmp", map), faceSize, filter, calls), 1);
@@ -57,7 +57,7 @@ double psnr(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>&
 TEST(Globe, ShowsTheCentreNorthUpAndEastRight)
 {
     ScratchDir dir;
-    const std::string textures = texturesOf(dir, placeMap(720), 128, testing_support::kBilinear, "place");
+    const std::string textures = texturesOf(dir, placeMap(720), 128, TextureFilter::Bilinear, "place");
     const struct {
         GeoPoint centre;
         double belowLongitude;  // the longitude straight below the centre, at a pole
@@ -105,7 +105,7 @@ TEST(MapFromTextures, GivesBackASmoothMap)
                                      wave(std::cos(latitude)) << 8 | wave(std::sin(latitude) * std::sin(longitude));
         }
     ScratchDir dir;
-    const std::string textures = texturesOf(dir, smooth, 256, testing_support::kBilinear, "smooth");
+    const std::string textures = texturesOf(dir, smooth, 256, TextureFilter::Bilinear, "smooth");
     RgbPicture map;
     ASSERT_EQ(renderMapFromTextures(textures.c_str(), smooth.width, TextureRead::Bilinear, map), 1);
     ASSERT_EQ(map.width, smooth.width);
@@ -127,7 +127,7 @@ TEST(MapFromTextures, GivesBackASmoothMap)
 TEST(Net, RhombiMeetWithoutSeams)
 {
     ScratchDir dir;
-    const std::string textures = texturesOf(dir, placeMap(512), 128, testing_support::kBilinear, "place");
+    const std::string textures = texturesOf(dir, placeMap(512), 128, TextureFilter::Bilinear, "place");
     RgbPicture net;
     ASSERT_EQ(renderNetOfTextures(textures.c_str(), false, net), 1);
     // Across the middle of the net every rhombus meets the next one: along a row there,

@@ -1,27 +1,15 @@
-// The bulk renderer's inner loop, compiled once per instruction set (diamond_kernel.inl)
-// and chosen at run time. Each kernel renders a band of rows of one diamond and gives,
-// byte for byte, what the one-texel-at-a-time rasteriser gives.
+// The bulk renderer's inner loop, compiled once per instruction set (kernel_instance.inl)
+// and chosen at run time. Each kernel renders a band of rows of one diamond and gives, byte
+// for byte, what the plain rasteriser gives (the area filter: the same bytes on every
+// instruction set).
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
-#include "icosa_diamonds.h"
+#include "geometry.h"
 #include "spherical_lookup.h"
-
-// A diamond's two triangles as planes: the pole triangle is p0 + u·toP1 + v·toP2, the far
-// one p3 + (1 − u)·farToP2 + (1 − v)·farToP1.
-struct DiamondPlanes {
-    Vector3 p0, p3;                 // pole and far corner
-    Vector3 toP1, toP2;             // pole triangle edges: p1 - p0, p2 - p0
-    Vector3 farToP2, farToP1;       // far triangle edges: p2 - p3, p1 - p3
-};
-
-inline DiamondPlanes diamondPlanes(const DiamondCorners& c)
-{
-    return {c.p0, c.p3, difference(c.p1, c.p0), difference(c.p2, c.p0), difference(c.p2, c.p3),
-            difference(c.p1, c.p3)};
-}
+#include "texture_filter.h"
 
 // Everything a kernel needs, set up once per diamond.
 struct DiamondSetup {
@@ -38,7 +26,7 @@ struct DiamondSetup {
     std::size_t stride;
     std::uint32_t width, height;
     PictureScales scales;           // the run's, shared with the per-texel samplers
-    enum class Filter { Nearest, Bilinear, Area } filter;
+    TextureFilter filter;
 };
 
 // Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).

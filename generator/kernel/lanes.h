@@ -6,9 +6,9 @@
 //   D: doubles, F: floats, I: 32-bit integers; comparisons of D give a DMask, of F or I an
 //   I-sized mask (all ones or zero per lane; a bool for one lane). Conversions to float
 //   round to nearest and to integers truncate, as the scalar casts do.
+// Included inside each kernel instance's namespace (kernel_instance.inl).
 #pragma once
 
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -34,8 +34,8 @@ struct OneLane {
     static F setF(float value) { return value; }
     // Byte k (0 to 3) of each lane's word.
     static I byteOf(I word, int k) { return (word >> (8 * k)) & 0xFF; }
-    static I floorToInt(F value) { return static_cast<I>(std::floor(value)); }
-    static D sqrt(D value) { return std::sqrt(value); }
+    static I floorToInt(F value) { return static_cast<I>(__builtin_floorf(value)); }
+    static D sqrt(D value) { return __builtin_sqrt(value); }
     static unsigned countTrue(int mask) { return mask != 0 ? 1 : 0; }
     static unsigned bits(bool mask) { return mask ? 1 : 0; }
     static F loadF(const float* at) { return *at; }
@@ -217,3 +217,21 @@ struct VectorLanes : VectorTypes<kLanes> {
     }
 };
 #endif
+
+// The kernels' own minimum, maximum and clamp, as std::min, std::max and std::clamp decide
+// (a kernel calls no standard template: kernel_instance.inl).
+template <class T>
+T least(T a, T b)
+{
+    return b < a ? b : a;
+}
+template <class T>
+T most(T a, T b)
+{
+    return a < b ? b : a;
+}
+template <class T>
+T clampTo(T value, T low, T high)
+{
+    return value < low ? low : (high < value ? high : value);
+}

@@ -14,7 +14,7 @@
 
 #include "decoded_picture.h"
 #include "image_object.h"
-#include "texture_job.h"
+#include "utf8.h"
 
 namespace {
 

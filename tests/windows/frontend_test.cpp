@@ -10,7 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "error_report.h"
 #include "texture_job.h"
+#include "utf8.h"
 #include "main_dialog.h"
 
 namespace {

@@ -12,7 +12,9 @@
 
 #include "decoded_picture.h"
 #include "image_object.h"
+#include "error_report.h"
 #include "texture_job.h"
+#include "utf8.h"
 
 namespace {
 

@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "error_report.h"
 #include "texture_job.h"
 
 namespace {
@@ -58,12 +59,12 @@ const std::uint8_t* gridSample(const TextureSet& set, int k, std::uint32_t r, st
 bool readTgaFile(const char* path, RgbPicture& picture)
 {
     const std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
-    std::uint8_t header[18];
+    std::uint8_t header[kTgaHeaderSize];
     if (!file || std::fread(header, 1, sizeof header, file.get()) != sizeof header)
         return false;
     const int idLength = header[0], type = header[2], bits = header[16];
     const std::uint32_t width = header[12] | header[13] << 8, height = header[14] | header[15] << 8;
-    const bool topDown = (header[17] & 0x20) != 0, rightToLeft = (header[17] & 0x10) != 0;
+    const bool topDown = (header[17] & kTgaTopDown) != 0, rightToLeft = (header[17] & kTgaRightToLeft) != 0;
     if (header[1] != 0 || (type != 2 && type != 10) || (bits != 24 && bits != 32) || width == 0 || height == 0 ||
         std::fseek(file.get(), idLength, SEEK_CUR) != 0)
         return false;
@@ -103,7 +104,7 @@ bool readTgaFile(const char* path, RgbPicture& picture)
 int loadTextureSet(const char* folder, TextureSet& set)
 {
     for (int k = 0; k < kDiamondCount; ++k) {
-        const std::string path = std::string(folder) + "/new" + std::to_string(k + 1) + ".tga";
+        const std::string path = std::string(folder) + "/" + textureFileName(k);
         if (std::unique_ptr<std::FILE, FileCloser>(std::fopen(path.c_str(), "rb")) == nullptr) {
             reportError(nullptr, messages::kTexturesMissing);
             return 0;

@@ -5,7 +5,7 @@
 
 #include <climits>
 
-#include "texture_job.h"
+#include "utf8.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The replaceable reporter and the stderr reporter; the platform's default lives in
 // error_report_<platform>.cpp.
-#include "texture_job.h"
+#include "error_report.h"
 
 #include <cstdio>
 

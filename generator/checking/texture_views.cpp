@@ -11,6 +11,7 @@
 #include "image_object.h"
 #include "picture_writer.h"
 #include "pixel_font.h"
+#include "error_report.h"
 #include "texture_job.h"
 #include "texture_set.h"
 
@@ -218,7 +219,7 @@ int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
     const std::uint8_t white[3] = {255, 255, 255};
     for (int k = 0; k < kDiamondCount; ++k) {
         const NetPlace& p = places[k];
-        const std::string name = "new" + std::to_string(k + 1) + ".tga";
+        const std::string name = textureFileName(k);
         const double cx = margin + side * (p.x[1] + p.x[2]) / 2, cy = margin + height * (p.y[1] + p.y[2]) / 2;
         drawText(net, static_cast<std::int64_t>(cx) - textWidth(name, scale) / 2,
                  static_cast<std::int64_t>(cy) - textHeight(scale) / 2, name, scale, white);
@@ -327,10 +328,7 @@ int writePictureFile(const char* path, const RgbPicture& picture)
     }
     // The textures' own layout: uncompressed, 24 bits, top-left origin, blue-green-red.
     std::vector<unsigned char> tga(kTgaHeaderSize + picture.rgb.size());
-    writeTgaHeader(tga.data(), 0);
-    const unsigned char size[4] = {static_cast<unsigned char>(picture.width), static_cast<unsigned char>(picture.width >> 8),
-                                   static_cast<unsigned char>(picture.height), static_cast<unsigned char>(picture.height >> 8)};
-    std::copy(size, size + 4, tga.begin() + 12);
+    writeTgaHeader(tga.data(), picture.width, picture.height);
     for (std::size_t i = 0; i < picture.rgb.size(); i += 3) {
         tga[kTgaHeaderSize + i] = picture.rgb[i + 2];
         tga[kTgaHeaderSize + i + 1] = picture.rgb[i + 1];
@@ -338,7 +336,6 @@ int writePictureFile(const char* path, const RgbPicture& picture)
     }
     const TextureFileResult result = storeTextureFile(path, tga.data(), static_cast<int>(tga.size()));
     if (result != TextureFileResult::Written)
-        reportError(nullptr, result == TextureFileResult::CouldntCreate ? messages::kCouldntCreateFile
-                                                                         : messages::kCouldntWriteFile);
+        reportError(nullptr, textureFileMessage(result));
     return result == TextureFileResult::Written ? 1 : 0;
 }

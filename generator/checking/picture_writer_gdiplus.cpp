@@ -10,7 +10,7 @@
 
 #include "image_object.h"
 #include "picture_writer.h"
-#include "texture_job.h"
+#include "utf8.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
 // Where there are no message boxes, failures go to standard error.
-#include "texture_job.h"
+#include "error_report.h"
 
 void reportErrorByDefault(void* owner, const char* message) { reportErrorToStderr(owner, message); }

@@ -1,7 +1,7 @@
 // On Windows a failure is a modal warning message box with the caption "Error".
 #include <windows.h>
 
-#include "texture_job.h"
+#include "error_report.h"
 
 void reportErrorByDefault(void* owner, const char* message)
 {

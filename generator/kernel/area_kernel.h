@@ -1,0 +1,97 @@
+// The area filter's driver: a band of rows, line of corners after line of corners, each
+// texel's footprint averaged (area_average.h) Wide lanes at a time, or one at a time at the
+// pole and along the pole edges (area_pole.h). The regimes and why: area_regimes.h.
+// Included inside a kernel instance's namespace (kernel_instance.inl).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "area_average.h"
+#include "area_pole.h"
+#include "area_regimes.h"
+#include "diamond_kernel.h"
+#include "lanes.h"
+#include "point_passes.h"
+
+// Picture coordinates of the footprint corners along one line of corners.
+struct CornerRow {
+    double x[kBlock + 1], y[kBlock + 1];
+};
+
+// The texels [i, i + L::kCount) of the block's row, from the corner rows above (top) and
+// below (bottom) it; lanes not in `blended` are left to exactTexel.
+template <class L>
+void blendedTexels(const DiamondSetup& s, const CornerRow& top, const CornerRow& bottom, std::uint32_t i,
+                   typename L::I blended, unsigned char* out)
+{
+    using D = typename L::D;
+    const auto load = [](const double* at) {
+        D value;
+        std::memcpy(&value, at, sizeof value);
+        return value;
+    };
+    const D x00 = load(top.x + i), y00 = load(top.y + i);
+    const D dx[3] = {towards<L>(s, load(top.x + i + 1), x00), towards<L>(s, load(bottom.x + i), x00),
+                     towards<L>(s, load(bottom.x + i + 1), x00)};
+    const D dy[3] = {load(top.y + i + 1) - y00, load(bottom.y + i) - y00, load(bottom.y + i + 1) - y00};
+    D average[3];
+    footprintAverages<L>(s, x00, y00, dx, dy, blended, average);
+    const auto rounded = [](D value) { return L::truncate(value + L::setD(0.5)); };
+    const typename L::I words = rounded(average[0]) | rounded(average[1]) << 8 | rounded(average[2]) << 16;
+    for (unsigned j = 0; j < L::kCount; ++j)
+        if (L::lane(blended, j) != 0)
+            OneLane::storeTexels(out + 3 * j, L::lane(words, j));
+}
+
+// Corners (2c − 1, 2r − 1) / 2N for c in [c0, c1]: the pole triangle's plane where
+// c + r <= N + 1, the far one's beyond.
+template <class Wide>
+void cornerRow(const DiamondSetup& s, std::uint32_t r, std::uint32_t c0, std::uint32_t c1, Block& block,
+               CornerRow& corners)
+{
+    const auto v = static_cast<float>((2.0 * r - 1) * (0.5 * s.inverseRows));
+    rowPoints<Wide>(s, v, static_cast<std::int64_t>(s.columns) + 1 - r, c0, c1 + 1, block, true);
+    blockAngles<Wide>(block, c1 + 1 - c0);
+    for (std::uint32_t i = 0; i <= c1 - c0; ++i) {
+        corners.x[i] = pictureColumn(s.scales, block.longitude[i]);
+        corners.y[i] = pictureRow(s.scales, block.latitude[i]);
+    }
+}
+
+// Rows [rowBegin, rowEnd) with the area filter: the corners with Wide lanes, the
+// footprints with Reads (Wide, or one lane where the picture's words do not fit the vector
+// lanes' 32-bit indices).
+template <class Wide, class Reads>
+void renderAreaBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
+{
+    Block block;
+    CornerRow lines[2];
+    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * 3;
+    for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
+        const std::uint32_t c1 = least(c0 + kBlock, s.columns);
+        cornerRow<Wide>(s, rowBegin, c0, c1, block, lines[rowBegin % 2]);
+        for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
+            const CornerRow& top = lines[r % 2];
+            cornerRow<Wide>(s, r + 1, c0, c1, block, lines[(r + 1) % 2]);
+            const CornerRow& bottom = lines[(r + 1) % 2];
+            unsigned char* texels = out + (r - rowBegin) * rowBytes + std::size_t{c0} * 3;
+            const auto exact = [&](std::uint32_t c) { return isPoleTexel(r, c); };
+            eachGroup<Reads>(c1 - c0, [&](auto lanes, std::uint32_t i) {
+                using L = decltype(lanes);
+                typename L::I blended = L::setI(0);
+                if constexpr (L::kCount == 1) {
+                    blended = exact(c0 + i) ? 0 : 1;
+                } else {
+                    for (unsigned j = 0; j < L::kCount; ++j)
+                        blended[j] = exact(c0 + i + j) ? 0 : -1;
+                }
+                blendedTexels<L>(s, top, bottom, i, blended, texels + 3 * i);
+            });
+            for (std::uint32_t c = c0; c < c1; ++c)
+                if (exact(c))
+                    exactTexel(s, r, c, texels + 3 * (c - c0));
+        }
+    }
+}

@@ -1,0 +1,20 @@
+// How each texel samples the map: one choice, from the command line and the dialog down to
+// the kernels. Part of the public interface.
+#pragma once
+
+enum class TextureFilter {
+    Nearest,   // the map pixel under the texel's sample point (the dialog's default)
+    Bilinear,  // the four pixels around it, blended (the dialog's "Bilinear filtering")
+    Area,      // the average of the map over the texel's footprint
+};
+
+// The filters' names, as the command line and the benchmark take them.
+struct TextureFilterName {
+    const char* name;
+    TextureFilter filter;
+};
+inline constexpr TextureFilterName kTextureFilterNames[] = {
+    {"nearest", TextureFilter::Nearest},
+    {"bilinear", TextureFilter::Bilinear},
+    {"area", TextureFilter::Area},
+};
