@@ -1,4 +1,4 @@
-// The texture files' names, their TGA header, and writing one.
+// The texture files' names, and writing one (their TGA header is inline in texture_file.h).
 #include "texture_file.h"
 
 #include <cstdio>
@@ -7,26 +7,6 @@
 #include "utf8.h"
 
 std::string textureFileName(int index) { return "new" + std::to_string(index + 1) + ".tga"; }
-
-void writeTgaHeader(unsigned char* header, std::uint32_t width, std::uint32_t height)
-{
-    const unsigned char bytes[kTgaHeaderSize] = {
-        0,     // no image ID
-        0,     // no colour map
-        2,     // uncompressed true-colour
-        0, 0,  // colour map first entry
-        0, 0,  // colour map length
-        0,     // colour map entry size
-        0, 0,  // x origin
-        0, 0,  // y origin
-        static_cast<unsigned char>(width & 0xFF), static_cast<unsigned char>(width >> 8),
-        static_cast<unsigned char>(height & 0xFF), static_cast<unsigned char>(height >> 8),
-        24,           // bits per pixel
-        kTgaTopDown,  // top-left origin, no alpha bits
-    };
-    for (std::size_t i = 0; i < kTgaHeaderSize; ++i)
-        header[i] = bytes[i];
-}
 
 namespace {
 

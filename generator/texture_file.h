@@ -20,8 +20,31 @@ constexpr std::size_t kTgaHeaderSize = 18;
 constexpr unsigned kTgaRightToLeft = 0x10;
 constexpr unsigned kTgaTopDown = 0x20;
 
-// Writes the 18-byte header of a width × height picture of 24-bit texels, top-left origin.
-void writeTgaHeader(unsigned char* header, std::uint32_t width, std::uint32_t height);
+// Writes the 18-byte header of an uncompressed width × height picture (sides up to 65535),
+// top-left origin, no ID, no colour map: of 24-bit texels (blue, green, red), the textures'
+// layout, or by `channels` of 8-bit grey (1) or 32-bit texels (4: blue, green, red, alpha).
+// Inline, so that the texture writers (generator/output/) share it without linking the
+// generator.
+inline void writeTgaHeader(unsigned char* header, std::uint32_t width, std::uint32_t height, unsigned channels = 3)
+{
+    const unsigned char bytes[kTgaHeaderSize] = {
+        0,                                                  // no image ID
+        0,                                                  // no colour map
+        static_cast<unsigned char>(channels == 1 ? 3 : 2),  // uncompressed grey, or true-colour
+        0, 0,                                               // colour map first entry
+        0, 0,                                               // colour map length
+        0,                                                  // colour map entry size
+        0, 0,                                               // x origin
+        0, 0,                                               // y origin
+        static_cast<unsigned char>(width & 0xFF), static_cast<unsigned char>(width >> 8),
+        static_cast<unsigned char>(height & 0xFF), static_cast<unsigned char>(height >> 8),
+        static_cast<unsigned char>(8 * channels),  // bits per pixel
+        // Top-left origin; the alpha bits of each texel (none, or 8).
+        static_cast<unsigned char>(kTgaTopDown | (channels == 4 ? 8 : 0)),
+    };
+    for (std::size_t i = 0; i < kTgaHeaderSize; ++i)
+        header[i] = bytes[i];
+}
 
 // 18 + 3 × N × N.
 constexpr std::size_t textureImageSize(std::uint32_t faceSize)

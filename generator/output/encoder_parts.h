@@ -1,0 +1,121 @@
+// What the writers share: reading samples out of a SampleImage, writing integers in a
+// file's byte order, a zlib deflate stream that appends to a byte vector, and each
+// format's encoder, called by encodeTexture once it has checked the image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "texture_encoder.h"
+
+namespace output {
+
+using Bytes = std::vector<unsigned char>;
+
+// The first byte of row `row`.
+inline const unsigned char* rowOf(const SampleImage& image, std::uint32_t row)
+{
+    return static_cast<const unsigned char*>(image.data) + static_cast<std::size_t>(row) * image.rowBytes;
+}
+
+// A sample in the machine's byte order, as SampleImage holds it.
+inline std::uint16_t load16(const unsigned char* at)
+{
+    std::uint16_t value;
+    std::memcpy(&value, at, 2);
+    return value;
+}
+inline std::uint32_t load32(const unsigned char* at)
+{
+    std::uint32_t value;
+    std::memcpy(&value, at, 4);
+    return value;
+}
+inline float loadFloat(const unsigned char* at)
+{
+    float value;
+    std::memcpy(&value, at, 4);
+    return value;
+}
+
+inline void store16le(unsigned char* at, std::uint32_t value)
+{
+    at[0] = static_cast<unsigned char>(value);
+    at[1] = static_cast<unsigned char>(value >> 8);
+}
+inline void store32le(unsigned char* at, std::uint32_t value)
+{
+    store16le(at, value);
+    store16le(at + 2, value >> 16);
+}
+inline void store64le(unsigned char* at, std::uint64_t value)
+{
+    store32le(at, static_cast<std::uint32_t>(value));
+    store32le(at + 4, static_cast<std::uint32_t>(value >> 32));
+}
+inline void store32be(unsigned char* at, std::uint32_t value)
+{
+    at[0] = static_cast<unsigned char>(value >> 24);
+    at[1] = static_cast<unsigned char>(value >> 16);
+    at[2] = static_cast<unsigned char>(value >> 8);
+    at[3] = static_cast<unsigned char>(value);
+}
+
+inline void put16le(Bytes& out, std::uint32_t value)
+{
+    out.push_back(static_cast<unsigned char>(value));
+    out.push_back(static_cast<unsigned char>(value >> 8));
+}
+inline void put32le(Bytes& out, std::uint32_t value)
+{
+    put16le(out, value);
+    put16le(out, value >> 16);
+}
+inline void put64le(Bytes& out, std::uint64_t value)
+{
+    put32le(out, static_cast<std::uint32_t>(value));
+    put32le(out, static_cast<std::uint32_t>(value >> 32));
+}
+inline void putBytes(Bytes& out, const void* bytes, std::size_t count)
+{
+    const auto* from = static_cast<const unsigned char*>(bytes);
+    out.insert(out.end(), from, from + count);
+}
+
+// A zlib deflate stream whose output goes onto the end of a byte vector. One object makes
+// any number of streams in turn: each ends with finish(), and the next starts afresh with
+// the same settings. The bytes depend only on zlib's version, the settings and the input,
+// so every platform that links the same zlib makes the same ones.
+class Deflater {
+public:
+    // Streams in zlib's wrapper (PNG, TIFF and OpenEXR all take it), 32 KiB window, zlib's
+    // default memory level; `level` and `strategy` as deflateInit2 takes them.
+    Deflater(int level, int strategy);
+    ~Deflater();
+    Deflater(const Deflater&) = delete;
+    Deflater& operator=(const Deflater&) = delete;
+
+    bool ok() const { return ready_; }
+    // Compresses `count` bytes onto the end of `out`.
+    void write(const void* bytes, std::size_t count, Bytes& out) { run(bytes, count, false, out); }
+    // Compresses the last `count` bytes of this stream and ends it.
+    void finish(const void* bytes, std::size_t count, Bytes& out) { run(bytes, count, true, out); }
+
+private:
+    void run(const void* bytes, std::size_t count, bool finish, Bytes& out);
+    void* stream_;  // z_stream, kept out of this header
+    bool ready_ = false;
+};
+
+// CRC-32 as PNG's chunks take it (zlib's).
+std::uint32_t crc32Of(const unsigned char* bytes, std::size_t count, std::uint32_t crc = 0);
+
+// Each format's encoder; the image is checked and its layout one that the format holds.
+bool encodeTga(const SampleImage& image, Bytes& file);
+bool encodePng(const SampleImage& image, Bytes& file);
+bool encodeTiff(const SampleImage& image, Bytes& file);
+bool encodeExr(const SampleImage& image, bool half, Bytes& file);
+
+}  // namespace output

@@ -1,0 +1,50 @@
+// The texture writers: one finished texture, a picture of samples in memory, made into the
+// whole bytes of a TGA, PNG, TIFF or OpenEXR file. Portable C++17, the same bytes on every
+// platform (only zlib beneath, the same version everywhere).
+//
+// What each format holds (formatRefusal says it to the user):
+//   TGA   8-bit grey, RGB and RGBA (not grey with alpha)
+//   PNG   8- and 16-bit unsigned samples, 1 to 4 channels
+//   TIFF  8- and 16-bit unsigned, signed 16-bit and 32-bit float samples, 1 to 4 channels
+//   EXR   half or 32-bit float, made from float samples, 1 to 4 channels (Y, Y A, R G B,
+//         R G B A)
+#pragma once
+
+#include <vector>
+
+#include "../samples.h"
+
+enum class TextureFormat { Tga, Png, Tiff, Exr };
+
+struct TextureFormatName {
+    TextureFormat format;
+    const char* name;       // as the command line spells it: "tga", "png", "tiff", "exr"
+    const char* extension;  // of the files new1<extension> .. new10<extension>
+};
+
+// Every format, in the order above.
+constexpr TextureFormatName kTextureFormats[] = {
+    {TextureFormat::Tga, "tga", ".tga"},
+    {TextureFormat::Png, "png", ".png"},
+    {TextureFormat::Tiff, "tiff", ".tif"},
+    {TextureFormat::Exr, "exr", ".exr"},
+};
+
+constexpr const TextureFormatName& textureFormatName(TextureFormat format)
+{
+    return kTextureFormats[static_cast<int>(format)];
+}
+
+// Null when `format` holds textures of `layout` (as half floats, when `half`: OpenEXR alone,
+// from float samples); otherwise the message that tells the user why not and which formats
+// would. Called before anything is read, so that no run is started that cannot be written.
+const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half);
+
+// Makes the whole file of `image` in `file` (replacing what it held). False only for what
+// no file can be made of: a layout the format refuses, no samples, rows shorter than a
+// row of texels, or sides beyond the format's (65535 texels for TGA).
+bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file);
+
+// The 16-bit half float nearest `value` (ties to the even one), infinity beyond the largest
+// half (65504), subnormal halves below 2^-14, NaN kept a NaN; the sign is kept, zeros too.
+std::uint16_t floatToHalf(float value);
