@@ -9,6 +9,7 @@ source "$(dirname "$0")/lib/packages.sh"
 ensure_packages \
     build-essential cmake ninja-build pkg-config \
     libopenimageio-dev libisal-dev libpng-dev libcli11-dev \
+    zlib1g-dev \
     libgtest-dev googletest \
     imagemagick time strace \
     "$@"
