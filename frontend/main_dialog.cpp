@@ -33,9 +33,13 @@ constexpr SizeEntry kSizeEntries[] = {
 };
 
 // Pairs of description and pattern, each ended by a zero; the literal's own zero ends
-// the list.
+// the list. "Images" lists what GDI+ turns into a bitmap, under every name those formats
+// go by: BMP, GIF, icons, JPEG, PNG and TIFF. Not PCX or WebP, which GDI+ has no decoder
+// for, nor metafiles (EMF, WMF), which are drawings that Wine's GDI+ will not open as a
+// bitmap. (The original list offered PCX and hid .jpeg, .tiff and GIF files.)
 constexpr wchar_t kImageFilter[] =
-    L"Images (bmp,jpg,pcx,png,tif)\0*.bmp;*.jpg;*.pcx;*.png;*.tif\0"
+    L"Images (bmp,dib,gif,ico,jfif,jpe,jpeg,jpg,png,tif,tiff)\0"
+    L"*.bmp;*.dib;*.gif;*.ico;*.jfif;*.jpe;*.jpeg;*.jpg;*.png;*.tif;*.tiff\0"
     L"All Files (*.*)\0*.*\0";
 
 // The controls a run disables, in the order they are switched.
@@ -98,7 +102,6 @@ bool storeUtf8(char (&out)[kCapacity], const wchar_t* wide)
 void onBrowseImage(HWND dialog)
 {
     TextureJob& job = frontEnd.job;
-    job.imagePath[0] = '\0';
     // A path whose UTF-8 fits the job has no more UTF-16 units than bytes.
     wchar_t chosen[kImagePathCapacity] = {};
     OPENFILENAMEW request = {};
@@ -109,8 +112,9 @@ void onBrowseImage(HWND dialog)
     request.lpstrFile = chosen;
     request.nMaxFile = kImagePathCapacity;
     request.Flags = OFN_NOCHANGEDIR | OFN_FILEMUSTEXIST | OFN_NONETWORKBUTTON;
-    // Cancelled, failed, or too long for the job in UTF-8: no picture is chosen, and Go! says
-    // so; the field keeps what it showed.
+    // Cancelled, failed, or too long for the job in UTF-8: the previous choice stands, in the
+    // job as in the field, as with the folder. (The original dialog emptied the job's path
+    // before asking, so that Go! refused the picture the field still showed.)
     if (GetOpenFileNameW(&request) && storeUtf8(job.imagePath, chosen))
         showCompactPath(dialog, IDC_IMAGE_PATH, job.imagePath);
 }
@@ -141,13 +145,15 @@ bool pathExists(const char* path)
     return !wide.empty() && PathFileExistsW(wide.c_str());
 }
 
-// A run disables the focused button, which leaves the keyboard nowhere; it goes back to
-// Go!, so that Enter, Space and Tab work again without the mouse.
-void restoreFocus(HWND dialog)
+// After Go!, whatever came of it, the focus is on Go!, so that Enter, Space and Tab work
+// from there without the mouse. A run disables the focused button, which leaves the
+// keyboard nowhere, and a message box gives the focus back, as it closes, to the first
+// enabled tab stop (under Wine the image path field, while the run's controls are
+// disabled) or to the field where Enter was pressed. (The original dialog moved the focus only when it was
+// nowhere or on a disabled control, so after a failed run it stayed in the path field.)
+void focusGo(HWND dialog)
 {
-    const HWND focus = GetFocus();
-    if (focus == nullptr || !IsChild(dialog, focus) || !IsWindowEnabled(focus))
-        SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
+    SendMessageW(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(GetDlgItem(dialog, IDOK)), TRUE);
 }
 
 // Keyboard and mouse input that arrived while the run kept the window inert would act on
@@ -159,7 +165,8 @@ void discardQueuedInput(HWND dialog)
     }
 }
 
-void onGo(HWND dialog)
+// Checks the choices, then runs the job; every message is shown and closed on return.
+void checkAndRun(HWND dialog)
 {
     TextureJob& job = frontEnd.job;
     if (!pathExists(job.imagePath)) {
@@ -182,7 +189,12 @@ void onGo(HWND dialog)
     runTextureJob(job);  // failures were shown already; the dialog goes back to idle either way
     setBusy(dialog, TRUE, IDC_ARROW);
     discardQueuedInput(dialog);
-    restoreFocus(dialog);
+}
+
+void onGo(HWND dialog)
+{
+    checkAndRun(dialog);
+    focusGo(dialog);
 }
 
 }  // namespace

@@ -36,6 +36,8 @@ constexpr const char* kNoneSelected = "(none selected)";
 constexpr const char* kFileMissing = "The file specified does not exist";
 constexpr const char* kDirectoryMissing = "The directory specified does not exist";
 constexpr const char* kCouldntCreate = "Couldnt create file";
+constexpr const char* kCouldntOpenImage = "Couldnt open image file.";
+constexpr const char* kImageTypes = "Images (bmp,dib,gif,ico,jfif,jpe,jpeg,jpg,png,tif,tiff)";
 
 std::wstring textureName(int k) { return L"new" + std::to_wstring(k) + L".tga"; }
 
@@ -80,6 +82,23 @@ void expectIdle(const Program& program)
 {
     for (int id : {kGo, kExit, kSize, kBilinear, kBrowseImage, kBrowseDir})
         EXPECT_TRUE(program.enabled(id)) << "control " << id;
+}
+
+// Whether the focus is on Go!, or gets there once the program is done with the last press.
+bool focusOnGo(const Program& program)
+{
+    return waitFor([&] { return program.focus() == program.item(kGo); }, 5000);
+}
+
+// Presses Tab until the control has the focus.
+void tabTo(const Program& program, int id)
+{
+    program.activate();
+    for (int i = 0; i < 14 && program.focus() != program.item(id); ++i) {
+        const HWND before = program.focus();
+        program.pressKey(VK_TAB);
+        waitFor([&] { return program.focus() != before; }, 2000);
+    }
 }
 
 // Reads the message box the program shows and checks how it is made.
@@ -277,13 +296,13 @@ TEST(Dialog, GoChecksTheChoicesFirst)
     const struct {
         const char* what;
         bool chooseImage;
-        bool reopenAndCancel;
+        bool enterInPathField;  // else Go! is clicked
         const char* message;
     } rows[] = {
         {"right after start-up", false, false, kFileMissing},
         {"a picture but no folder", true, false, kDirectoryMissing},
-        // The field keeps showing the old path; the stored one is gone.
-        {"a picture, then the file browser cancelled", true, true, kFileMissing},
+        // Enter goes to the default button, Go!, from a field that keeps the focus.
+        {"Enter in the image path field", false, true, kFileMissing},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -294,31 +313,137 @@ TEST(Dialog, GoChecksTheChoicesFirst)
             EXPECT_NE(program.text(kImagePath), kNoneSelected);
             EXPECT_NE(program.text(kImagePath).find("map.bmp"), std::string::npos);
         }
-        const std::string shown = program.text(kImagePath);
-        if (row.reopenAndCancel) {
-            ASSERT_NO_FATAL_FAILURE(program.cancelImageBrowser());
-            EXPECT_EQ(program.text(kImagePath), shown);
+        if (row.enterInPathField) {
+            tabTo(program, kImagePath);
+            ASSERT_EQ(program.focus(), program.item(kImagePath));
+            program.pressKey(VK_RETURN);
+        } else {
+            program.click(kGo);
         }
-        program.click(kGo);
         EXPECT_EQ(errorShown(program), row.message);
         ASSERT_TRUE(program.waitUntilIdle());
         expectIdle(program);
         EXPECT_EQ(progress(program), 0) << "no run was started";
         EXPECT_FALSE(program.hasWindow("Error"));
+        EXPECT_TRUE(focusOnGo(program)) << "the focus after the message is on " << GetDlgCtrlID(program.focus());
     }
 }
 
 TEST(Dialog, CancelledBrowsersChangeNothing)
 {
+    ScratchFolder scratch;
+    const std::wstring map = placeMap(scratch, L"map.bmp");
+    const std::wstring out = makeFolder(scratch.path(), L"out");
+    // Before anything is chosen, and after a picture and a folder were: what the fields show
+    // stays, and Go! converts the picture they show.
+    for (const bool chosen : {false, true}) {
+        SCOPED_TRACE(chosen ? "after choosing" : "with nothing chosen");
+        Program program;
+        ASSERT_NE(program.dialog(), nullptr);
+        if (chosen) {
+            ASSERT_NO_FATAL_FAILURE(program.chooseImage(map));
+            ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+        }
+        const std::string image = program.text(kImagePath);
+        const std::string folder = program.text(kOutputDir);
+        std::vector<std::string> fileTypes;
+        ASSERT_NO_FATAL_FAILURE(program.cancelImageBrowser(&fileTypes));
+        EXPECT_EQ(fileTypes, (std::vector<std::string>{kImageTypes, "All Files (*.*)"}));
+        EXPECT_EQ(program.text(kImagePath), chosen ? image : kNoneSelected);
+        ASSERT_NO_FATAL_FAILURE(program.cancelFolderBrowser());
+        EXPECT_EQ(program.text(kOutputDir), chosen ? folder : kNoneSelected);
+        expectIdle(program);
+        if (chosen) {
+            program.click(kGo);
+            ASSERT_TRUE(waitFor([&] { return program.hasWindow("Error") || program.waitUntilIdle(0); }));
+            if (program.hasWindow("Error"))
+                FAIL() << "Go! after the browsers were cancelled: " << program.readError().text;
+            ASSERT_TRUE(program.waitUntilIdle());
+            expectLinuxBytes(out, kLinuxNearest512);
+        }
+    }
+}
+
+// The test map as an icon: its 24-bit bitmap (without the file header), declared twice as
+// tall for the mask that follows it, a mask of zeros: every pixel shown.
+std::vector<unsigned char> iconOf(const std::wstring& bmpPath)
+{
+    std::vector<unsigned char> bmp;
+    HANDLE file = CreateFileW(bmpPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD size = GetFileSize(file, nullptr);
+    bmp.resize(size != INVALID_FILE_SIZE ? size : 0);
+    DWORD got = 0;
+    ReadFile(file, bmp.data(), static_cast<DWORD>(bmp.size()), &got, nullptr);
+    CloseHandle(file);
+    EXPECT_GE(got, 54u);
+    if (got < 54)
+        return {};
+    std::vector<unsigned char> dib(bmp.begin() + 14, bmp.end());
+    const unsigned width = dib[4];
+    const unsigned height = dib[8];
+    dib[8] = static_cast<unsigned char>(2 * height);  // fits a byte: the map is 61 rows
+    dib.insert(dib.end(), (width + 31) / 32 * 4 * height, 0);
+    const auto bytes = static_cast<std::uint32_t>(dib.size());
+    std::vector<unsigned char> icon = {
+        0, 0, 1, 0, 1, 0,  // an icon file of one image
+        static_cast<unsigned char>(width), static_cast<unsigned char>(height), 0, 0, 1, 0, 24, 0,
+        static_cast<unsigned char>(bytes), static_cast<unsigned char>(bytes >> 8),
+        static_cast<unsigned char>(bytes >> 16), static_cast<unsigned char>(bytes >> 24), 22, 0, 0, 0,
+    };
+    icon.insert(icon.end(), dib.begin(), dib.end());
+    return icon;
+}
+
+// The "Images" entry shows the files GDI+ makes a bitmap of, under each name their formats
+// go by, and no other: not PCX or WebP, which it has no decoder for, nor metafiles, nor
+// Targa. The names count, not what is in the files; that BMP, GIF, JPEG, PNG and TIFF
+// convert is held by the command line's table of pictures, and icons are converted here.
+TEST(Dialog, TheFileBrowserShowsThePicturesGdiplusReads)
+{
+    const struct {
+        const wchar_t* name;
+        bool shown;
+    } rows[] = {
+        {L"bmp.bmp", true}, {L"dib.dib", true}, {L"gif.gif", true}, {L"ico.ico", true},
+        {L"jfif.jfif", true}, {L"jpe.jpe", true}, {L"jpeg.jpeg", true}, {L"jpg.jpg", true},
+        {L"png.png", true}, {L"tif.tif", true}, {L"tiff.tiff", true},
+        {L"JPEG-CAPITALS.JPEG", true},
+        {L"pcx.pcx", false}, {L"webp.webp", false}, {L"emf.emf", false}, {L"wmf.wmf", false},
+        {L"tga.tga", false}, {L"txt.txt", false},
+    };
+    ScratchFolder scratch;
+    const std::wstring pictures = makeFolder(scratch.path(), L"pictures");
+    const std::vector<unsigned char> icon = iconOf(placeMap(scratch, L"pictures\\bmp.bmp"));
+    std::vector<std::wstring> expected;
+    for (const auto& row : rows) {
+        if (row.shown)
+            expected.emplace_back(row.name);
+        const std::wstring path = pictures + L"\\" + row.name;
+        if (fileExists(path))
+            continue;
+        HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        if (std::wstring(row.name) == L"ico.ico")
+            WriteFile(file, icon.data(), static_cast<DWORD>(icon.size()), &written, nullptr);
+        CloseHandle(file);
+    }
+    const std::wstring out = makeFolder(scratch.path(), L"out");
     Program program;
     ASSERT_NE(program.dialog(), nullptr);
-    std::vector<std::string> fileTypes;
-    ASSERT_NO_FATAL_FAILURE(program.cancelImageBrowser(&fileTypes));
-    EXPECT_EQ(fileTypes, (std::vector<std::string>{"Images (bmp,jpg,pcx,png,tif)", "All Files (*.*)"}));
+    std::vector<std::wstring> shown;
+    ASSERT_NO_FATAL_FAILURE(program.listImageBrowser(pictures, shown));
+    std::sort(shown.begin(), shown.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(shown, expected);
     EXPECT_EQ(program.text(kImagePath), kNoneSelected);
-    ASSERT_NO_FATAL_FAILURE(program.cancelFolderBrowser());
-    EXPECT_EQ(program.text(kOutputDir), kNoneSelected);
-    expectIdle(program);
+
+    // The icon of the map makes the map's textures.
+    ASSERT_NO_FATAL_FAILURE(program.chooseImage(pictures + L"\\ico.ico"));
+    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+    ASSERT_NO_FATAL_FAILURE(program.runToIdle());
+    EXPECT_FALSE(program.hasWindow("Error"));
+    expectLinuxBytes(out, kLinuxNearest512);
 }
 
 TEST(Dialog, RunsWriteTheLinuxBuildsBytesAndEndWithTheBarFull)
@@ -516,11 +641,7 @@ TEST(Dialog, InputQueuedDuringARunIsDiscarded)
     const HCURSOR arrow = program.settledCursor();
     // Tab to the image path field, which a run leaves enabled, so that a queued Escape
     // would reach the dialog and end the program.
-    for (int i = 0; i < 14 && program.focus() != program.item(kImagePath); ++i) {
-        const HWND before = program.focus();
-        program.pressKey(VK_TAB);
-        waitFor([&] { return program.focus() != before; }, 2000);
-    }
+    tabTo(program, kImagePath);
     ASSERT_EQ(program.focus(), program.item(kImagePath));
     program.pressKey(VK_RETURN);  // the default button: "Go!"
     ASSERT_TRUE(waitFor([&] { return program.busy(); }, 10000)) << "Enter did not start a run";
@@ -542,6 +663,41 @@ TEST(Dialog, InputQueuedDuringARunIsDiscarded)
     program.activate();
     program.pressKey(VK_ESCAPE);
     EXPECT_TRUE(program.waitForExit(10000));
+}
+
+// A picture GDI+ cannot read: the run stops with its message, and the keyboard goes on from
+// Go! as after a good run.
+TEST(Dialog, APictureThatCannotBeReadStopsTheRun)
+{
+    ScratchFolder scratch;
+    const std::wstring picture = scratch.file(L"text.png");
+    HANDLE file = CreateFileW(picture.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "not a png\n", 10, &written, nullptr);
+    CloseHandle(file);
+    const std::wstring out = makeFolder(scratch.path(), L"out");
+    Program program;
+    ASSERT_NE(program.dialog(), nullptr);
+    ASSERT_NO_FATAL_FAILURE(program.chooseImage(picture));
+    ASSERT_NO_FATAL_FAILURE(program.chooseFolder(out));
+
+    program.click(kGo);
+    EXPECT_EQ(errorShown(program), kCouldntOpenImage);
+    ASSERT_TRUE(program.waitUntilIdle());
+    expectIdle(program);
+    EXPECT_EQ(progress(program), 0);
+    EXPECT_EQ(texturesIn(out), 0);
+    program.activate();
+    EXPECT_TRUE(focusOnGo(program)) << "the focus after a failed run is on " << GetDlgCtrlID(program.focus());
+
+    // The map in its place (the content decides, not the name), then Enter alone converts it.
+    ASSERT_TRUE(CopyFileW(placeMap(scratch, L"map.bmp").c_str(), picture.c_str(), FALSE));
+    program.pressKey(VK_RETURN);
+    ASSERT_TRUE(waitFor([&] { return texturesIn(out) == 10 && !program.busy(); }))
+        << "Enter after a failed run converted nothing";
+    EXPECT_FALSE(program.hasWindow("Error"));
+    expectLinuxBytes(out, kLinuxNearest512);
 }
 
 TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
@@ -591,6 +747,7 @@ TEST(Dialog, AFileThatCannotBeCreatedStopsTheRun)
         EXPECT_FALSE(program.hasWindow("Error")) << "nothing more was attempted";
         EXPECT_EQ(progress(program), row.progress);
         expectIdle(program);
+        EXPECT_TRUE(focusOnGo(program)) << "the focus after a failed run is on " << GetDlgCtrlID(program.focus());
         if (&row != &rows[0]) {
             EXPECT_EQ(texturesIn(out), row.written);
             if (row.written == 1) {

@@ -476,6 +476,49 @@ void Program::cancelImageBrowser(std::vector<std::string>* fileTypes)
     ASSERT_TRUE(waitFor([] { return pendingSends.load() == 0; }));
 }
 
+void Program::listImageBrowser(const std::wstring& folder, std::vector<std::wstring>& names)
+{
+    click(kBrowseImage);
+    HWND open = waitForWindow("Open");
+    ASSERT_NE(open, nullptr) << "no file-open dialog";
+    HWND name = findDescendant(open, "Edit", kFileNameCombo);
+    if (name == nullptr)
+        name = findDescendant(open, "Edit", kFileNameEdit);
+    ASSERT_NE(name, nullptr) << "no file name field in the file-open dialog";
+    // A folder's path given as the file name opens the folder; the dialog stays.
+    SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(folder.c_str()));
+    // Sent from here: the move into the folder opens no window of its own, and is done
+    // when the click returns.
+    DWORD_PTR result = 0;
+    ASSERT_TRUE(SendMessageTimeoutW(GetDlgItem(open, IDOK), BM_CLICK, 0, 0, SMTO_NORMAL, kPatience, &result))
+        << "the file-open dialog did not answer";
+    ASSERT_TRUE(IsWindow(open)) << "the file-open dialog closed on a folder";
+
+    // The folder's view, made anew by the move, lists its files as it opens.
+    HWND list = findDescendant(open, "SysListView32");
+    ASSERT_NE(list, nullptr) << "no file list in the file-open dialog";
+    DWORD processId = 0;
+    GetWindowThreadProcessId(open, &processId);
+    const RemoteBuffer remote(processId, 4096);
+    ASSERT_NE(remote.address(), nullptr);
+    constexpr std::size_t kChars = 260;
+    const auto count = static_cast<int>(SendMessageW(list, LVM_GETITEMCOUNT, 0, 0));
+    for (int i = 0; i < count; ++i) {
+        LVITEMW request = {};
+        request.iSubItem = 0;
+        request.pszText = reinterpret_cast<LPWSTR>(remote.address() + sizeof request);
+        request.cchTextMax = kChars;
+        remote.write(0, &request, sizeof request);
+        SendMessageW(list, LVM_GETITEMTEXTW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(remote.address()));
+        wchar_t text[kChars + 1] = {};
+        remote.read(sizeof request, text, kChars * sizeof(wchar_t));
+        names.emplace_back(text);
+    }
+    sendInBackground(GetDlgItem(open, IDCANCEL), BM_CLICK);
+    ASSERT_TRUE(waitFor([&] { return !IsWindow(open); }));
+    ASSERT_TRUE(waitFor([] { return pendingSends.load() == 0; }));
+}
+
 void Program::chooseFolder(const std::wstring& path)
 {
     click(kBrowseDir);

@@ -79,6 +79,9 @@ public:
     // Opens the file-open dialog and cancels it; `fileTypes`, if given, receives the
     // entries of its file type list.
     void cancelImageBrowser(std::vector<std::string>* fileTypes = nullptr);
+    // Opens the file-open dialog, goes into `folder` (by typing its path) and cancels it;
+    // `names` receives the names its file list shows there with the first file type chosen.
+    void listImageBrowser(const std::wstring& folder, std::vector<std::wstring>& names);
     // Chooses a folder through the real folder browser, by walking its tree.
     void chooseFolder(const std::wstring& path);
     void cancelFolderBrowser();
