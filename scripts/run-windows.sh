@@ -4,7 +4,8 @@
 #   scripts/run-windows.sh                     on the current desktop ($DISPLAY), in the
 #                                              Wine prefix $WINEPREFIX (default ~/.wine)
 #   scripts/run-windows.sh --screenshot FILE   on a private Xvfb display in a fresh Wine
-#                                              prefix: saves a PNG of the dialog as it
+#                                              prefix (with Marlett, for the caption's
+#                                              buttons): saves a PNG of the dialog as it
 #                                              starts, then ends the program
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -39,6 +40,7 @@ size=520x260
 start_xvfb "$size"
 export WINEPREFIX=$work/prefix
 make_wine_prefix "$size"
+add_marlett
 wine "$program" >/dev/null 2>&1 &
 for i in $(seq 100); do
   sleep 0.2

@@ -29,6 +29,16 @@ make_wine_prefix() {
   fi
 }
 
+# add_marlett: Marlett, from fonts-wine, into the Fonts folder of the prefix at $WINEPREFIX.
+# Windows draws the caption's buttons with this symbol font (the close box's cross is its
+# letter "r"), and every Windows desktop has it; Wine 8 as Debian packages it puts none of
+# its own fonts (/usr/share/wine/fonts) into a new prefix and does not read them from there.
+# Wine's other fonts stay out: its Tahoma, wider than Windows' at 8 points, would wrap
+# labels of the dialog that fit on Windows.
+add_marlett() {
+  cp /usr/share/wine/fonts/marlett.ttf "$WINEPREFIX/drive_c/windows/Fonts/"
+}
+
 # start_xvfb SIZE: starts Xvfb on a free display of the given size and exports DISPLAY;
 # XVFB_PID is its pid, for the caller to end it.
 start_xvfb() {
