@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Hostile and unusual pictures through the command line. Every bad one (special files and
-# bombs inside the decoders' own buffers among them) is refused with the system's message,
+# Hostile and unusual pictures through the command line. Every bad one (special files, bombs
+# inside the decoders' own buffers, pictures that crashed a reader or that it stopped short
+# of, large files that are no picture among them) is refused with the system's message,
 # exit status 1 (not a crash), no files, little memory and little time; every valid one of
 # an unusual shape or layout gives ten textures of the picture's colour, and one picture in
 # many layouts gives the plain PNG's textures byte for byte; names with spaces and non-ASCII
@@ -8,8 +9,8 @@
 # The pictures and the rows are in hostile_pictures.sh; the Windows program's table, which
 # shares those common to every platform, is tests/windows/bad_input_wine_test.sh.
 # Usage: bad_input_test.sh PATH/TO/orbilune-cli
-# Needs ImageMagick's convert, gzip, GNU time and Perl (for the socket); drops to the user
-# nobody when run as root.
+# Needs ImageMagick's convert, avifenc, Python 3, gzip, GNU time and Perl (for the socket);
+# drops to the user nobody when run as root.
 set -u
 export LC_ALL=C
 cli=$1
@@ -48,6 +49,8 @@ chmod 000 "$work/locked.jpg"
 bad_picture_rows
 make_decoder_bombs
 decoder_bomb_rows
+make_reader_faults
+reader_fault_rows
 refused --as-nobody "$work/locked.png" "$cannot_open"  # no permission to read
 refused --as-nobody "$work/locked.jpg" "$cannot_open"
 
@@ -67,6 +70,8 @@ valid_picture_rows
 
 make_layout_pictures
 layout_rows
+make_orientation_pictures
+orientation_rows
 make_wide_sample_pictures
 wide_sample_rows
 

@@ -8,7 +8,7 @@
 #                 status), `peak_kb` (peak resident memory in KiB), `seconds` (the time it
 #                 took) and $work/stderr (with plain "\n" line ends);
 # and may redefine known_gap and known_decoder_fault (below). Needs ImageMagick's convert,
-# gzip and GNU time.
+# gzip and GNU time; the rows of the Linux readers also Python 3 and avifenc.
 
 passed=0
 failed=0
@@ -16,8 +16,8 @@ skipped=0
 
 # A texture of --size 64 is 18 + 3 × 64 × 64 bytes.
 texture_bytes=12306
-# Peak resident memory a refused picture may cost, in KiB: OpenImageIO alone takes about
-# 140 MB, a bomb that was decoded would take gigabytes.
+# Peak resident memory a refused picture, or a small one converted, may cost, in KiB:
+# OpenImageIO alone takes about 140 MB, a bomb that was decoded would take gigabytes.
 memory_ceiling_kb=${ORBILUNE_MEMORY_CEILING_KB:-700000}
 # A run that takes longer than this, in seconds, has hung.
 run_timeout=${ORBILUNE_RUN_TIMEOUT:-120}
@@ -97,8 +97,9 @@ refused() {
     fi
 }
 
-# converted FILE: converts FILE at N = 64 into $work/out; false (the row settled: a known
-# gap refused, or a failure counted) unless that went well.
+# converted FILE: converts FILE at N = 64 into $work/out, within the memory a refusal may
+# take; false (the row settled: a known gap refused, or a failure counted) unless that went
+# well.
 converted() {
     local name=${1#"$work"/}
     if [ -n "$(known_gap "${name##*/}")" ]; then
@@ -108,6 +109,9 @@ converted() {
     run --size 64 "$1" "$work/out"
     if [ "$status" != 0 ]; then
         fail "$name: exit status $status"
+        return 1
+    elif [ "$peak_kb" -gt "$memory_ceiling_kb" ]; then
+        fail "$name: peak memory $peak_kb KiB"
         return 1
     fi
 }
@@ -209,6 +213,120 @@ tiff_header() {
     head -c 16 /dev/zero
 }
 
+# python_picture KIND ARGUMENTS...: files whose bytes want zlib or CRCs (Python's standard
+# library writes them):
+#   tiff-strips PPM FILE whole|more|short|cut: the binary PPM's picture as a deflate TIFF in
+#       strips of two rows, its directory first; the second strip's data holds its rows and
+#       3000 bytes more (more), stops 20 bytes before its rows end (short), or is cut to half
+#       its compressed bytes (cut);
+#   tiff-tiles PPM FILE whole|short: likewise in deflate tiles of 16 × 16 with the horizontal
+#       predictor, the first tile's data stopping 20 bytes short;
+#   tiff-two-pages PPM FILE: the picture as an uncompressed TIFF, then a second page that
+#       declares 60000 × 60000 pixels and holds none;
+#   apng-canvas FILE: an animated PNG whose canvas (its header) is 16383 × 16383, over frames
+#       of one pixel and image data of one row.
+python_picture() {
+    python3 - "$@" <<'PYTHON'
+import struct, sys, zlib
+
+kind, args = sys.argv[1], sys.argv[2:]
+
+def ppm(path):
+    data = open(path, 'rb').read()
+    fields, at = [], 2
+    while len(fields) < 3:
+        while data[at] in b' \t\r\n':
+            at += 1
+        end = at
+        while data[end] not in b' \t\r\n':
+            end += 1
+        fields.append(int(data[at:end]))
+        at = end
+    return fields[0], fields[1], data[at + 1:]
+
+def tiff(pages):
+    # pages: (tags, blocks), tags a list of (tag, type, values) where values None stands for
+    # the blocks' offsets; each page's directory, its long values and its blocks in turn.
+    out, at, patches = bytearray(b'II*\0\0\0\0\0'), 4, []
+    for tags, blocks in pages:
+        struct.pack_into('<I', out, at, len(out))
+        directory = len(out)
+        out += b'\0' * (2 + 12 * len(tags) + 4)
+        struct.pack_into('<H', out, directory, len(tags))
+        offsets_at = None
+        for i, (tag, kind_, values) in enumerate(sorted(tags, key=lambda t: t[0])):
+            entry = directory + 2 + 12 * i
+            count = len(blocks) if values is None else len(values)
+            packed = b''.join(struct.pack('<H' if kind_ == 3 else '<I', v) for v in (values or [0] * count))
+            struct.pack_into('<HHI', out, entry, tag, kind_, count)
+            if len(packed) <= 4:
+                out[entry + 8:entry + 8 + len(packed)] = packed
+                place = entry + 8
+            else:
+                struct.pack_into('<I', out, entry + 8, len(out))
+                place = len(out)
+                out += packed
+            if values is None:
+                offsets_at = place
+        at = directory + 2 + 12 * len(tags)
+        for i, block in enumerate(blocks):
+            struct.pack_into('<I', out, offsets_at + 4 * i, len(out))
+            out += block
+    return bytes(out)
+
+def rgb_tags(width, height, compression, extra):
+    return [(256, 4, [width]), (257, 4, [height]), (258, 3, [8, 8, 8]), (259, 3, [compression]),
+            (262, 3, [2]), (277, 3, [3])] + extra
+
+if kind == 'tiff-strips':
+    width, height, pixels = ppm(args[0])
+    row, blocks = 3 * width, []
+    for number, top in enumerate(range(0, height, 2)):
+        raw = pixels[top * row:min(height, top + 2) * row]
+        if number == 1 and args[2] == 'more':
+            raw += bytes(range(256)) * 12
+        if number == 1 and args[2] == 'short':
+            raw = raw[:-20]
+        block = zlib.compress(raw)
+        if number == 1 and args[2] == 'cut':
+            block = block[:len(block) // 2]
+        blocks.append(block)
+    tags = rgb_tags(width, height, 8, [(273, 4, None), (278, 4, [2]), (279, 4, [len(b) for b in blocks])])
+    open(args[1], 'wb').write(tiff([(tags, blocks)]))
+elif kind == 'tiff-tiles':
+    width, height, pixels = ppm(args[0])
+    blocks = []
+    for top in range(0, height, 16):
+        for left in range(0, width, 16):
+            tile = b''.join(pixels[(y * width + left) * 3:(y * width + min(width, left + 16)) * 3].ljust(48, b'\0')
+                            if y < height else b'\0' * 48 for y in range(top, top + 16))
+            # Each sample less the one to its left, row by row.
+            tile = bytes((tile[i] - (tile[i - 3] if i % 48 >= 3 else 0)) & 255 for i in range(len(tile)))
+            if not blocks and args[2] == 'short':
+                tile = tile[:-20]
+            blocks.append(zlib.compress(tile))
+    tags = rgb_tags(width, height, 8, [(317, 3, [2]), (322, 4, [16]), (323, 4, [16]), (324, 4, None),
+                                       (325, 4, [len(b) for b in blocks])])
+    open(args[1], 'wb').write(tiff([(tags, blocks)]))
+elif kind == 'tiff-two-pages':
+    width, height, pixels = ppm(args[0])
+    first = rgb_tags(width, height, 1, [(273, 4, None), (278, 4, [height]), (279, 4, [len(pixels)])])
+    second = rgb_tags(60000, 60000, 1, [(273, 4, None), (278, 4, [60000]), (279, 4, [16])])
+    open(args[1], 'wb').write(tiff([(first, [pixels]), (second, [b'\0' * 16])]))
+elif kind == 'apng-canvas':
+    def chunk(name, data):
+        return struct.pack('>I', len(data)) + name + data + struct.pack('>I', zlib.crc32(name + data))
+    side = 16383
+    frame = struct.pack('>IIIIIHHBB', 0, 1, 1, 0, 0, 1, 10, 0, 0)
+    open(args[0], 'wb').write(
+        b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', side, side, 8, 2, 0, 0, 0)) +
+        chunk(b'acTL', struct.pack('>II', 2, 0)) + chunk(b'fcTL', frame) +
+        chunk(b'IDAT', zlib.compress(b'\0' + b'\x80' * 3 * side)) +
+        chunk(b'fcTL', struct.pack('>I', 2) + frame[4:]) +
+        chunk(b'fdAT', struct.pack('>I', 3) + zlib.compress(b'\0\x10\x20\x30')) + chunk(b'IEND', b''))
+PYTHON
+}
+
 # make_bad_pictures: the broken pictures and the bombs, and the good ones they came from.
 make_bad_pictures() {
     # Good pictures of the four formats, from ImageMagick's built-in 70 × 46 photograph; the
@@ -263,6 +381,10 @@ make_bad_pictures() {
     tiff_header 2147483647 1 >"$work/wide.tif"
     tiff_header 60000 60000 16 >"$work/bomb-tiled.tif"
     tiff_header 16 16 65536 >"$work/tile-bomb.tif"          # one tile of 4 GiB for 256 pixels
+    # A GIF's logical screen of 16383 × 16383 around an image of 5 × 3: the reader lays out
+    # the whole screen (a gigabyte), filled with nothing the file holds.
+    convert -size 5x3 "xc:$colour" "$work/screen-bomb.gif"
+    patch "$work/screen-bomb.gif" 6 '\xff\x3f\xff\x3f'
 }
 
 # The table of bad pictures that every platform refuses alike.
@@ -283,6 +405,7 @@ bad_picture_rows() {
     refused "$work/libpng-limit.png" "$cannot_open"
     refused "$work/bomb.tif" "${over_memory[@]}"        # 200000 × 100000
     refused "$work/tile-bomb.tif" "$cannot_open"        # reading a pixel reads its whole tile
+    refused "$work/screen-bomb.gif" "$cannot_open"      # a screen the image leaves empty
     # OpenImageIO refuses pictures of over 32 GB in the file's own layout as unreadable.
     refused "$work/bomb.bmp" "${over_memory[@]}" "$cannot_open"
     # These fit in a large machine's memory, so they are refused either for their size or,
@@ -338,6 +461,11 @@ make_decoder_bombs() {
     patch "$work/bomb.dds" 12 "$(le32 40000)$(le32 40000)"
     convert -size 16x16 "xc:$colour" "$work/bomb.cin"
     patch "$work/bomb.cin" 200 "$(be32 40000)$(be32 40000)"
+    # Canvases around frames of one pixel, 16383 × 16383: an animated WebP of 176 bytes and
+    # an animated PNG whose data holds one row.
+    convert -size 1x1 xc:red -size 1x1 xc:blue -define webp:lossless=true "$work/canvas-bomb.webp"
+    patch "$work/canvas-bomb.webp" 24 '\xfe\x3f\x00\xfe\x3f\x00'
+    python_picture apng-canvas "$work/canvas-bomb.png"
 }
 
 decoder_bomb_rows() {
@@ -352,6 +480,59 @@ decoder_bomb_rows() {
     refused "$work/rle-bomb-ended.bmp" "$cannot_open"
     refused "$work/bomb.dds" "$cannot_open"
     refused "$work/bomb.cin" "$cannot_open"
+    refused "$work/canvas-bomb.webp" "$cannot_open"
+    refused "$work/canvas-bomb.png" "$cannot_open"
+}
+
+# --- Faults inside the readers ---------------------------------------------------------------
+# Pictures that once crashed a reader, had it stop short of the picture and report success
+# (rows never decoded written as black), or keep it busy for a minute on a file that is no
+# picture. (Rows for the Linux readers.)
+make_reader_faults() {
+    # HEIF and AVIF whose primary item declares 30000 × 30000 over a picture of 64 × 64: the
+    # reader copied 30000 rows out of the small picture and crashed.
+    local format
+    for format in heic avif; do
+        convert -size 64x64 "xc:$colour" "$work/declared-larger.$format"
+        patch "$work/declared-larger.$format" $(($(offset_of "$work/declared-larger.$format" ispe) + 8)) \
+            "$(be32 30000)$(be32 30000)"
+    done
+    # An icon whose PNG libpng cannot open (a header, then its end): the reader divided by
+    # the channels it never got. Bitmap icons on which it writes past the picture (a mask of
+    # 13 bits a row, below 32 bits a pixel) or reads past its palette (the directory's 2
+    # colours for 8-bit indices).
+    png_header 60000 60000 8 6 >"$work/icon-of-a-broken.png"
+    { printf "\\x00\\x00\\x01\\x00\\x01\\x00\\x10\\x10\\x00\\x00$(le16 1)$(le16 32)$(le32 "$(stat -c %s "$work/icon-of-a-broken.png")")$(le32 22)"
+      cat "$work/icon-of-a-broken.png"; } >"$work/icon-of-a-broken-png.ico"
+    ico_layout "$work/icon-odd-mask.ico" 24
+    ico_layout "$work/icon-short-palette.ico" 8 2
+    # TIFF whose deflate data stops short of the rows its strip or tile declares, or is cut.
+    convert -size 48x32 plasma:fractal -seed 1 -depth 8 PPM:"$work/plasma.ppm" 2>/dev/null
+    python_picture tiff-strips "$work/plasma.ppm" "$work/strip-short.tif" short
+    python_picture tiff-strips "$work/plasma.ppm" "$work/strip-cut.tif" cut
+    python_picture tiff-tiles "$work/plasma.ppm" "$work/tile-short.tif" short
+    # A gigabyte of nothing (a sparse file) named for formats known by name alone, or for
+    # formats never read: each reader of those names took up to 70 s on it, or (an MPEG-4
+    # stream) 2 GB, or (OpenImageIO's "null" pictures) converted it.
+    local name
+    for name in dicom.dcm movie.m4v maya.iff maya.z volume.vdb null.null targa.tga rla.rla camera.cr2; do
+        truncate -s 1G "$work/nothing-$name"
+    done
+}
+
+reader_fault_rows() {
+    refused "$work/declared-larger.heic" "$cannot_open"
+    refused "$work/declared-larger.avif" "$cannot_open"
+    refused "$work/icon-of-a-broken-png.ico" "$cannot_open"
+    refused "$work/icon-odd-mask.ico" "$cannot_open"
+    refused "$work/icon-short-palette.ico" "$cannot_open"
+    refused "$work/strip-short.tif" "$cannot_open"
+    refused "$work/strip-cut.tif" "$cannot_open"
+    refused "$work/tile-short.tif" "$cannot_open"
+    local file
+    for file in "$work"/nothing-*; do
+        refused "$file" "$cannot_open"
+    done
 }
 
 # make_valid_pictures: pictures of unusual shape or layout, all of one colour.
@@ -530,14 +711,16 @@ bmp_layout() {
     printf "BM$(le32 $((offset + $(byte_count "$data"))))\\x00\\x00\\x00\\x00$(le32 $offset)$info$palette$data" >"$file"
 }
 
-# ico_layout FILE: the picture as an icon: an opaque 32-bit BMP without its file header,
-# its height doubled for the mask of transparency that follows it.
+# ico_layout FILE [BITS [COLOURS]]: the picture as an icon: a BMP of 32 bits (opaque), 24 or
+# 8 (a palette of its 8 colours) without its file header, its height doubled for the mask of
+# transparency that follows it; the directory counts COLOURS colours (0: none said).
 ico_layout() {
-    bmp_layout "$work/icon.bmp" 40 32 0 bottom-up 0 0 0 0xFF000000
+    local bits=${2:-32} colours=${3:-0}
+    bmp_layout "$work/icon.bmp" 40 "$bits" 0 bottom-up 0 0 0 0xFF000000
     local dib_bytes=$(($(stat -c %s "$work/icon.bmp") - 14)) mask_bytes=$((layout_height * 4))
     {
         printf "\\x00\\x00\\x01\\x00\\x01\\x00$(printf '\\x%02x\\x%02x' "$layout_width" "$layout_height")"
-        printf "\\x00\\x00$(le16 1)$(le16 32)$(le32 $((dib_bytes + mask_bytes)))$(le32 22)"
+        printf "\\x$(printf %02x "$colours")\\x00$(le16 1)$(le16 "$bits")$(le32 $((dib_bytes + mask_bytes)))$(le32 22)"
         tail -c +15 "$work/icon.bmp" | head -c 8  # the header's size and the width
         printf "$(le32 $((2 * layout_height)))"
         tail -c +27 "$work/icon.bmp"
@@ -631,24 +814,74 @@ make_layout_pictures() {
     convert "$from" -depth 8 -alpha on -define tiff:alpha=unspecified "$to/alpha-unspecified.tif"
     convert "$from" -depth 16 -alpha on -interlace Plane "$to/alpha16-planar.tif"
     convert "$from" -depth 32 -define quantum:format=floating-point "$to/float.tif" 2>/dev/null
+    # TIFF written here: a deflate strip that holds its rows and more (read whole, as
+    # libtiff's tools read it), deflate tiles with the predictor, and a second page that
+    # declares 60000 × 60000 and holds nothing (only the first page is read). An
+    # Orientation tag (row 0 at the bottom, column 0 at the right) is not applied: every
+    # picture is used as stored.
+    python_picture tiff-strips "$from" "$to/strip-holding-more.tif" more
+    python_picture tiff-tiles "$from" "$to/tiles-predictor.tif" whole
+    python_picture tiff-two-pages "$from" "$to/second-page-huge.tif"
+    convert "$from" -depth 8 -orient BottomRight "$to/orientation-tag.tif"
     # Other formats
     convert "$from" "$to/palette.gif"
     convert "$from" -compress none PPM:"$to/p3.ppm"
     convert "$from" -depth 16 PPM:"$to/p6-16.ppm"
     convert "$from" PFM:"$to/float.pfm"
-    convert "$from" TGA:"$to/plain.tga"
-    convert "$from" -compress RLE TGA:"$to/rle.tga"
+    # Targa from every origin (ImageMagick writes the rows top first and marks the origin by
+    # the picture's orientation: each is turned to match), plain and run-length coded, with
+    # and without the version-2 footer; top-left without a footer is what Orbilune writes.
+    convert "$from" -orient TopLeft TGA:"$to/top-left.tga"
+    convert "$from" -flip -orient BottomLeft TGA:"$to/bottom-left.tga"
+    convert "$from" -flop -orient TopRight TGA:"$to/top-right.tga"
+    convert "$from" -flip -flop -orient BottomRight TGA:"$to/bottom-right.tga"
+    convert "$from" -orient TopLeft -compress RLE TGA:"$to/top-left-rle.tga"
+    convert "$from" -flip -orient BottomLeft -compress RLE TGA:"$to/bottom-left-rle.tga"
+    local origin
+    for origin in top-left bottom-left top-left-rle bottom-left-rle; do
+        { cat "$to/$origin.tga"; printf '\0\0\0\0\0\0\0\0TRUEVISION-XFILE.\0'; } >"$to/$origin-footer.tga"
+    done
+    # WebP: lossless; half transparent (the colours as stored, never multiplied by the
+    # alpha); an animation whose first frame is the picture; bytes after the file's end.
     convert "$from" -define webp:lossless=true WEBP:"$to/lossless.webp"
+    convert "$from" -alpha set -channel A -evaluate set 50% +channel -define webp:lossless=true \
+        WEBP:"$to/half-transparent.webp"
+    convert "$from" \( "$from" -flip \) -define webp:lossless=true WEBP:"$to/animated.webp"
+    { cat "$to/lossless.webp"; head -c 1000 /dev/zero; } >"$to/bytes-after-the-end.webp"
+    # AVIF, lossless: plain; rotated and mirrored by the file's properties, which are not
+    # applied (every picture is used as stored); an animation whose still picture is the
+    # picture, its track declaring 16383 × 16383 (only the still picture is read).
+    avifenc -l "$work/plain.png" "$to/lossless.avif" >/dev/null
+    avifenc -l --irot 1 "$work/plain.png" "$to/rotated.avif" >/dev/null
+    avifenc -l --imir 0 "$work/plain.png" "$to/mirrored.avif" >/dev/null
+    convert "$from" -flip "$work/flipped.png"
+    avifenc -l "$work/plain.png" "$work/flipped.png" "$to/animated.avif" >/dev/null
+    local track version
+    track=$(offset_of "$to/animated.avif" tkhd)
+    version=$(od -An -tu1 -j $((track + 4)) -N 1 "$to/animated.avif" | tr -d ' ')
+    patch "$to/animated.avif" $((track + (version == 1 ? 92 : 80))) "$(be32 $((16383 << 16)))$(be32 $((16383 << 16)))"
+    # FITS: colour planes of 8 and 16 bits and of floats, stored bottom row first.
+    convert "$from" "$to/colour.fits"
+    convert "$from" -depth 16 "$to/sixteen-bit.fits"
+    convert "$from" -depth 32 -define quantum:format=floating-point "$to/float.fits"
     convert "$from" PSD:"$to/layers.psd"
     convert "$from" SGI:"$to/plain.sgi"
     convert "$from" -define dds:compression=none DDS:"$to/plain.dds"
     convert "$from" -depth 16 DPX:"$to/sixteen-bit.dpx"
     convert "$from" HDR:"$to/rgbe.hdr"
     ico_layout "$to/icon.ico"
+    # An icon holding a PNG.
+    { printf "\\x00\\x00\\x01\\x00\\x01\\x00$(printf '\\x%02x\\x%02x' "$layout_width" "$layout_height")"
+      printf "\\x00\\x00$(le16 1)$(le16 32)$(le32 "$(stat -c %s "$to/rgba.png")")$(le32 22)"
+      cat "$to/rgba.png"; } >"$to/icon-of-a-png.ico"
+    # A PNG whose eXIf chunk says to turn it (orientation 6), which is not applied.
+    { head -c 33 "$work/plain.png"
+      printf "$(png_chunk eXIf "$exif_orientation_6")"
+      tail -c +34 "$work/plain.png"; } >"$to/exif-orientation.png"
     softimage_layout "$to/runs.pic" runs
     softimage_layout "$to/literals.pic" literals
     # Misnamed, or named without an extension: the content decides.
-    { cat "$to/plain.tga"; printf '\0\0\0\0\0\0\0\0TRUEVISION-XFILE.\0'; } >"$to/targa-2-named.jpg"
+    cp "$to/top-left-footer.tga" "$to/targa-2-named.jpg"
     cp "$to/p6.ppm" "$to/p6-named.png"
     cp "$to/p3.ppm" "$to/p3-unnamed"
     cp "$to/p6-16.ppm" "$to/p6-16-named.tif"
@@ -664,23 +897,66 @@ make_layout_pictures() {
     cp "$to/sixteen-bit.dpx" "$to/dpx-named.exr"
     cp "$to/rgbe.hdr" "$to/hdr-unnamed"
     cp "$to/icon.ico" "$to/ico-named.bmp"
+    # Netpbm followed by a gigabyte of nothing (a sparse file), which the reader would hold.
+    local netpbm
+    for netpbm in p6.ppm float.pfm; do
+        cp "$to/$netpbm" "$to/then-a-gigabyte-$netpbm"
+        truncate -s +1G "$to/then-a-gigabyte-$netpbm"
+    done
     run --size 64 "$work/plain.png" "$work/out"
     mkdir "$work/plain-textures"
     cp "$work/out"/new*.tga "$work/plain-textures/"
 }
 
-# same_textures FILE: one row of the table of layouts: ten textures, byte for byte those of
-# the plain PNG.
+# same_textures FILE [REFERENCE]: one row of the table of layouts: ten textures, byte for
+# byte those of the plain PNG, or of the picture REFERENCE.
 same_textures() {
-    local file=$1 name=${1#"$work"/} i
+    local file=$1 name=${1#"$work"/} expected=$work/plain-textures whose="the plain PNG's" i
+    if [ -n "${2:-}" ]; then
+        expected=$work/reference-textures
+        whose="those of ${2#"$work"/}"
+        rm -rf "$expected"
+        run --size 64 "$2" "$work/out"
+        cp -r "$work/out" "$expected"
+    fi
     converted "$file" || return 0
     for i in 1 2 3 4 5 6 7 8 9 10; do
-        if ! cmp -s "$work/out/new$i.tga" "$work/plain-textures/new$i.tga"; then
-            fail "$name: new$i.tga differs from the plain PNG's"
+        if ! cmp -s "$work/out/new$i.tga" "$expected/new$i.tga"; then
+            fail "$name: new$i.tga differs from $whose"
             return
         fi
     done
     passed=$((passed + 1))
+}
+
+# --- Orientation ---------------------------------------------------------------------------
+# Every picture is used as its file stores it, as GDI+ loads it, whatever its metadata says
+# of turning it (EXIF, the TIFF tag, HEIF's properties). Where the picture is lossy, it gives
+# the textures of the same file without that metadata; the layouts hold the lossless ones.
+# An EXIF block (big-endian TIFF) of one entry: orientation 6, turned a quarter clockwise.
+exif_orientation_6='MM\x00\x2a\x00\x00\x00\x08\x00\x01\x01\x12\x00\x03\x00\x00\x00\x01\x00\x06\x00\x00\x00\x00\x00\x00'
+
+make_orientation_pictures() {
+    local from=$work/layouts/p6.ppm to=$work/oriented
+    mkdir -p "$to"
+    convert "$from" -quality 95 "$to/plain.jpg"
+    { head -c 2 "$to/plain.jpg"
+      printf "\\xff\\xe1\\x00\\x22Exif\\x00\\x00$exif_orientation_6"
+      tail -c +3 "$to/plain.jpg"; } >"$to/exif-orientation.jpg"
+    # libtiff's RGBA interface, through which YCbCr TIFF is read, turns by the tag.
+    local orientation
+    for orientation in TopLeft RightTop BottomRight LeftBottom; do
+        convert "$from" -compress JPEG -quality 95 -colorspace YCbCr -depth 8 -orient "$orientation" \
+            "$to/ycbcr-$orientation.tif"
+    done
+}
+
+orientation_rows() {
+    same_textures "$work/oriented/exif-orientation.jpg" "$work/oriented/plain.jpg"
+    local orientation
+    for orientation in RightTop BottomRight LeftBottom; do
+        same_textures "$work/oriented/ycbcr-$orientation.tif" "$work/oriented/ycbcr-TopLeft.tif"
+    done
 }
 
 # Samples of 16 bits whose low byte is above the high one (0xC8FF, 0x64FF, 0x32FF): every

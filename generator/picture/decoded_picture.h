@@ -56,5 +56,8 @@ int finishDirectRead(int status, DecodedPicture& picture);
 // Every BMP file, likewise, by our own reader (bmp_reader.cpp).
 int readBmpDirect(const char* path, DecodedPicture& picture);
 
+// Every FITS file, likewise, by our own reader (fits_reader.cpp).
+int readFitsDirect(const char* path, DecodedPicture& picture);
+
 // Everything OpenImageIO reads, through a module loaded on first use.
 int readWithOpenImageIO(const char* path, DecodedPicture& picture);

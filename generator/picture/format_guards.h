@@ -28,4 +28,7 @@ int checkDds(const char* path);
 // Softimage PIC: every packet of every row.
 int checkSoftimage(const char* path);
 
+// ICO: the first icon's entry, and its PNG's chunks or its bitmap's header.
+int checkIco(const char* path);
+
 }  // namespace format_guards

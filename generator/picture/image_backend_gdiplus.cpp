@@ -8,10 +8,13 @@
 #include "gdiplus_api.h"
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string>
 
+#include "canvas_check.h"
 #include "decoded_picture.h"
 #include "image_object.h"
 #include "utf8.h"
@@ -69,6 +72,23 @@ int readPixels(Gdiplus::GpBitmap* bitmap, NativeImage& image)
     return imaging_status::kOk;
 }
 
+// A GIF's logical screen must be held by its first image (canvas_check.h) before GDI+,
+// which lays out the whole screen, opens it.
+int checkCanvas(const wchar_t* path)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(_wfopen(path, L"rb"), std::fclose);
+    char signature[4];
+    if (!file || std::fread(signature, 1, sizeof signature, file.get()) != sizeof signature ||
+        std::memcmp(signature, "GIF8", 4) != 0 || _fseeki64(file.get(), 0, SEEK_END) != 0)
+        return imaging_status::kOk;  // not a GIF: GDI+ decides
+    const long long fileBytes = _ftelli64(file.get());
+    std::uint64_t width = 0;
+    std::uint64_t height = 0;
+    if (fileBytes < 0 || std::fseek(file.get(), 0, SEEK_SET) != 0)
+        return imaging_status::kUnknownImageFormat;
+    return checkGifCanvas(file.get(), static_cast<std::uint64_t>(fileBytes), width, height);
+}
+
 }  // namespace
 
 int startImaging(std::uintptr_t& token)
@@ -99,6 +119,9 @@ int load(const char* path, NativeImage*& image)
     const std::wstring wide = utf8ToWide(path);
     if (wide.empty())
         return imaging_status::kInvalidParameter;
+    const int canvas = checkCanvas(wide.c_str());
+    if (canvas != imaging_status::kOk)
+        return canvas;
     Gdiplus::GpBitmap* opened = nullptr;
     const Gdiplus::GpStatus status = gdip::GdipCreateBitmapFromFile(wide.c_str(), &opened);
     if (status != Gdiplus::Ok)

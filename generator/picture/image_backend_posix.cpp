@@ -1,6 +1,6 @@
-// The image object's backend everywhere but Windows: PNG and BMP files go through our own
-// readers (png_reader.cpp, bmp_reader.cpp); everything else through OpenImageIO, loaded on
-// first use.
+// The image object's backend everywhere but Windows: PNG, BMP and FITS files go through our
+// own readers (png_reader.cpp, bmp_reader.cpp, fits_reader.cpp); everything else through
+// OpenImageIO, loaded on first use.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -69,6 +69,8 @@ int load(const char* path, NativeImage*& image)
     int status = readPngDirect(path, *decoded);
     if (status == kNotMine)
         status = readBmpDirect(path, *decoded);
+    if (status == kNotMine)
+        status = readFitsDirect(path, *decoded);
     if (status == kNotMine)
         status = readWithOpenImageIO(path, *decoded);
     if (status == imaging_status::kOk)

@@ -8,24 +8,31 @@
 // converted to RGB, alpha ignored and never multiplied into the colours. The picture is
 // decoded once, in bands, straight into its final words.
 //
-// The module's other files: picture_format.cpp knows the file's format by its content;
-// where a reader of OpenImageIO 2.4 would let a hostile file crash, hang or fill gigabytes,
-// the file is checked first by that format's guard (format_guards.h: jpeg_guard.cpp,
-// sgi_guard.cpp, dds_guard.cpp, softimage_guard.cpp).
+// The module's other files: picture_format.cpp knows the file's format by its content (or,
+// for the formats without a signature, its name); where a reader of OpenImageIO 2.4 would
+// let a hostile file crash, hang or fill gigabytes, the file is checked first by that
+// format's guard (format_guards.h: jpeg_guard.cpp, sgi_guard.cpp, dds_guard.cpp,
+// softimage_guard.cpp, ico_guard.cpp) or read through the format's own library instead
+// (module_readers.h: webp_reader.cpp, heif_reader.cpp).
+#include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
 #include <utility>
 
+#include "canvas_check.h"
 #include "decoded_picture.h"
 #include "format_guards.h"
 #include "image_object.h"
+#include "module_readers.h"
 #include "picture_format.h"
 
 namespace {
@@ -73,8 +80,8 @@ void keepHighBytes(const std::uint16_t* samples, std::size_t samplesPerPixel, in
 // buffer is counted with the pixels.
 bool readsWholePicture(const std::string& format)
 {
-    static const char* const formats[] = {"cineon", "dds", "heif", "ico", "iff", "jpeg2000", "psd",
-                                          "rla", "sgi", "softimage", "targa", "webp", "zfile"};
+    static const char* const formats[] = {"cineon", "dds", "ico", "iff", "jpeg2000", "psd",
+                                          "rla", "sgi", "softimage", "targa", "zfile"};
     return std::find(std::begin(formats), std::end(formats), format) != std::end(formats);
 }
 
@@ -87,9 +94,40 @@ double leastBytesPerPixel(const std::string& format)
 {
     if (format == "dds")
         return 0.5;
-    static const char* const formats[] = {"cineon", "dpx", "fits", "hdr", "ico", "iff", "pnm", "psd",
+    static const char* const formats[] = {"cineon", "dpx", "hdr", "ico", "iff", "pnm", "psd",
                                           "rla", "sgi", "softimage", "targa", "zfile"};
     return std::find(std::begin(formats), std::end(formats), format) != std::end(formats) ? 1.0 / 128 : 0;
+}
+
+// Every picture is used as its file stores it, whatever orientation its metadata asks for,
+// as GDI+ loads it. OpenImageIO 2.4 reads TIFF pictures of some kinds (YCbCr, CIE L*a*b*,
+// LogLuv, JPEG of other than three channels) through libtiff's RGBA interface, which turns
+// the picture by its Orientation tag as far as flips go (a transposing orientation counts as
+// the flip it contains): those flips are undone here.
+void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
+{
+    if (std::strcmp(input.format_name(), "tiff") != 0)
+        return;
+    const OIIO::ImageSpec spec = input.spec(0, 0);
+    const int photometric = spec.get_int_attribute("tiff:PhotometricInterpretation", 2);
+    const int compression = spec.get_int_attribute("tiff:Compression", 1);
+    const bool jpeg = compression == 6 || compression == 7;
+    const bool rgbaInterface = (jpeg && spec.nchannels != 3) || photometric == 6 || photometric == 8 ||
+                               photometric == 9 || photometric == 10 || photometric == 32844 ||
+                               photometric == 32845;
+    const int orientation = spec.get_int_attribute("Orientation", 1);
+    if (!rgbaInterface || orientation < 2 || orientation > 8)
+        return;
+    const bool mirrored = orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
+    const bool upsideDown = orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
+    std::uint32_t* const pixels = picture.pixels.get();
+    const std::size_t stride = picture.stride;
+    if (mirrored)
+        for (std::uint32_t row = 0; row < picture.rows; ++row)
+            std::reverse(pixels + row * stride, pixels + row * stride + picture.columns);
+    if (upsideDown)
+        for (std::uint32_t top = 0, bottom = picture.rows - 1; top < bottom; ++top, --bottom)
+            std::swap_ranges(pixels + top * stride, pixels + top * stride + picture.columns, pixels + bottom * stride);
 }
 
 // Decodes the first picture of `input`, a file of `fileBytes`. `readerBytes` is what the
@@ -174,6 +212,12 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
     if (status != imaging_status::kOk)
         return status;
 
+    // OpenImageIO 2.4's TIFF reader, given a range of whole strips, reads them itself (a deflate
+    // strip through its own zlib calls) and forgets a strip that failed: a strip cut short left
+    // its rows black and the read reported success. A row at a time it goes through libtiff,
+    // which reports a strip that ends early and reads a strip that holds more than its rows
+    // as libtiff's own tools do.
+    const int rowsPerRead = format == "tiff" ? 1 : static_cast<int>(bandRows);
     const std::size_t stride = picture.stride;
     for (std::uint64_t row = 0; row < rows; row += bandRows) {
         const std::uint64_t end = std::min(rows, row + bandRows);
@@ -193,7 +237,10 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
         } else if (ownScratch) {
             // The first `channels` channels of each pixel, converted as read_scanlines would.
             const auto fileRowBytes = static_cast<OIIO::stride_t>(columns * filePixelBytes);
-            read = input.read_native_scanlines(0, 0, top, bottom, layout.z, scratch.get());
+            read = true;
+            for (int y = top; read && y < bottom; y += rowsPerRead)
+                read = input.read_native_scanlines(0, 0, y, std::min(bottom, y + rowsPerRead), layout.z,
+                                                   scratch.get() + (y - top) * fileRowBytes);
             if (read && wide)
                 keepHighBytes(reinterpret_cast<const std::uint16_t*>(scratch.get()),
                               static_cast<std::size_t>(layout.nchannels), channels, columns, end - row, band,
@@ -204,8 +251,11 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
                                            OIIO::AutoStride, band, OIIO::TypeDesc::UINT8, 4, rowBytes,
                                            OIIO::AutoStride);
         } else {
-            read = input.read_scanlines(0, 0, top, bottom, 0, 0, channels, targetType, target, targetPixel,
-                                        targetRow);
+            read = true;
+            for (int y = top; read && y < bottom; y += rowsPerRead)
+                read = input.read_scanlines(0, 0, y, std::min(bottom, y + rowsPerRead), 0, 0, channels, targetType,
+                                            static_cast<char*>(target) + (y - top) * targetRow, targetPixel,
+                                            targetRow);
         }
         if (read && wide && !ownScratch)
             keepHighBytes(wideBand.get(), static_cast<std::size_t>(channels), channels, columns, end - row, band,
@@ -221,23 +271,74 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
                                  : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
         }
     }
-    // OpenImageIO 2.4 hands a Targa picture's rows out upside down, whichever way the file
-    // stores them.
-    if (format == "targa")
-        for (std::uint64_t top = 0, bottom = rows - 1; top < bottom; ++top, --bottom)
-            std::swap_ranges(picture.pixels.get() + top * stride, picture.pixels.get() + top * stride + columns,
-                             picture.pixels.get() + bottom * stride);
+    undoTiffOrientation(input, picture);
     image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, stride);
     return imaging_status::kOk;
 }
 
-std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format,
-                                            const OIIO::ImageSpec& config)
+// The bytes a binary Netpbm file's first picture takes, header included, or 0 where they
+// are not known (ASCII samples, a header that does not hold up).
+std::uint64_t netpbmBytes(const char* path)
+{
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file || std::fgetc(file.get()) != 'P')
+        return 0;
+    const int kind = std::fgetc(file.get());
+    const bool bitmap = kind == '4', floats = kind == 'F' || kind == 'f';
+    if (kind != '4' && kind != '5' && kind != '6' && !floats)
+        return 0;
+    // The header's numbers (width, height, then the largest sample or the scale), each after
+    // white space and comments, then one white space.
+    std::uint64_t numbers[3] = {0, 0, 0};
+    const int count = bitmap ? 2 : 3;
+    int c = std::fgetc(file.get());
+    for (int i = 0; i < count; ++i) {
+        while (c == '#' || std::isspace(c)) {
+            if (c == '#')
+                while (c != '\n' && c != EOF)
+                    c = std::fgetc(file.get());
+            c = std::fgetc(file.get());
+        }
+        if (floats && i == 2) {  // the scale, a signed real
+            while (c != EOF && !std::isspace(c))
+                c = std::fgetc(file.get());
+            break;
+        }
+        if (!std::isdigit(c))
+            return 0;
+        for (; std::isdigit(c) && numbers[i] < (std::uint64_t{1} << 32); c = std::fgetc(file.get()))
+            numbers[i] = numbers[i] * 10 + static_cast<std::uint64_t>(c - '0');
+    }
+    const long header = std::ftell(file.get());
+    if (c == EOF || !std::isspace(c) || header < 0)
+        return 0;
+    const std::uint64_t width = numbers[0], height = numbers[1];
+    const std::uint64_t sample = floats ? 4 : numbers[2] > 255 ? 2 : 1;
+    const std::uint64_t rowBytes = bitmap ? (width + 7) / 8 : width * sample * (kind == '6' || kind == 'F' ? 3 : 1);
+    return static_cast<std::uint64_t>(header) + rowBytes * height;
+}
+
+// A file that looks no longer than `bytes`: OpenImageIO 2.4's Netpbm reader reads the whole
+// file into memory, so a picture of a few bytes followed by a gigabyte of anything would
+// cost a gigabyte. It is shown only the first picture's bytes.
+class CappedFile final : public OIIO::Filesystem::IOFile {
+public:
+    CappedFile(const char* path, std::uint64_t bytes) : IOFile(path, Mode::Read), bytes_(bytes) {}
+    size_t size() const override { return static_cast<size_t>(std::min<std::uint64_t>(IOFile::size(), bytes_)); }
+
+private:
+    std::uint64_t bytes_;
+};
+
+// OpenImageIO's reader of `format`, opened on the file (through `proxy` where there is one),
+// or null.
+std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format, OIIO::ImageSpec config,
+                                            OIIO::Filesystem::IOProxy* proxy)
 {
     static const bool onlyNamedReaders = OIIO::attribute("try_all_readers", 0);  // once
     (void)onlyNamedReaders;
-    if (format == nullptr)
-        return OIIO::ImageInput::open(path, &config);
+    if (proxy != nullptr)
+        config.attribute("oiio:ioproxy", OIIO::TypeDesc::PTR, &proxy);
     auto input = OIIO::ImageInput::create(format, false, &config);
     OIIO::ImageSpec layout;
     if (input && !input->open(path, layout, config))
@@ -248,17 +349,34 @@ std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format
 int decodeFile(const char* path, DecodedPicture& picture)
 {
     try {
-        OIIO::ImageSpec config;
-        config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
         unsigned char head[kHeadBytes] = {};
-        const char* format = formatBySignature(path, head);
+        const char* format = pictureFormat(path, head);
+        if (format == nullptr)
+            return imaging_status::kUnknownImageFormat;
+        const auto is = [format](const char* name) { return std::strcmp(format, name) == 0; };
+        // Formats read through their own libraries, and FITS, which Orbilune reads before any
+        // of this (OpenImageIO 2.4 hands FITS rows out one place off).
+        if (is("webp"))
+            return readWebp(path, picture);
+        if (is("heif"))
+            return readHeif(path, picture);
+        if (is("fits"))
+            return imaging_status::kUnknownImageFormat;
+        struct stat file {};
+        const std::uint64_t fileBytes = stat(path, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0;
         // OpenImageIO's GIF reader lays out the whole logical screen, four bytes a pixel, as
         // it opens the file: a header of 37 bytes had it fill a gigabyte before it found the
-        // data missing. That memory is counted with the picture's, before the opening.
+        // data missing. That memory is counted with the picture's, before the opening, and
+        // the screen must be held by the first image (canvas_check.h).
         std::uint64_t readerBytes = 0;
-        if (format != nullptr && std::strcmp(format, "gif") == 0) {
-            const std::uint64_t width = head[6] | head[7] << 8;
-            const std::uint64_t height = head[8] | head[9] << 8;
+        if (is("gif")) {
+            const std::unique_ptr<std::FILE, int (*)(std::FILE*)> gif(std::fopen(path, "rb"), std::fclose);
+            std::uint64_t width = 0;
+            std::uint64_t height = 0;
+            const int status = gif ? checkGifCanvas(gif.get(), fileBytes, width, height)
+                                   : imaging_status::kUnknownImageFormat;
+            if (status != imaging_status::kOk)
+                return status;
             readerBytes = 4 * width * height;
             if (!pictureFits(picture, width, height, readerBytes))
                 return imaging_status::kValueOverflow;
@@ -269,14 +387,14 @@ int decodeFile(const char* path, DecodedPicture& picture)
             int (*check)(const char*);
         } checks[] = {{"sgi", format_guards::checkSgi},
                       {"dds", format_guards::checkDds},
-                      {"softimage", format_guards::checkSoftimage}};
+                      {"softimage", format_guards::checkSoftimage},
+                      {"ico", format_guards::checkIco}};
         for (const auto& check : checks) {
-            const int status = format != nullptr && std::strcmp(format, check.format) == 0 ? check.check(path)
-                                                                                            : imaging_status::kOk;
+            const int status = is(check.format) ? check.check(path) : imaging_status::kOk;
             if (status != imaging_status::kOk)
                 return status;
         }
-        if (format != nullptr && std::strcmp(format, "jpeg") == 0) {
+        if (is("jpeg")) {
             std::uint64_t width = 0;
             std::uint64_t height = 0;
             const int status = format_guards::checkJpegMarkers(path, width, height, readerBytes);
@@ -285,14 +403,18 @@ int decodeFile(const char* path, DecodedPicture& picture)
             if (!pictureFits(picture, width, height, readerBytes))
                 return imaging_status::kValueOverflow;
         }
-        auto input = openInput(path, format, config);
+        OIIO::ImageSpec config;
+        config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
+        std::unique_ptr<CappedFile> capped;
+        const std::uint64_t netpbm = is("pnm") ? netpbmBytes(path) : 0;
+        if (netpbm != 0)
+            capped = std::make_unique<CappedFile>(path, netpbm);
+        auto input = openInput(path, format, config, capped.get());
         if (!input) {
             (void)OIIO::geterror();  // clear the library's pending message
             return imaging_status::kUnknownImageFormat;
         }
-        struct stat file {};
-        const int status = decode(*input, picture, readerBytes,
-                                  stat(path, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0);
+        const int status = decode(*input, picture, readerBytes, fileBytes);
         input->close();
         (void)OIIO::geterror();
         return status;
