@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <cstring>
 #include <system_error>
 #include <thread>
@@ -85,6 +86,44 @@ void findNeighbours(const DiamondCorners& own, DiamondSetup& setup)
     }
 }
 
+// Samples to linear light by value, for the 8- and 16-bit types (built once, on first use).
+const float* linearTable(SampleType type)
+{
+    const auto build = [](std::uint32_t count) {
+        std::vector<float> table(count);
+        for (std::uint32_t value = 0; value < count; ++value) {
+            const double stored = value / static_cast<double>(count - 1);
+            table[value] = static_cast<float>(stored <= 0.04045 ? stored / 12.92 : std::pow((stored + 0.055) / 1.055, 2.4));
+        }
+        return table;
+    };
+    static const std::vector<float> eightBits = build(256);
+    static const std::vector<float> sixteenBits = build(65536);
+    return type == SampleType::U8 ? eightBits.data() : type == SampleType::U16 ? sixteenBits.data() : nullptr;
+}
+
+// The map's samples as the kernels read them, and how they become texels.
+void describeSamples(const SourceImage& source, const TextureSamples& samples, DiamondSetup& setup)
+{
+    MapView& map = setup.map;
+    if (source.image != nullptr) {
+        map.base = reinterpret_cast<const unsigned char*>(source.image->pixels());
+        map.pixelBytes = 4;
+        map.rowBytes = source.image->stride() * 4;
+        map.layout = {SampleType::U8, 3};
+    }
+    map.period = std::max(1u, source.width / 2 * 2);
+    map.lastRow = std::max(1u, source.height / 2 * 2) - 1;
+    TexelRules& rules = setup.rules;
+    rules.output = samples.output;
+    rules.linear = samples.linear;
+    rules.nodata = samples.nodata;
+    rules.nodataValue = samples.nodataValue;
+    rules.toLinear = samples.linear ? linearTable(map.layout.type) : nullptr;
+    rules.words = map.layout == SampleLayout{SampleType::U8, 3} && samples.output == SampleLayout{SampleType::U8, 3} &&
+                  !samples.linear && !samples.nodata && setup.filter != TextureFilter::Mode;
+}
+
 unsigned threadCountFor(std::uint32_t rows)
 {
     unsigned threads = settings().threads;
@@ -150,11 +189,12 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.height = source.height;
     setup.scales = source.scales;
     setup.filter = source.filter;
+    describeSamples(source, runState.samples, setup);
     if (setup.rows == 0 || setup.columns == 0)
         return;
 
     const RenderRowsFn renderRows = kernelFor(settings().isa);
-    const std::size_t rowBytes = static_cast<std::size_t>(setup.columns) * 3;
+    const std::size_t rowBytes = static_cast<std::size_t>(setup.columns) * texelBytes(setup.rules.output);
     constexpr std::uint32_t kBandRows = 16;
     std::atomic<std::uint32_t> nextRow{0};
     std::atomic<std::uint64_t> failures{0};

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "samples.h"
 #include "texture_filter.h"
 
 class ImageObject;
@@ -64,12 +65,22 @@ inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::u
     return {image, width, height, filter, pictureScales(width, height)};
 }
 
+// What the textures hold beyond the design's 24-bit colour, and how filters treat the
+// samples (the default: 8-bit RGB, as stored).
+struct TextureSamples {
+    SampleLayout output;         // the texture's texels
+    bool linear = false;         // colour averaged in linear light
+    bool nodata = false;         // samples equal to nodataValue take no part in averages
+    double nodataValue = 0;
+};
+
 // What the rasteriser and the samplers read of the run going on: the face's rows and
-// columns and the source. Empty (no source) between runs.
+// columns, the source and what the textures hold. Empty (no source) between runs.
 struct RunState {
     std::uint32_t rows;
     std::uint32_t columns;
     SourceImage source;
+    TextureSamples samples;
 };
 extern RunState runState;
 
@@ -77,7 +88,10 @@ extern RunState runState;
 // the run ends, so that nothing of one run reaches the next.
 class PublishedRun {
 public:
-    PublishedRun(std::uint32_t faceSize, const SourceImage& source) { runState = {faceSize, faceSize, source}; }
+    PublishedRun(std::uint32_t faceSize, const SourceImage& source, const TextureSamples& samples = {})
+    {
+        runState = {faceSize, faceSize, source, samples};
+    }
     ~PublishedRun() { runState = RunState{}; }
     PublishedRun(const PublishedRun&) = delete;
     PublishedRun& operator=(const PublishedRun&) = delete;

@@ -6,6 +6,7 @@ enum class TextureFilter {
     Nearest,   // the map pixel under the texel's sample point (the dialog's default)
     Bilinear,  // the four pixels around it, blended (the dialog's "Bilinear filtering")
     Area,      // the average of the map over the texel's footprint
+    Mode,      // the most common value under the footprint (class maps, masks)
 };
 
 // The filters' names, as the command line and the benchmark take them.
@@ -17,4 +18,5 @@ inline constexpr TextureFilterName kTextureFilterNames[] = {
     {"nearest", TextureFilter::Nearest},
     {"bilinear", TextureFilter::Bilinear},
     {"area", TextureFilter::Area},
+    {"mode", TextureFilter::Mode},
 };

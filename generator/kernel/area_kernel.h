@@ -1,7 +1,8 @@
 // The area filter's driver: a band of rows, line of corners after line of corners, each
-// texel's footprint averaged (area_average.h) Wide lanes at a time, or one at a time at the
-// pole and along the pole edges (area_pole.h). The regimes and why: area_regimes.h.
-// Included inside a kernel instance's namespace (kernel_instance.inl).
+// texel's footprint summed (area_average.h) Wide lanes at a time, or one at a time at the
+// pole and along the pole edges (area_pole.h), and stored by its terms (map_terms.h). Which
+// footprint is summed which way, and why: area_regimes.h. Included inside a kernel
+// instance's namespace (kernel_instance.inl).
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,7 @@
 #include "area_regimes.h"
 #include "diamond_kernel.h"
 #include "lanes.h"
+#include "map_terms.h"
 #include "point_passes.h"
 
 // Picture coordinates of the footprint corners along one line of corners.
@@ -21,10 +23,10 @@ struct CornerRow {
 };
 
 // The texels [i, i + L::kCount) of the block's row, from the corner rows above (top) and
-// below (bottom) it; lanes not in `blended` are left to exactTexel.
-template <class L>
-void blendedTexels(const DiamondSetup& s, const CornerRow& top, const CornerRow& bottom, std::uint32_t i,
-                   typename L::I blended, unsigned char* out)
+// below (bottom) it; lanes not in `blended` are left to poleTexel.
+template <class L, class Terms>
+void blendedTexels(const DiamondSetup& s, const Terms& terms, const CornerRow& top, const CornerRow& bottom,
+                   std::uint32_t i, typename L::I blended, unsigned char* out)
 {
     using D = typename L::D;
     const auto load = [](const double* at) {
@@ -33,16 +35,22 @@ void blendedTexels(const DiamondSetup& s, const CornerRow& top, const CornerRow&
         return value;
     };
     const D x00 = load(top.x + i), y00 = load(top.y + i);
-    const D dx[3] = {towards<L>(s, load(top.x + i + 1), x00), towards<L>(s, load(bottom.x + i), x00),
-                     towards<L>(s, load(bottom.x + i + 1), x00)};
-    const D dy[3] = {load(top.y + i + 1) - y00, load(bottom.y + i) - y00, load(bottom.y + i + 1) - y00};
-    D average[3];
-    footprintAverages<L>(s, x00, y00, dx, dy, blended, average);
-    const auto rounded = [](D value) { return L::truncate(value + L::setD(0.5)); };
-    const typename L::I words = rounded(average[0]) | rounded(average[1]) << 8 | rounded(average[2]) << 16;
-    for (unsigned j = 0; j < L::kCount; ++j)
-        if (L::lane(blended, j) != 0)
-            OneLane::storeTexels(out + 3 * j, L::lane(words, j));
+    const Footprint<L> f{x00,
+                         y00,
+                         {towards<L>(s, load(top.x + i + 1), x00), towards<L>(s, load(bottom.x + i), x00),
+                          towards<L>(s, load(bottom.x + i + 1), x00)},
+                         {load(top.y + i + 1) - y00, load(bottom.y + i) - y00, load(bottom.y + i + 1) - y00}};
+    D total[kMaxTerms], weight;
+    footprintSums<L>(s, f, blended, terms, total, weight);
+    const std::size_t texelSize = texelBytes(s.rules.output);
+    for (unsigned j = 0; j < L::kCount; ++j) {
+        if (L::lane(blended, j) == 0)
+            continue;
+        double sums[kMaxTerms];
+        for (int k = 0; k < kMaxTerms; ++k)
+            sums[k] = L::lane(total[k], j);
+        terms.store(sums, L::lane(weight, j), out + texelSize * j);
+    }
 }
 
 // Corners (2c − 1, 2r − 1) / 2N for c in [c0, c1]: the pole triangle's plane where
@@ -61,14 +69,15 @@ void cornerRow(const DiamondSetup& s, std::uint32_t r, std::uint32_t c0, std::ui
 }
 
 // Rows [rowBegin, rowEnd) with the area filter: the corners with Wide lanes, the
-// footprints with Reads (Wide, or one lane where the picture's words do not fit the vector
-// lanes' 32-bit indices).
-template <class Wide, class Reads>
-void renderAreaBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
+// footprints with Reads (Wide, or one lane where a vector of the map's offsets would not do).
+template <class Wide, class Reads, class Terms>
+void renderAreaBand(const DiamondSetup& s, const Terms& terms, std::uint32_t rowBegin, std::uint32_t rowEnd,
+                    unsigned char* out)
 {
     Block block;
     CornerRow lines[2];
-    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * 3;
+    const std::size_t texelSize = texelBytes(s.rules.output);
+    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * texelSize;
     for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
         const std::uint32_t c1 = least(c0 + kBlock, s.columns);
         cornerRow<Wide>(s, rowBegin, c0, c1, block, lines[rowBegin % 2]);
@@ -76,22 +85,18 @@ void renderAreaBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t
             const CornerRow& top = lines[r % 2];
             cornerRow<Wide>(s, r + 1, c0, c1, block, lines[(r + 1) % 2]);
             const CornerRow& bottom = lines[(r + 1) % 2];
-            unsigned char* texels = out + (r - rowBegin) * rowBytes + std::size_t{c0} * 3;
+            unsigned char* texels = out + (r - rowBegin) * rowBytes + std::size_t{c0} * texelSize;
             const auto exact = [&](std::uint32_t c) { return isPoleTexel(r, c); };
             eachGroup<Reads>(c1 - c0, [&](auto lanes, std::uint32_t i) {
                 using L = decltype(lanes);
                 typename L::I blended = L::setI(0);
-                if constexpr (L::kCount == 1) {
-                    blended = exact(c0 + i) ? 0 : 1;
-                } else {
-                    for (unsigned j = 0; j < L::kCount; ++j)
-                        blended[j] = exact(c0 + i + j) ? 0 : -1;
-                }
-                blendedTexels<L>(s, top, bottom, i, blended, texels + 3 * i);
+                for (unsigned j = 0; j < L::kCount; ++j)
+                    L::setLane(blended, j, exact(c0 + i + j) ? 0 : -1);
+                blendedTexels<L>(s, terms, top, bottom, i, blended, texels + texelSize * i);
             });
             for (std::uint32_t c = c0; c < c1; ++c)
                 if (exact(c))
-                    exactTexel(s, r, c, texels + 3 * (c - c0));
+                    poleTexel(s, terms, r, c, texels + texelSize * (c - c0));
         }
     }
 }

@@ -8,8 +8,35 @@
 #include <cstdint>
 
 #include "geometry.h"
+#include "samples.h"
 #include "spherical_lookup.h"
 #include "texture_filter.h"
+
+// The map's samples as every filter but the 8-bit point filters reads them: pixel (row,
+// column) at base + row·rowBytes + column·pixelBytes, each row followed by its wrap pixel.
+// 8-bit RGB and RGBA pixels are picture words (blue, green, red, alpha in memory).
+struct MapView {
+    const unsigned char* base = nullptr;
+    std::size_t rowBytes = 0;
+    std::size_t pixelBytes = 0;
+    SampleLayout layout;
+    // The cells the area and mode filters see: pixel k covers picture columns [k, k + 1),
+    // as nearest reads it, for k below 2·hw (columns wrap there), and rows likewise up to
+    // 2·hh (rows stop there); at least one of each.
+    std::uint32_t period = 1;
+    std::uint32_t lastRow = 0;
+};
+
+// How the resolved samples become a texture's texels.
+enum class Rounding { Truncate, Nearest, None };
+struct TexelRules {
+    SampleLayout output;        // the texture's texels (rows of texelBytes(output) each)
+    bool words = true;          // 8-bit RGB words in, blue-green-red texels out (the default)
+    bool linear = false;        // colour channels averaged in linear light
+    bool nodata = false;        // samples whose colour channels all equal nodataValue take no part
+    double nodataValue = 0;
+    const float* toLinear = nullptr;  // 8- and 16-bit samples to linear light, by value
+};
 
 // Everything a kernel needs, set up once per diamond.
 struct DiamondSetup {
@@ -27,6 +54,8 @@ struct DiamondSetup {
     std::uint32_t width, height;
     PictureScales scales;           // the run's, shared with the per-texel samplers
     TextureFilter filter;
+    MapView map;
+    TexelRules rules;
 };
 
 // Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).

@@ -15,6 +15,7 @@
 // tests/kernel_symbols_test.sh holds the instances to this in an unoptimised build.
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #if defined(__GNUC__) && (defined(__AVX2__) || defined(__AVX512F__))
 #include <immintrin.h>
@@ -23,6 +24,7 @@
 #include "diamond_kernel.h"
 #include "geometry.h"
 #include "map_edges.h"
+#include "samples.h"
 #include "spherical_lookup.h"
 #include "texture_filter.h"
 
@@ -33,29 +35,23 @@ namespace {
 #include "point_passes.h"
 #include "point_samplers.h"
 #include "area_kernel.h"
+#include "mode_terms.h"
 
 // Vector lanes index the picture's words in 32 bits: a larger picture is read one lane at
 // a time (its points and angles still go wide).
 bool fitsVectorIndices(const DiamondSetup& s) { return static_cast<std::uint64_t>(s.stride) * s.height <= UINT32_MAX; }
 
-}  // namespace
-
-std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
+// The 8-bit RGB words of the default output.
+std::uint64_t renderWords(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
 {
     using Wide = KERNEL_LANES;
-    if (s.pixels == nullptr || s.width == 0 || s.height == 0) {  // every read would fail
-        const std::size_t texels = static_cast<std::size_t>(rowEnd - rowBegin) * s.columns;
-        std::memset(out, 0, texels * 3);
-        return texels * (s.filter == TextureFilter::Nearest ? 1 : 4);
-    }
     const bool wide = fitsVectorIndices(s);
     switch (s.filter) {
-    case TextureFilter::Area:
-        if (wide)
-            renderAreaBand<Wide, Wide>(s, rowBegin, rowEnd, out);
-        else
-            renderAreaBand<Wide, OneLane>(s, rowBegin, rowEnd, out);
+    case TextureFilter::Area: {
+        const WordTerms terms{s.map};
+        renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
         return 0;
+    }
     case TextureFilter::Bilinear: {
         BilinearSampler sampler{s};
         if (wide)
@@ -72,6 +68,58 @@ std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uin
             renderBand<Wide, OneLane>(s, rowBegin, rowEnd, out, sampler);
         return sampler.failures;
     }
+    }
+}
+
+// Every other layout, its samples of type T (mode one footprint at a time: its votes).
+template <SampleType T>
+std::uint64_t renderSamples(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
+{
+    using Wide = KERNEL_LANES;
+    switch (s.filter) {
+    case TextureFilter::Area: {
+        const SampleTerms<T> terms{s.map, s.rules};
+        renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
+        return 0;
+    }
+    case TextureFilter::Mode: {
+        const ModeTerms<T> terms(s.map, s.rules);
+        renderAreaBand<Wide, OneLane>(s, terms, rowBegin, rowEnd, out);
+        return 0;
+    }
+    case TextureFilter::Bilinear: {
+        SampleBilinearSampler<T> sampler{s};
+        renderBand<Wide, Wide>(s, rowBegin, rowEnd, out, sampler);
+        return 0;
+    }
+    default: {
+        SampleNearestSampler<T> sampler{s};
+        renderBand<Wide, Wide>(s, rowBegin, rowEnd, out, sampler);
+        return sampler.failures;
+    }
+    }
+}
+
+}  // namespace
+
+std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
+{
+    if (s.map.base == nullptr || s.width == 0 || s.height == 0) {  // every read would fail
+        const std::size_t texels = static_cast<std::size_t>(rowEnd - rowBegin) * s.columns;
+        std::memset(out, 0, texels * texelBytes(s.rules.output));
+        return texels * (s.filter == TextureFilter::Nearest ? 1 : 4);
+    }
+    if (s.rules.words)
+        return renderWords(s, rowBegin, rowEnd, out);
+    switch (s.map.layout.type) {
+    case SampleType::U8:
+        return renderSamples<SampleType::U8>(s, rowBegin, rowEnd, out);
+    case SampleType::U16:
+        return renderSamples<SampleType::U16>(s, rowBegin, rowEnd, out);
+    case SampleType::I16:
+        return renderSamples<SampleType::I16>(s, rowBegin, rowEnd, out);
+    default:
+        return renderSamples<SampleType::F32>(s, rowBegin, rowEnd, out);
     }
 }
 

@@ -40,7 +40,16 @@ struct OneLane {
     static unsigned bits(bool mask) { return mask ? 1 : 0; }
     static F loadF(const float* at) { return *at; }
     static void storeF(float* at, F value) { *at = value; }
-    static I lane(I value, unsigned) { return value; }
+    template <class T>
+    static T lane(T value, unsigned)
+    {
+        return value;
+    }
+    template <class T, class S>
+    static void setLane(T& value, unsigned, S scalar)
+    {
+        value = static_cast<T>(scalar);
+    }
 
     static Index index(I row, I column, std::size_t stride)
     {
@@ -177,7 +186,16 @@ struct VectorLanes : VectorTypes<kLanes> {
         return value;
     }
     static void storeF(float* at, F value) { std::memcpy(at, &value, sizeof value); }
-    static std::int32_t lane(I value, unsigned j) { return value[j]; }
+    template <class V>
+    static auto lane(V value, unsigned j)
+    {
+        return value[j];
+    }
+    template <class V, class S>
+    static void setLane(V& value, unsigned j, S scalar)
+    {
+        value[j] = scalar;
+    }
 
     // Indices are 32-bit words here: the renderer takes these lanes only for pictures of
     // fewer than 2^32 words. Loads are plain, lane by lane, through small arrays: gather

@@ -1,0 +1,202 @@
+// What the area and mode filters add up of the map's pixels, and how a footprint's sums
+// become a texel. A footprint's average is Σ weight·terms / Σ weight over the pixels it
+// covers. Two kinds of terms:
+// - WordTerms, the default output's: 8-bit RGB picture words, their blue, green and red bytes
+//   as they are, summed in integers along runs; the texel their rounded averages.
+// - SampleTerms<T>, every other layout: each colour channel (in linear light with --linear)
+//   times the pixel's alpha, the alpha, and whether the pixel counts at all (no-data samples
+//   do not). Colour is then the alpha-weighted average, so that transparent pixels lend no
+//   colour to their neighbours (no dark fringe round a cloud), and alpha the plain average.
+// Included inside a kernel instance's namespace (kernel_instance.inl).
+#pragma once
+
+#include <cstdint>
+
+#include "diamond_kernel.h"
+#include "samples.h"
+#include "texel_store.h"
+
+// Terms per pixel at most: three colour channels, alpha, and whether the pixel counts.
+constexpr int kMaxTerms = 5;
+
+struct WordTerms {
+    const MapView& map;
+    static constexpr bool kWords = true;
+
+    static constexpr int count() { return 3; }
+
+    const unsigned char* pixel(const unsigned char* row, std::uint32_t column) const
+    {
+        return row + column * map.pixelBytes;
+    }
+    // `weight` times pixel `column` of `row`.
+    void add(const unsigned char* row, std::uint32_t column, double weight, double (&sums)[kMaxTerms]) const
+    {
+        const unsigned char* at = pixel(row, column);
+        for (int k = 0; k < 3; ++k)
+            sums[k] += weight * at[k];
+    }
+    // `weight` times each of the `count` pixels from `column` on, round the map's period as
+    // often as it takes.
+    void addRun(const unsigned char* row, std::uint32_t column, std::int64_t count, double weight,
+                double (&sums)[kMaxTerms]) const
+    {
+        // In stretches up to the period's end; sums of up to 2^24 bytes fit 32 bits.
+        std::uint64_t total[3] = {};
+        while (count > 0) {
+            const std::int64_t stretch = least<std::int64_t>(count, std::int64_t{map.period} - column);
+            const auto* words = reinterpret_cast<const std::uint32_t*>(row) + column;
+            for (std::int64_t done = 0; done < stretch;) {
+                const std::int64_t part = least<std::int64_t>(stretch - done, std::int64_t{1} << 24);
+                std::uint32_t sum[3] = {};
+                for (std::int64_t k = 0; k < part; ++k) {
+                    const std::uint32_t word = words[done + k];
+                    sum[0] += word & 0xFF;
+                    sum[1] += (word >> 8) & 0xFF;
+                    sum[2] += (word >> 16) & 0xFF;
+                }
+                for (int c = 0; c < 3; ++c)
+                    total[c] += sum[c];
+                done += part;
+            }
+            count -= stretch;
+            column = 0;
+        }
+        for (int k = 0; k < 3; ++k)
+            sums[k] += weight * static_cast<double>(total[k]);
+    }
+    // `weight` times: the pixels `first` to `first + count` (within the row) in full, less
+    // the first one's `fractionFirst`, plus the last one's `fractionLast`.
+    void addStretch(const unsigned char* row, std::uint32_t first, std::uint32_t count, double fractionFirst,
+                    double fractionLast, double weight, double (&sums)[kMaxTerms]) const
+    {
+        const auto* words = reinterpret_cast<const std::uint32_t*>(row) + first;
+        std::uint32_t sum[3] = {};  // up to 2^24 pixels of a row
+        for (std::uint32_t k = 0; k < count; ++k) {
+            const std::uint32_t word = words[k];
+            sum[0] += word & 0xFF;
+            sum[1] += (word >> 8) & 0xFF;
+            sum[2] += (word >> 16) & 0xFF;
+        }
+        const std::uint32_t head = words[0], tail = words[count];
+        for (int c = 0; c < 3; ++c)
+            sums[c] += weight * (sum[c] - fractionFirst * ((head >> (8 * c)) & 0xFF) +
+                                 fractionLast * ((tail >> (8 * c)) & 0xFF));
+    }
+
+    // The texel: blue, green and red averages, rounded.
+    void store(const double (&sums)[kMaxTerms], double weight, unsigned char* out) const
+    {
+        weight = weight > 0 ? weight : 1;  // a footprint of no weight: black
+        for (int k = 0; k < 3; ++k)
+            out[k] = static_cast<unsigned char>(static_cast<std::int32_t>(sums[k] / weight + 0.5));
+    }
+};
+
+template <SampleType T>
+struct SampleTerms {
+    static constexpr bool kWords = false;
+    const MapView& map;
+    const TexelRules& rules;
+    unsigned colours = colourChannels(map.layout.channels);
+    bool alpha = hasAlpha(map.layout.channels);
+    double alphaScale = 1.0 / sampleMaximum(T);  // alpha from its units to 0..1
+    double linearScale = 1.0 / sampleMaximum(T);
+
+    int count() const { return static_cast<int>(colours) + (alpha ? 1 : 0) + (rules.nodata ? 1 : 0); }
+
+    const unsigned char* pixel(const unsigned char* row, std::uint32_t column) const
+    {
+        return row + column * map.pixelBytes;
+    }
+
+    // A colour sample as it is averaged: as stored, or in linear light (0 to 1).
+    double colour(double value) const
+    {
+        if (!rules.linear)
+            return value;
+        if constexpr (T == SampleType::U8 || T == SampleType::U16)
+            return rules.toLinear[static_cast<std::uint32_t>(value)];
+        else
+            return srgbToLinear(value);
+    }
+
+    static double srgbToLinear(double value)
+    {
+        return value <= 0.04045 ? value / 12.92 : __builtin_pow((value + 0.055) / 1.055, 2.4);
+    }
+    static double linearToSrgb(double value)
+    {
+        return value <= 0.0031308 ? value * 12.92 : 1.055 * __builtin_pow(value, 1 / 2.4) - 0.055;
+    }
+
+    void add(const unsigned char* row, std::uint32_t column, double weight, double (&sums)[kMaxTerms]) const
+    {
+        const unsigned char* at = pixel(row, column);
+        double values[4];
+        bool counts = !rules.nodata;
+        for (unsigned c = 0; c < colours; ++c) {
+            values[c] = readSample<T>(at, map.layout.channels, c);
+            counts = counts || values[c] != rules.nodataValue;
+        }
+        if (!counts)
+            return;
+        const double opacity = alpha ? readSample<T>(at, map.layout.channels, colours) * alphaScale : 1.0;
+        const double share = weight * opacity;
+        for (unsigned c = 0; c < colours; ++c)
+            sums[c] += share * colour(values[c]);
+        int next = static_cast<int>(colours);
+        if (alpha)
+            sums[next++] += share;
+        if (rules.nodata)
+            sums[next] += weight;
+    }
+
+    void addRun(const unsigned char* row, std::uint32_t column, std::int64_t count, double weight,
+                double (&sums)[kMaxTerms]) const
+    {
+        for (std::int64_t k = 0; k < count; ++k) {
+            add(row, column, weight, sums);
+            column = column + 1 == map.period ? 0 : column + 1;
+        }
+    }
+
+    void addStretch(const unsigned char* row, std::uint32_t first, std::uint32_t count, double fractionFirst,
+                    double fractionLast, double weight, double (&sums)[kMaxTerms]) const
+    {
+        for (std::uint32_t k = 0; k < count; ++k)
+            add(row, first + k, weight, sums);
+        add(row, first + count, weight * fractionLast, sums);
+        add(row, first, -weight * fractionFirst, sums);
+    }
+
+    // The working channels' values: colour the alpha-weighted average, alpha the plain one,
+    // both over the pixels that count; no-data where none does.
+    void resolve(const double (&sums)[kMaxTerms], double weight, double (&values)[4]) const
+    {
+        const double counted = rules.nodata ? sums[count() - 1] : weight;
+        if (!(counted > 0)) {
+            for (unsigned c = 0; c < colours; ++c)
+                values[c] = rules.nodata ? rules.nodataValue : 0.0;
+            if (alpha)
+                values[colours] = 0.0;
+            return;
+        }
+        const double opacity = alpha ? sums[colours] : counted;
+        for (unsigned c = 0; c < colours; ++c) {
+            double value = opacity > 0 ? sums[c] / opacity : 0.0;
+            if (rules.linear)
+                value = linearToSrgb(value) / linearScale;
+            values[c] = value;
+        }
+        if (alpha)
+            values[colours] = sums[colours] / counted / alphaScale;
+    }
+
+    void store(const double (&sums)[kMaxTerms], double weight, unsigned char* out) const
+    {
+        double values[4];
+        resolve(sums, weight, values);
+        storeTexel(values, map.layout, rules, Rounding::Nearest, out);  // floats are never rounded
+    }
+};
