@@ -466,6 +466,12 @@ make_decoder_bombs() {
     convert -size 1x1 xc:red -size 1x1 xc:blue -define webp:lossless=true "$work/canvas-bomb.webp"
     patch "$work/canvas-bomb.webp" 24 '\xfe\x3f\x00\xfe\x3f\x00'
     python_picture apng-canvas "$work/canvas-bomb.png"
+    # DPX and Cineon headers whose user data says 2 GB: the readers allocated it and copied
+    # it into the metadata as the file opened (a fuzzed 3 KB DPX cost 1.7 GB).
+    convert -size 16x16 "xc:$colour" "$work/user-data-bomb.dpx"
+    patch "$work/user-data-bomb.dpx" 32 "$(be32 2000000000)"
+    convert -size 16x16 "xc:$colour" "$work/user-data-bomb.cin"
+    patch "$work/user-data-bomb.cin" 16 "$(be32 2000000000)"
 }
 
 decoder_bomb_rows() {
@@ -482,6 +488,8 @@ decoder_bomb_rows() {
     refused "$work/bomb.cin" "$cannot_open"
     refused "$work/canvas-bomb.webp" "$cannot_open"
     refused "$work/canvas-bomb.png" "$cannot_open"
+    refused "$work/user-data-bomb.dpx" "$cannot_open"
+    refused "$work/user-data-bomb.cin" "$cannot_open"
 }
 
 # --- Faults inside the readers ---------------------------------------------------------------

@@ -2,7 +2,7 @@
 // it: where that reader would let a hostile file crash the program, hang it or fill
 // gigabytes, the file is read first, cheaply, and refused. Each returns kOk or the status
 // the file is refused with. One file each: jpeg_guard.cpp, sgi_guard.cpp, dds_guard.cpp,
-// softimage_guard.cpp.
+// softimage_guard.cpp, ico_guard.cpp, and dpx_guard.cpp for DPX and Cineon.
 #pragma once
 
 #include <cstdint>
@@ -30,5 +30,9 @@ int checkSoftimage(const char* path);
 
 // ICO: the first icon's entry, and its PNG's chunks or its bitmap's header.
 int checkIco(const char* path);
+
+// DPX and Cineon: the length of the user data (dpx_guard.cpp).
+int checkDpx(const char* path);
+int checkCineon(const char* path);
 
 }  // namespace format_guards

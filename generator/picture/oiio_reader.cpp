@@ -12,8 +12,8 @@
 // for the formats without a signature, its name); where a reader of OpenImageIO 2.4 would
 // let a hostile file crash, hang or fill gigabytes, the file is checked first by that
 // format's guard (format_guards.h: jpeg_guard.cpp, sgi_guard.cpp, dds_guard.cpp,
-// softimage_guard.cpp, ico_guard.cpp) or read through the format's own library instead
-// (module_readers.h: webp_reader.cpp, heif_reader.cpp).
+// softimage_guard.cpp, ico_guard.cpp, dpx_guard.cpp) or read through the format's own
+// library instead (module_readers.h: webp_reader.cpp, heif_reader.cpp).
 #include <OpenImageIO/filesystem.h>
 #include <OpenImageIO/imageio.h>
 #include <sys/stat.h>
@@ -388,7 +388,9 @@ int decodeFile(const char* path, DecodedPicture& picture)
         } checks[] = {{"sgi", format_guards::checkSgi},
                       {"dds", format_guards::checkDds},
                       {"softimage", format_guards::checkSoftimage},
-                      {"ico", format_guards::checkIco}};
+                      {"ico", format_guards::checkIco},
+                      {"dpx", format_guards::checkDpx},
+                      {"cineon", format_guards::checkCineon}};
         for (const auto& check : checks) {
             const int status = is(check.format) ? check.check(path) : imaging_status::kOk;
             if (status != imaging_status::kOk)
