@@ -93,7 +93,7 @@ int main(int argc, char** argv)
         checksum += tga[tga.size() / 2];
         if (writeDir != nullptr) {
             const std::string path = std::string(writeDir) + "/" + textureFileName(k);
-            if (storeTextureFile(path.c_str(), tga.data(), static_cast<int>(tga.size())) !=
+            if (storeTextureFile(path.c_str(), tga.data(), tga.size()) !=
                 TextureFileResult::Written) {
                 std::fprintf(stderr, "cannot write %s\n", path.c_str());
                 return 1;

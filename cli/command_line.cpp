@@ -18,12 +18,23 @@ using cli_system::lookFor;
 constexpr const char* kImagePathTooLong = "The image path is too long.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
 
+// A CLI11 transformer from the names of a table of entries (name, value), case aside.
+template <class Value, class Entry, std::size_t kCount>
+CLI::CheckedTransformer namesOf(const Entry (&table)[kCount], Value Entry::*value)
+{
+    std::map<std::string, Value> names;
+    for (const auto& entry : table)
+        names.emplace(entry.name, entry.*value);
+    return CLI::CheckedTransformer(names, CLI::ignore_case);
+}
+
 // The longest texture name the sink appends to the folder, after a separator.
 std::size_t longestTextureName()
 {
     std::size_t longest = 0;
     for (int k = 0; k < kTextureCount; ++k)
-        longest = std::max(longest, textureFileName(k).size());
+        for (const TextureFormatName& format : kTextureFormats)
+            longest = std::max(longest, textureFileName(k, format.format).size());
     return longest;
 }
 
@@ -49,17 +60,33 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
             ""))
         ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
         ->default_val(512);
-    std::map<std::string, TextureFilter> filterNames;
-    for (const TextureFilterName& name : kTextureFilterNames)
-        filterNames.emplace(name.name, name.filter);
     CLI::Option* filter =
         app.add_option("--filter", line.filter,
                        "How each texel is sampled: nearest (the source pixel under it, the default), "
-                       "bilinear (a blend of the four around it) or area (the average of the map over "
-                       "the texel's footprint, free of aliasing)")
-            ->transform(CLI::CheckedTransformer(filterNames, CLI::ignore_case));
+                       "bilinear (a blend of the four around it), area (the average of the map over "
+                       "the texel's footprint, free of aliasing) or mode (the most common value under "
+                       "the footprint, for class maps and masks)")
+            ->transform(namesOf(kTextureFilterNames, &TextureFilterName::filter));
     CLI::Option* bilinear = app.add_flag("--bilinear", "Short for --filter bilinear")->excludes(filter);
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
+    TextureOutput& output = line.output;
+    app.add_option("--format", output.format,
+                   "The textures' file format: tga (the default), png, tiff or exr; the files are "
+                   "new1.<ext> .. new10.<ext> (.tga .png .tif .exr)")
+        ->transform(namesOf(kTextureFormats, &TextureFormatName::format));
+    app.add_option("--channels", output.channels,
+                   "What each texel holds: rgb (the default), rgba, grey, or auto (the map's own)")
+        ->transform(namesOf(kTextureChannelsNames, &TextureChannelsName::channels));
+    app.add_option("--depth", output.depth,
+                   "Each sample's type: 8 (the default), 16, int16 (signed heights), float, or auto (the "
+                   "map's own); 16 is half floats in OpenEXR")
+        ->transform(namesOf(kTextureDepthNames, &TextureDepthName::depth));
+    CLI::Option* nodata = app.add_option("--nodata", output.nodataValue,
+                                         "A value that marks no data: such samples take no part in the "
+                                         "bilinear and area averages, and a texel with nothing else gets it");
+    app.add_flag("--linear", output.linear,
+                 "Average colour in linear light (sRGB decoded, then encoded again): for colour maps, "
+                 "not heights or masks");
     app.add_option("IMAGE", line.imagePath,
                    std::string("The source map, any format ") + cli_system::kPictureDecoder + " reads")
         ->required();
@@ -72,6 +99,12 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     if (*bilinear)
         line.filter = TextureFilter::Bilinear;
+    output.nodata = nodata->count() > 0;
+    // What the textures are to hold is checked before anything is read.
+    if (const char* refusal = outputRefusal(output, line.filter)) {
+        reportError(nullptr, refusal);
+        return 1;
+    }
 
     // The job holds the image path in a fixed block: a longer one is refused, never cut
     // short into the name of another file.

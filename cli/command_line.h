@@ -5,11 +5,13 @@
 #include <string>
 
 #include "texture_filter.h"
+#include "texture_job.h"
 
 struct CommandLine {
     int faceSize = 512;
     TextureFilter filter = TextureFilter::Nearest;
     unsigned threads = 0;  // 0: every core
+    TextureOutput output;  // what the textures hold: 24-bit TGA by default
     std::string imagePath;
     std::string outputDir;
 };

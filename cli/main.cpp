@@ -40,7 +40,7 @@ void showProgress(const char* fileName)
     std::fflush(stderr);
 }
 
-int writeToOutputDir(const char* fileName, const unsigned char* bytes, int byteCount)
+int writeToOutputDir(const char* fileName, const unsigned char* bytes, std::size_t byteCount)
 {
     const std::string path = cli_system::joinPath(cli.outputDir, fileName);
     const TextureFileResult result = storeTextureFile(path.c_str(), bytes, byteCount);
@@ -81,6 +81,7 @@ int main(int argc, char** argv)
     std::memcpy(job.imagePath, line.imagePath.c_str(), line.imagePath.size() + 1);
     job.owner = nullptr;
     job.filter = line.filter;
+    job.output = line.output;
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
     job.threads = line.threads;

@@ -52,7 +52,7 @@ void showCompactPath(HWND dialog, int controlId, const char* path);
 
 // The FileSink: writes the image as <outputDir>\<fileName> and steps the progress bar.
 // Returns 1 when the whole file was written, 0 (after telling the user) otherwise.
-int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount);
+int writeTextureFile(const char* fileName, const unsigned char* bytes, std::size_t byteCount);
 
 // <folder>\<fileName> in UTF-8, joined unchanged (a drive root gives two backslashes in a
 // row). Returns false, with `out` empty, when the joined path is not under MAX_PATH UTF-16

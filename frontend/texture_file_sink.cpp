@@ -18,7 +18,7 @@ bool joinOutputPath(std::string& out, const char* folder, const char* fileName)
     return true;
 }
 
-int writeTextureFile(const char* fileName, const unsigned char* bytes, int byteCount)
+int writeTextureFile(const char* fileName, const unsigned char* bytes, std::size_t byteCount)
 {
     std::string path;
     TextureFileResult result = TextureFileResult::CouldntCreate;

@@ -114,10 +114,10 @@ struct SinkCalls {
 SinkCalls sinkCalls;
 
 // Checks each texture's name and size and, while the picture is loaded, the picture.
-int checkingSink(const char* fileName, const unsigned char* bytes, int byteCount)
+int checkingSink(const char* fileName, const unsigned char* bytes, std::size_t byteCount)
 {
     if (textureFileName(sinkCalls.count++) != fileName ||
-        byteCount != static_cast<int>(textureImageSize(kFaceSize)) || bytes[2] != 2)
+        byteCount != textureImageSize(kFaceSize) || bytes[2] != 2)
         sinkCalls.wrongImage = true;
     if (sinkCalls.count == 1)
         sinkCalls.pictureProblem = runState.source.image != nullptr

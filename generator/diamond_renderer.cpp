@@ -120,8 +120,7 @@ void describeSamples(const SourceImage& source, const TextureSamples& samples, D
     rules.nodata = samples.nodata;
     rules.nodataValue = samples.nodataValue;
     rules.toLinear = samples.linear ? linearTable(map.layout.type) : nullptr;
-    rules.words = map.layout == SampleLayout{SampleType::U8, 3} && samples.output == SampleLayout{SampleType::U8, 3} &&
-                  !samples.linear && !samples.nodata && setup.filter != TextureFilter::Mode;
+    rules.words = samples.words;
 }
 
 unsigned threadCountFor(std::uint32_t rows)

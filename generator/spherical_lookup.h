@@ -69,6 +69,7 @@ inline SourceImage sourceImageOf(ImageObject* image, std::uint32_t width, std::u
 // samples (the default: 8-bit RGB, as stored).
 struct TextureSamples {
     SampleLayout output;         // the texture's texels
+    bool words = true;           // 8-bit RGB picture words in, blue-green-red texels out
     bool linear = false;         // colour averaged in linear light
     bool nodata = false;         // samples equal to nodataValue take no part in averages
     double nodataValue = 0;

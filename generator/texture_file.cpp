@@ -6,7 +6,10 @@
 #include "texture_job.h"
 #include "utf8.h"
 
-std::string textureFileName(int index) { return "new" + std::to_string(index + 1) + ".tga"; }
+std::string textureFileName(int index, TextureFormat format)
+{
+    return "new" + std::to_string(index + 1) + textureFormatName(format).extension;
+}
 
 namespace {
 
@@ -24,7 +27,7 @@ std::FILE* createForWriting(const char* path)
 
 }  // namespace
 
-TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, int byteCount)
+TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, std::size_t byteCount)
 {
     std::FILE* file = createForWriting(path);
     if (file == nullptr)

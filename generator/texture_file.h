@@ -1,7 +1,7 @@
 // The texture files: their names, their layout, and writing one. Part of the public
 // interface.
 //
-// Layout: an uncompressed true-colour TGA image, an 18-byte header (type 2, 24 bits,
+// The design's layout: an uncompressed true-colour TGA image, an 18-byte header (type 2, 24 bits,
 // top-left origin, width and height N, no ID, no colour map, no footer), then N rows top to
 // bottom of N texels left to right, 3 bytes each: blue, green, red.
 #pragma once
@@ -12,8 +12,32 @@
 
 constexpr int kTextureCount = 10;  // one per diamond of the icosahedron
 
-// The file name of texture `index` (0 to 9): "new1.tga" .. "new10.tga".
-std::string textureFileName(int index);
+// The formats a texture is written in: the design's TGA, and PNG, TIFF and OpenEXR for the
+// depths and channels TGA does not hold (generator/output/texture_encoder.h).
+enum class TextureFormat { Tga, Png, Tiff, Exr };
+
+struct TextureFormatName {
+    TextureFormat format;
+    const char* name;       // as the command line spells it: "tga", "png", "tiff", "exr"
+    const char* extension;  // of the files new1<extension> .. new10<extension>
+};
+
+// Every format, in the order above.
+inline constexpr TextureFormatName kTextureFormats[] = {
+    {TextureFormat::Tga, "tga", ".tga"},
+    {TextureFormat::Png, "png", ".png"},
+    {TextureFormat::Tiff, "tiff", ".tif"},
+    {TextureFormat::Exr, "exr", ".exr"},
+};
+
+constexpr const TextureFormatName& textureFormatName(TextureFormat format)
+{
+    return kTextureFormats[static_cast<int>(format)];
+}
+
+// The file name of texture `index` (0 to 9): "new1.tga" .. "new10.tga", or with the
+// format's own extension.
+std::string textureFileName(int index, TextureFormat format = TextureFormat::Tga);
 
 constexpr std::size_t kTgaHeaderSize = 18;
 // Bits 4 and 5 of the header's last byte: the picture's origin.
@@ -56,7 +80,7 @@ enum class TextureFileResult { Written, CouldntCreate, CouldntWrite };
 
 // Creates or truncates `path` and writes the bytes. A short write, or a close that fails
 // (the last buffered bytes could not be stored), is CouldntWrite; the partial file stays.
-TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, int byteCount);
+TextureFileResult storeTextureFile(const char* path, const unsigned char* bytes, std::size_t byteCount);
 
 // The message a front end shows for a failed store ("Couldnt create file", "Couldnt write
 // to file"); null for Written.

@@ -3,7 +3,10 @@
 #include "texture_job.h"
 
 #include <memory>
+#include <new>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "diamond_renderer.h"
 #include "error_report.h"
@@ -11,6 +14,8 @@
 #include "image_object.h"
 #include "large_buffer.h"
 #include "spherical_lookup.h"
+#include "texture_encoder.h"
+#include "texture_plan.h"
 
 static_assert(kTextureCount == kDiamondCount, "one texture per diamond");
 
@@ -54,6 +59,10 @@ int runTextureJob(TextureJob& job)
         reportError(job.owner, messages::kBadFaceSize);
         return 0;
     }
+    if (const char* refusal = outputRefusal(job.output, job.filter)) {
+        reportError(job.owner, refusal);
+        return 0;
+    }
     ImagingSession imaging;
     if (!imaging.started()) {
         reportError(job.owner, messages::kImagingStartFailed);
@@ -79,20 +88,60 @@ int runTextureJob(TextureJob& job)
     std::uint32_t height = 0;
     image->width(width);
     image->height(height);
-    const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter));
+    TexturePlan plan;
+    if (const char* refusal = planTextures(job.output, job.filter, image->fileLayout(), width, height, plan)) {
+        reportError(job.owner, refusal);
+        return 0;
+    }
+    for (const std::string& warning : plan.warnings)
+        reportWarning(warning.c_str());
+    TextureSamples samples;
+    samples.output = plan.output;
+    samples.words = plan.words;
+    samples.linear = job.output.linear;
+    samples.nodata = job.output.nodata;
+    samples.nodataValue = job.output.nodataValue;
+    const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter), samples);
     setRenderThreads(job.threads);
 
-    const std::size_t imageSize = textureImageSize(faceSize);
+    // The design's textures are rendered straight into their TGA file; others into texels
+    // of their own layout, which the writer makes into a file.
+    const std::size_t rowBytes = std::size_t{faceSize} * texelBytes(plan.output);
+    const std::size_t header = plan.words ? kTgaHeaderSize : 0;
+    const std::size_t imageSize = header + rowBytes * faceSize;
     LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(imageSize);
     if (!buffer) {
         reportError(job.owner, messages::kNoMemoryForTexture);
         return 0;
     }
-    writeTgaHeader(buffer.get(), faceSize, faceSize);
+    if (plan.words)
+        writeTgaHeader(buffer.get(), faceSize, faceSize);
+    unsigned char* texels = buffer.get() + header;
+    std::vector<unsigned char> file;
 
     for (int k = 0; k < kDiamondCount; ++k) {
-        renderDiamondRecord(kIcosaDiamonds[k], buffer.get() + kTgaHeaderSize, isSouthernDiamond(k) ? 1 : 0);
-        if (job.sink(textureFileName(k).c_str(), buffer.get(), static_cast<int>(imageSize)) == 0)
+        renderDiamondRecord(kIcosaDiamonds[k], texels, isSouthernDiamond(k) ? 1 : 0);
+        const std::string name = textureFileName(k, job.output.format);
+        if (plan.words && job.output.format == TextureFormat::Tga) {
+            if (job.sink(name.c_str(), buffer.get(), imageSize) == 0)
+                return 0;
+            continue;
+        }
+        if (plan.words)  // blue, green, red to the writer's red, green, blue
+            for (std::size_t i = 0; i < rowBytes * faceSize; i += 3)
+                std::swap(texels[i], texels[i + 2]);
+        const SampleImage texture{faceSize, faceSize, plan.output, texels, rowBytes};
+        try {
+            file.clear();
+            if (!encodeTexture(job.output.format, texture, plan.half, file)) {
+                reportError(job.owner, messages::kCouldntEncodeTexture);
+                return 0;
+            }
+        } catch (const std::bad_alloc&) {
+            reportError(job.owner, messages::kNoMemoryForTexture);
+            return 0;
+        }
+        if (job.sink(name.c_str(), file.data(), file.size()) == 0)
             return 0;
     }
     return 1;

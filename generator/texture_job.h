@@ -7,17 +7,62 @@
 // Paths are narrow strings: UTF-8 on every platform.
 #pragma once
 
+#include <cstddef>
+
 #include "texture_file.h"
 #include "texture_filter.h"
 
-// Receives one finished image: the bare file name (such as "new3.tga"), the whole TGA
-// image and its size. Returns 0 to stop the run, anything else to go on.
-using FileSink = int (*)(const char* fileName, const unsigned char* bytes, int byteCount);
+// Receives one finished image: the bare file name (such as "new3.tga"), the whole file and
+// its size. Returns 0 to stop the run, anything else to go on. (A size, not an int: a
+// texture of float samples at the largest size passes 2 GiB.)
+using FileSink = int (*)(const char* fileName, const unsigned char* bytes, std::size_t byteCount);
 
 constexpr int kImagePathCapacity = 1024;
 // MAX_PATH (260) UTF-16 units, the longest folder Windows writes into, take up to three
 // bytes each in UTF-8.
 constexpr int kOutputDirCapacity = 3 * 260;
+
+// What each texture holds beyond the dialog's choice, which is the first of each:
+// 8-bit RGB in TGA, the map's colour as stored. `Auto` takes the map's own channels or
+// depth; a combination a format cannot hold is refused (outputRefusal, before the map is
+// read; or after, for what `Auto` leaves open).
+enum class TextureChannels { Rgb, Rgba, Grey, Auto };
+enum class TextureDepth {
+    Eight,
+    Sixteen,        // 16-bit unsigned; half floats in OpenEXR
+    SignedSixteen,  // signed heights, such as GEBCO's
+    Float,
+    Auto,
+};
+struct TextureOutput {
+    TextureFormat format = TextureFormat::Tga;
+    TextureChannels channels = TextureChannels::Rgb;
+    TextureDepth depth = TextureDepth::Eight;
+    bool linear = false;       // colour averaged in linear light (sRGB decoded, then encoded)
+    bool nodata = false;       // samples equal to nodataValue take no part in averages
+    double nodataValue = 0;
+};
+
+// The names the command line takes.
+struct TextureChannelsName {
+    const char* name;
+    TextureChannels channels;
+};
+inline constexpr TextureChannelsName kTextureChannelsNames[] = {
+    {"rgb", TextureChannels::Rgb}, {"rgba", TextureChannels::Rgba}, {"grey", TextureChannels::Grey},
+    {"gray", TextureChannels::Grey}, {"auto", TextureChannels::Auto}};
+struct TextureDepthName {
+    const char* name;
+    TextureDepth depth;
+};
+inline constexpr TextureDepthName kTextureDepthNames[] = {
+    {"8", TextureDepth::Eight}, {"16", TextureDepth::Sixteen}, {"int16", TextureDepth::SignedSixteen},
+    {"float", TextureDepth::Float}, {"auto", TextureDepth::Auto}};
+
+// Null, or the message that refuses `output` whatever the map: a format that cannot hold
+// the channels and depth asked for, or options that contradict each other. Choices left to
+// the map (Auto) are checked once it is read.
+const char* outputRefusal(const TextureOutput& output, TextureFilter filter);
 
 // The parameter block of one run, filled by a front end.
 struct TextureJob {
@@ -28,6 +73,7 @@ struct TextureJob {
     FileSink sink;                         // receives each finished image
     char outputDir[kOutputDirCapacity];    // for the sink; the job never reads it
     unsigned threads;                      // threads that render; 0: every core
+    TextureOutput output;                  // what the textures hold; the dialog's by default
 };
 
 // Runs one job. Returns 1 when all ten images went through the sink, 0 on any failure
@@ -51,6 +97,7 @@ constexpr const char* kImageTooLarge =
     "The image is too large: there is not enough memory to load it.";
 constexpr const char* kNoMemoryForImage = "Not enough memory to load the image.";
 constexpr const char* kNoMemoryForTexture = "Not enough memory for the texture buffer.";
+constexpr const char* kCouldntEncodeTexture = "Couldnt make the texture file: its format cannot hold these texels.";
 constexpr const char* kBadFaceSize = "The texture size must be from 1 to 16384 texels.";
 constexpr const char* kCouldntCreateFile = "Couldnt create file";
 constexpr const char* kCouldntWriteFile = "Couldnt write to file";

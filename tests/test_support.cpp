@@ -131,7 +131,7 @@ const std::vector<std::string>& CapturedErrors::messages() const { return captur
 
 namespace {
 SinkCalls* activeCalls = nullptr;
-int recordingSink(const char* name, const unsigned char* bytes, int count)
+int recordingSink(const char* name, const unsigned char* bytes, std::size_t count)
 {
     activeCalls->names.emplace_back(name);
     activeCalls->images.emplace_back(bytes, bytes + count);

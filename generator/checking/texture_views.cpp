@@ -334,7 +334,7 @@ int writePictureFile(const char* path, const RgbPicture& picture)
         tga[kTgaHeaderSize + i + 1] = picture.rgb[i + 1];
         tga[kTgaHeaderSize + i + 2] = picture.rgb[i];
     }
-    const TextureFileResult result = storeTextureFile(path, tga.data(), static_cast<int>(tga.size()));
+    const TextureFileResult result = storeTextureFile(path, tga.data(), tga.size());
     if (result != TextureFileResult::Written)
         reportError(nullptr, textureFileMessage(result));
     return result == TextureFileResult::Written ? 1 : 0;

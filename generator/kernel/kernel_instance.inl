@@ -48,7 +48,7 @@ std::uint64_t renderWords(const DiamondSetup& s, std::uint32_t rowBegin, std::ui
     const bool wide = fitsVectorIndices(s);
     switch (s.filter) {
     case TextureFilter::Area: {
-        const WordTerms terms{s.map};
+        const WordTerms terms{s.map, s.rules};
         renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
         return 0;
     }
@@ -77,11 +77,16 @@ std::uint64_t renderSamples(const DiamondSetup& s, std::uint32_t rowBegin, std::
 {
     using Wide = KERNEL_LANES;
     switch (s.filter) {
-    case TextureFilter::Area: {
-        const SampleTerms<T> terms{s.map, s.rules};
-        renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
+    case TextureFilter::Area:
+        // 8-bit RGB taken as it is: the same sums as the design's texture, whatever the file.
+        if (T == SampleType::U8 && s.map.layout.channels == 3 && !s.rules.linear && !s.rules.nodata) {
+            const WordTerms terms{s.map, s.rules};
+            renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
+        } else {
+            const SampleTerms<T> terms{s.map, s.rules};
+            renderAreaBand<Wide, Wide>(s, terms, rowBegin, rowEnd, out);
+        }
         return 0;
-    }
     case TextureFilter::Mode: {
         const ModeTerms<T> terms(s.map, s.rules);
         renderAreaBand<Wide, OneLane>(s, terms, rowBegin, rowEnd, out);

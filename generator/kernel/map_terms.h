@@ -1,8 +1,9 @@
 // What the area and mode filters add up of the map's pixels, and how a footprint's sums
 // become a texel. A footprint's average is Σ weight·terms / Σ weight over the pixels it
 // covers. Two kinds of terms:
-// - WordTerms, the default output's: 8-bit RGB picture words, their blue, green and red bytes
-//   as they are, summed in integers along runs; the texel their rounded averages.
+// - WordTerms, for maps of 8-bit RGB picture words taken as they are (no alpha, no-data or
+//   linear light): their blue, green and red bytes summed, in integers along runs; the
+//   texel their rounded averages.
 // - SampleTerms<T>, every other layout: each colour channel (in linear light with --linear)
 //   times the pixel's alpha, the alpha, and whether the pixel counts at all (no-data samples
 //   do not). Colour is then the alpha-weighted average, so that transparent pixels lend no
@@ -21,6 +22,7 @@ constexpr int kMaxTerms = 5;
 
 struct WordTerms {
     const MapView& map;
+    const TexelRules& rules;
     static constexpr bool kWords = true;
 
     static constexpr int count() { return 3; }
@@ -84,12 +86,18 @@ struct WordTerms {
                                  fractionLast * ((tail >> (8 * c)) & 0xFF));
     }
 
-    // The texel: blue, green and red averages, rounded.
+    // The texel: blue, green and red averages, rounded; in the words' order for the design's
+    // texture, else as any other texel (the same averages, whatever the file).
     void store(const double (&sums)[kMaxTerms], double weight, unsigned char* out) const
     {
         weight = weight > 0 ? weight : 1;  // a footprint of no weight: black
-        for (int k = 0; k < 3; ++k)
-            out[k] = static_cast<unsigned char>(static_cast<std::int32_t>(sums[k] / weight + 0.5));
+        if (rules.words) {
+            for (int k = 0; k < 3; ++k)
+                out[k] = static_cast<unsigned char>(static_cast<std::int32_t>(sums[k] / weight + 0.5));
+            return;
+        }
+        const double values[4] = {sums[2] / weight, sums[1] / weight, sums[0] / weight, 0.0};
+        storeTexel(values, map.layout, rules, Rounding::Nearest, out);
     }
 };
 

@@ -10,30 +10,11 @@
 //         R G B A)
 #pragma once
 
+#include <cstdint>
 #include <vector>
 
-#include "../samples.h"
-
-enum class TextureFormat { Tga, Png, Tiff, Exr };
-
-struct TextureFormatName {
-    TextureFormat format;
-    const char* name;       // as the command line spells it: "tga", "png", "tiff", "exr"
-    const char* extension;  // of the files new1<extension> .. new10<extension>
-};
-
-// Every format, in the order above.
-constexpr TextureFormatName kTextureFormats[] = {
-    {TextureFormat::Tga, "tga", ".tga"},
-    {TextureFormat::Png, "png", ".png"},
-    {TextureFormat::Tiff, "tiff", ".tif"},
-    {TextureFormat::Exr, "exr", ".exr"},
-};
-
-constexpr const TextureFormatName& textureFormatName(TextureFormat format)
-{
-    return kTextureFormats[static_cast<int>(format)];
-}
+#include "samples.h"
+#include "texture_file.h"  // TextureFormat
 
 // Null when `format` holds textures of `layout` (as half floats, when `half`: OpenEXR alone,
 // from float samples); otherwise the message that tells the user why not and which formats

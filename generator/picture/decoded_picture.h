@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "large_buffer.h"
+#include "samples.h"
 
 struct DecodedPicture {
     LargeBuffer<std::uint32_t> pixels;
@@ -14,6 +15,9 @@ struct DecodedPicture {
     std::uint32_t rows = 0;
     std::size_t stride = 0;
     std::uint64_t memoryLimit = 0;  // bytes the pixels may take; 0: the machine's memory
+    // What the file holds (its samples' type and channels), whatever the pixels were made
+    // of: the job warns of what its output drops. 8-bit RGB unless a reader says otherwise.
+    SampleLayout fileLayout;
 };
 
 // No real map is a million pixels wide or high (libpng's limit, which every reader keeps):

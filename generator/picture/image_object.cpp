@@ -4,6 +4,8 @@
 
 #include <new>
 
+#include "decoded_picture.h"
+
 ImageObject* ImageObject::createBitmapFromFile(const char* path)
 {
     void* memory = image_backend::allocateObject(sizeof(BitmapObject));
@@ -28,6 +30,7 @@ void ImageObject::adopt(NativeImage* native)
         columns_ = rows_ = 0;
     pixels_ = image_backend::pixels(*native_);
     stride_ = image_backend::rowStride(*native_);
+    fileLayout_ = native_->fileLayout;
 }
 
 void ImageObject::destroy(bool freeMemory)

@@ -15,6 +15,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "samples.h"
+
 namespace imaging_status {
 // The subset of the imaging library's status codes that this program produces itself.
 constexpr int kOk = 0;
@@ -58,6 +60,8 @@ public:
     std::size_t stride() const { return stride_; }
     // Records the status of a failure observed by a bulk reader.
     void noteFailure(int status) { lastStatus_ = status; }
+    // What the picture's file holds (samples.h).
+    SampleLayout fileLayout() const { return fileLayout_; }
 
 protected:
     ImageObject() = default;
@@ -71,6 +75,7 @@ protected:
     std::uint32_t columns_ = 0;
     std::uint32_t rows_ = 0;
     std::size_t stride_ = 0;
+    SampleLayout fileLayout_;
 };
 
 class BitmapObject final : public ImageObject {

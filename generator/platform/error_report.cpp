@@ -8,6 +8,7 @@ void reportErrorByDefault(void* owner, const char* message);  // per platform
 
 namespace {
 ErrorReporter currentReporter = nullptr;
+ErrorReporter currentWarningReporter = nullptr;
 }
 
 void reportError(void* owner, const char* message)
@@ -26,4 +27,21 @@ void reportErrorToStderr(void*, const char* message)
 {
     std::fprintf(stderr, "error: %s\n", message);
     std::fflush(stderr);
+}
+
+void reportWarning(const char* message)
+{
+    if (currentWarningReporter != nullptr) {
+        currentWarningReporter(nullptr, message);
+        return;
+    }
+    std::fprintf(stderr, "warning: %s\n", message);
+    std::fflush(stderr);
+}
+
+ErrorReporter setWarningReporter(ErrorReporter reporter)
+{
+    const ErrorReporter previous = currentWarningReporter;
+    currentWarningReporter = reporter;
+    return previous;
 }

@@ -13,3 +13,9 @@ ErrorReporter setErrorReporter(ErrorReporter reporter);
 
 // The reporter that writes `error: <message>` to standard error, on every platform.
 void reportErrorToStderr(void* owner, const char* message);
+
+// Warnings: what a run does that the user may not expect (data the output drops, a map
+// stretched to fit), while it goes on. By default `warning: <message>` on standard error,
+// on every platform (the Windows dialog has no console, and shows none).
+void reportWarning(const char* message);
+ErrorReporter setWarningReporter(ErrorReporter reporter);
