@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "diamond_kernel.h"
+#include "decoded_picture.h"
 #include "image_object.h"
 #include "spherical_lookup.h"
 
@@ -107,10 +108,10 @@ void describeSamples(const SourceImage& source, const TextureSamples& samples, D
 {
     MapView& map = setup.map;
     if (source.image != nullptr) {
+        map.layout = source.image->layout();
         map.base = reinterpret_cast<const unsigned char*>(source.image->pixels());
-        map.pixelBytes = 4;
-        map.rowBytes = source.image->stride() * 4;
-        map.layout = {SampleType::U8, 3};
+        map.pixelBytes = pixelBytes(map.layout);
+        map.rowBytes = source.image->stride() * map.pixelBytes;
     }
     map.period = std::max(1u, source.width / 2 * 2);
     map.lastRow = std::max(1u, source.height / 2 * 2) - 1;

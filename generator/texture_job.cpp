@@ -72,7 +72,12 @@ int runTextureJob(TextureJob& job)
     char path[kImagePathCapacity + 1] = {};
     for (int i = 0; i < kImagePathCapacity && job.imagePath[i] != '\0'; ++i)
         path[i] = job.imagePath[i];
-    ImageHandle image(ImageObject::createBitmapFromFile(path));
+    // The design's output reads every map as 8-bit RGB words; any other keeps the file's
+    // samples, to be narrowed to what the textures need once the map's are known.
+    const TextureOutput& output = job.output;
+    const bool designOutput = output.channels == TextureChannels::Rgb && output.depth == TextureDepth::Eight &&
+                              !output.linear && !output.nodata && job.filter != TextureFilter::Mode;
+    ImageHandle image(ImageObject::createBitmapFromFile(path, !designOutput));
     if (!image) {
         reportError(job.owner, messages::kNoMemoryForImage);
         return 0;
@@ -89,18 +94,23 @@ int runTextureJob(TextureJob& job)
     image->width(width);
     image->height(height);
     TexturePlan plan;
-    if (const char* refusal = planTextures(job.output, job.filter, image->fileLayout(), width, height, plan)) {
+    const SampleLayout map = designOutput ? image->fileLayout() : image->layout();
+    if (const char* refusal = planTextures(output, job.filter, map, width, height, plan)) {
         reportError(job.owner, refusal);
         return 0;
     }
     for (const std::string& warning : plan.warnings)
         reportWarning(warning.c_str());
+    if (image->layout() != plan.working && !image->reshape(plan.working)) {
+        reportError(job.owner, messages::kNoMemoryForImage);
+        return 0;
+    }
     TextureSamples samples;
     samples.output = plan.output;
     samples.words = plan.words;
-    samples.linear = job.output.linear;
-    samples.nodata = job.output.nodata;
-    samples.nodataValue = job.output.nodataValue;
+    samples.linear = output.linear;
+    samples.nodata = output.nodata;
+    samples.nodataValue = output.nodataValue;
     const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter), samples);
     setRenderThreads(job.threads);
 

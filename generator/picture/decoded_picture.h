@@ -1,6 +1,18 @@
 // A picture decoded by one of the image backends (the readers behind the Linux backend, or
-// GDI+), in the image object's layout: pictureWord words, rows `stride` words apart, each
-// row followed by its wrap word (see image_object.h).
+// GDI+), in the image object's layout (see image_object.h): rows `stride` pixels apart,
+// each followed by its wrap pixel.
+//
+// Two ways a reader is asked to lay it out (`keepSamples`):
+// - the design's, by default: 8-bit RGB picture words, whatever the file holds (grey
+//   repeated in the three channels, palettes looked up, alpha dropped, 16-bit samples cut to
+//   their high byte as GDI+ does, floats scaled to 8 bits);
+// - the file's own samples (samples.h): its channels (1 grey, 2 grey and alpha, 3 RGB, 4
+//   RGBA) and its type (8- or 16-bit, signed 16-bit, float). Palettes are looked up into RGB
+//   or RGBA, samples of fewer than 8 bits scaled to 8 as libpng scales them, other integer
+//   types and doubles made float, CMYK made RGB. Alpha stays straight, as stored.
+//   8-bit RGB and RGBA pixels are picture words (blue, green, red, alpha in memory), as the
+//   design's are; the others hold their channels in order, each sample in the machine's
+//   byte order.
 #pragma once
 
 #include <cstddef>
@@ -10,10 +22,12 @@
 #include "samples.h"
 
 struct DecodedPicture {
-    LargeBuffer<std::uint32_t> pixels;
+    LargeBuffer<std::uint32_t> pixels;  // rows of pixelBytes(layout) a pixel, word-aligned
     std::uint32_t columns = 0;
     std::uint32_t rows = 0;
-    std::size_t stride = 0;
+    std::size_t stride = 0;         // pixels from one row to the next
+    SampleLayout layout;            // what the pixels hold: the design's words unless kept
+    bool keepSamples = false;       // asked for the file's own samples
     std::uint64_t memoryLimit = 0;  // bytes the pixels may take; 0: the machine's memory
     // What the file holds (its samples' type and channels), whatever the pixels were made
     // of: the job warns of what its output drops. 8-bit RGB unless a reader says otherwise.
@@ -24,11 +38,33 @@ struct DecodedPicture {
 // a side over this is refused as unreadable before a reader fills a row of it.
 constexpr std::uint32_t kMaxPictureSide = 1000000;
 
+// Bytes a pixel of `layout` takes: a word for 8-bit RGB and RGBA, else its samples.
+constexpr std::size_t pixelBytes(SampleLayout layout)
+{
+    return layout.type == SampleType::U8 && layout.channels >= 3 ? 4 : texelBytes(layout);
+}
+
 // The picture must fit in the machine's memory (or the picture's memoryLimit): a header
 // that declares more is refused, with kValueOverflow, before anything large is allocated;
 // sides of no pixels or over kMaxPictureSide with kUnknownImageFormat. Otherwise allocates
-// the pixels.
+// the pixels of the picture's `layout` (which the reader sets first, when it keeps samples).
 int allocatePicture(DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows);
+
+// Pixel (column, row)'s first byte.
+inline unsigned char* pixelAt(DecodedPicture& picture, std::size_t column, std::size_t row)
+{
+    return reinterpret_cast<unsigned char*>(picture.pixels.get()) +
+           (row * picture.stride + column) * pixelBytes(picture.layout);
+}
+
+// Writes each row's wrap pixel: a copy of its first pixel after its last.
+void fillWrapPixels(DecodedPicture& picture);
+
+// The picture's pixels made of `target`'s samples: an 8-bit type where the pixels' are
+// wider (16-bit samples keep their high byte, as the design's words do; signed ones their
+// positive range; floats 0 to 1), grey where they are colour (Rec. 709 luma), without the
+// alpha where `target` has none. False, and the picture as it was, without the memory.
+bool reshapePicture(DecodedPicture& picture, SampleLayout target);
 
 // Whether columns × rows pixels, and `readerBytes` that a reader holds beside them, fit in
 // the memory the picture may take.

@@ -19,9 +19,12 @@ int clone(const NativeImage& source, NativeImage*& copy)
     if (!image)
         return imaging_status::kOutOfMemory;
     image->memoryLimit = source.memoryLimit;
+    image->layout = source.layout;
+    image->keepSamples = source.keepSamples;
+    image->fileLayout = source.fileLayout;
     if (allocatePicture(*image, source.columns, source.rows) != imaging_status::kOk)
         return imaging_status::kOutOfMemory;
-    std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * 4);
+    std::memcpy(image->pixels.get(), source.pixels.get(), source.stride * source.rows * pixelBytes(source.layout));
     copy = image.release();
     return imaging_status::kOk;
 }

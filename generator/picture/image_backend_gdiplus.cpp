@@ -112,7 +112,7 @@ void* allocateObject(std::size_t bytes) { return gdip::GdipAlloc(bytes); }
 
 void freeObject(void* memory) { gdip::GdipFree(memory); }
 
-int load(const char* path, NativeImage*& image)
+int load(const char* path, bool /*keepSamples*/, NativeImage*& image)
 {
     image = nullptr;
     // The path is UTF-8, as every path inside the program; GDI+ opens UTF-16.

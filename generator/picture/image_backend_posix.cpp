@@ -57,13 +57,14 @@ void* allocateObject(std::size_t bytes) { return std::malloc(bytes); }
 
 void freeObject(void* memory) { std::free(memory); }
 
-int load(const char* path, NativeImage*& image)
+int load(const char* path, bool keepSamples, NativeImage*& image)
 {
     image = nullptr;
     std::unique_ptr<NativeImage> decoded(new (std::nothrow) NativeImage);
     if (!decoded)
         return imaging_status::kOutOfMemory;
     decoded->memoryLimit = pictureMemory.limitBytes;
+    decoded->keepSamples = keepSamples;
     if (!isPictureFile(path))
         return imaging_status::kUnknownImageFormat;
     int status = readPngDirect(path, *decoded);

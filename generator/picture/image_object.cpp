@@ -6,14 +6,14 @@
 
 #include "decoded_picture.h"
 
-ImageObject* ImageObject::createBitmapFromFile(const char* path)
+ImageObject* ImageObject::createBitmapFromFile(const char* path, bool keepSamples)
 {
     void* memory = image_backend::allocateObject(sizeof(BitmapObject));
     if (memory == nullptr)
         return nullptr;
     auto* object = new (memory) BitmapObject();
     NativeImage* native = nullptr;
-    object->lastStatus_ = image_backend::load(path, native);
+    object->lastStatus_ = image_backend::load(path, keepSamples, native);
     object->adopt(native);
     return object;
 }
@@ -30,6 +30,7 @@ void ImageObject::adopt(NativeImage* native)
         columns_ = rows_ = 0;
     pixels_ = image_backend::pixels(*native_);
     stride_ = image_backend::rowStride(*native_);
+    layout_ = native_->layout;
     fileLayout_ = native_->fileLayout;
 }
 
@@ -61,6 +62,14 @@ ImageObject* ImageObject::clone()
     object->lastStatus_ = lastStatus_;
     object->adopt(copy);
     return object;
+}
+
+bool ImageObject::reshape(SampleLayout target)
+{
+    if (native_ == nullptr || !reshapePicture(*native_, target))
+        return false;
+    adopt(native_);
+    return true;
 }
 
 void BitmapObject::destroy(bool freeMemory) { ImageObject::destroy(freeMemory); }

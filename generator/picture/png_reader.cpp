@@ -9,7 +9,10 @@
 // out as libpng expands them: grey repeated in the three channels, samples of fewer than 8
 // bits scaled to 8 (v × 255 / (2^depth − 1)), palette indices looked up (indices past the
 // palette read black), 16-bit samples cut to their high byte (as GDI+ does), alpha and
-// transparency ignored.
+// transparency ignored. Asked to keep the file's samples, it keeps their channels and their
+// 8 or 16 bits, alpha straight, and a palette's transparency (tRNS) as alpha; grey samples
+// of fewer than 8 bits are scaled to 8 as above. (The transparent colour that tRNS may name
+// in a grey or RGB picture is not read.)
 #include <isa-l/crc.h>
 #include <isa-l/igzip_lib.h>
 
@@ -32,10 +35,12 @@ constexpr std::size_t kBandBytes = std::size_t{1} << 18;
 
 enum ColourType { kGrey = 0, kRgb = 2, kPalette = 3, kGreyAlpha = 4, kRgba = 6 };
 
+// Palette entries as picture words; keeping the file's samples, alpha in the top byte (0xFF
+// where tRNS says nothing).
 using Palette = std::array<std::uint32_t, 256>;
-// Turns one unfiltered row of `columns` pixels into picture words.
+// Turns one unfiltered row of `columns` pixels into the picture's pixels at `out`.
 using ConvertRow = void (*)(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
-                            std::uint32_t* out);
+                            unsigned char* out);
 
 std::uint32_t bigEndian32(const unsigned char* bytes)
 {
@@ -118,33 +123,60 @@ bool unfilterRow(std::size_t pixelBytes, std::uint8_t filter, std::uint8_t* row,
 // Pixels of whole bytes: the first byte of each sample is its high byte, which is all that
 // is kept of a 16-bit sample; alpha is never read.
 template <std::size_t kPixelBytes, std::size_t kSampleBytes, bool kColour>
-void convertBytes(const std::uint8_t* row, std::uint32_t columns, const Palette&, std::uint32_t* out)
+void convertBytes(const std::uint8_t* row, std::uint32_t columns, const Palette&, unsigned char* out)
 {
+    auto* words = reinterpret_cast<std::uint32_t*>(out);
     for (std::uint32_t x = 0; x < columns; ++x) {
         const std::uint8_t* pixel = row + kPixelBytes * x;
-        out[x] = kColour ? pictureWord(pixel[0], pixel[kSampleBytes], pixel[2 * kSampleBytes])
-                         : pixel[0] * 0x010101u;
+        words[x] = kColour ? pictureWord(pixel[0], pixel[kSampleBytes], pixel[2 * kSampleBytes])
+                           : pixel[0] * 0x010101u;
     }
 }
 
-void convertPalette8(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
-                     std::uint32_t* out)
+void convertPalette8(const std::uint8_t* row, std::uint32_t columns, const Palette& palette, unsigned char* out)
 {
+    auto* words = reinterpret_cast<std::uint32_t*>(out);
     for (std::uint32_t x = 0; x < columns; ++x)
-        out[x] = palette[row[x]];
+        words[x] = palette[row[x]];
 }
 
-// Pixels of 1, 2 or 4 bits, packed from the high bits of each byte down.
-template <unsigned kDepth, bool kIndexed>
-void convertPacked(const std::uint8_t* row, std::uint32_t columns, const Palette& palette,
-                   std::uint32_t* out)
+// The file's own samples: 8-bit RGB and RGBA as picture words, alpha in the top byte; the
+// others as they come, 16-bit ones from the file's big-endian order to the machine's.
+template <unsigned kChannels, unsigned kSampleBytes>
+void keepSamples(const std::uint8_t* row, std::uint32_t columns, const Palette&, unsigned char* out)
+{
+    if constexpr (kSampleBytes == 1 && kChannels >= 3) {
+        auto* words = reinterpret_cast<std::uint32_t*>(out);
+        for (std::uint32_t x = 0; x < columns; ++x) {
+            const std::uint8_t* pixel = row + kChannels * x;
+            words[x] = pictureWord(pixel[0], pixel[1], pixel[2]) |
+                       (kChannels == 4 ? std::uint32_t{pixel[3]} << 24 : 0xFF000000u);
+        }
+    } else if constexpr (kSampleBytes == 1) {
+        std::memcpy(out, row, std::size_t{columns} * kChannels);
+    } else {
+        for (std::size_t i = 0; i < std::size_t{columns} * kChannels; ++i) {
+            const auto sample = static_cast<std::uint16_t>(row[2 * i] << 8 | row[2 * i + 1]);
+            std::memcpy(out + 2 * i, &sample, 2);
+        }
+    }
+}
+
+// Pixels of 1, 2 or 4 bits, packed from the high bits of each byte down: words, or with
+// kGreyBytes grey samples of one byte.
+template <unsigned kDepth, bool kIndexed, bool kGreyBytes = false>
+void convertPacked(const std::uint8_t* row, std::uint32_t columns, const Palette& palette, unsigned char* out)
 {
     constexpr unsigned kMask = (1u << kDepth) - 1;
     constexpr unsigned kPerByte = 8 / kDepth;
+    auto* words = reinterpret_cast<std::uint32_t*>(out);
     for (std::uint32_t x = 0; x < columns; ++x) {
         const unsigned shift = 8 - kDepth * (x % kPerByte + 1);
         const unsigned value = row[x / kPerByte] >> shift & kMask;
-        out[x] = kIndexed ? palette[value] : value * (255 / kMask) * 0x010101u;
+        if constexpr (kGreyBytes)
+            out[x] = static_cast<unsigned char>(value * (255 / kMask));
+        else
+            words[x] = kIndexed ? palette[value] : value * (255 / kMask) * 0x010101u;
     }
 }
 
@@ -174,10 +206,11 @@ public:
         const std::uint32_t rows = bigEndian32(ihdr + 4);
         depth_ = ihdr[8];
         colour_ = ihdr[9];
+        keep_ = picture.keepSamples;
         // libpng's limits: they also bound the rows of scratch below, which a header of a
         // few bytes could otherwise make gigabytes long.
         if (columns == 0 || rows == 0 || columns > kMaxPictureSide || rows > kMaxPictureSide ||
-            ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1 || !chooseLayout())
+            ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1 || !chooseLayout(picture))
             return imaging_status::kUnknownImageFormat;
         const int status = allocatePicture(picture, columns, rows);
         if (status != imaging_status::kOk)
@@ -188,7 +221,42 @@ public:
 
 private:
     // The bit depths each colour type allows, and how its rows are filtered and converted.
-    bool chooseLayout()
+    bool chooseLayout(DecodedPicture& picture)
+    {
+        if (!chooseWords())
+            return false;
+        const SampleType type = depth_ == 16 ? SampleType::U16 : SampleType::U8;
+        const unsigned channels = colour_ == kPalette ? 3 : bitsPerPixel_ / static_cast<unsigned>(depth_);
+        picture.fileLayout = {type, channels};
+        if (!keep_)
+            return true;
+        // A palette's entries are words already, with their alpha when tRNS gives one (the
+        // layout then gains it, the same bytes a pixel).
+        picture.layout = picture.fileLayout;
+        switch (colour_) {
+        case kGrey:
+            convert_ = depth_ == 1   ? convertPacked<1, false, true>
+                       : depth_ == 2 ? convertPacked<2, false, true>
+                       : depth_ == 4 ? convertPacked<4, false, true>
+                       : depth_ == 8 ? keepSamples<1, 1>
+                                     : keepSamples<1, 2>;
+            break;
+        case kGreyAlpha:
+            convert_ = depth_ == 8 ? keepSamples<2, 1> : keepSamples<2, 2>;
+            break;
+        case kRgb:
+            convert_ = depth_ == 8 ? keepSamples<3, 1> : keepSamples<3, 2>;
+            break;
+        case kRgba:
+            convert_ = depth_ == 8 ? keepSamples<4, 1> : keepSamples<4, 2>;
+            break;
+        default:
+            break;
+        }
+        return true;
+    }
+
+    bool chooseWords()
     {
         unsigned channels = 0;
         switch (colour_) {
@@ -302,7 +370,7 @@ private:
         zeros_.assign(widest, 0);
         above_ = zeros_.data();
         if (interlaced_)
-            passWords_.resize(picture.columns);
+            passPixels_.resize(std::size_t{picture.columns} * pixelBytes(picture.layout));
         input_.resize(kInputBytes);
         isal_inflate_init(&inflater_);
         inflater_.crc_flag = ISAL_ZLIB;
@@ -345,7 +413,20 @@ private:
                 if (colour_ == kPalette) {
                     const std::uint32_t count = std::min<std::uint32_t>(length / 3, 1u << depth_);
                     for (std::uint32_t i = 0; i < count; ++i)
-                        palette_[i] = pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
+                        palette_[i] = (keep_ ? 0xFF000000u : 0u) | pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
+                }
+            } else if (colour_ == kPalette && seenPalette && chunkIs(type, "tRNS") && length <= 256) {
+                // The palette's transparency: alpha for the entries it names (kept with the
+                // file's samples; otherwise the file is only known to hold alpha). A tRNS whose
+                // CRC is wrong is passed over, as libpng passes over a damaged ancillary chunk.
+                unsigned char alphas[256];
+                if (readChunkData(type, alphas, length)) {
+                    picture.fileLayout.channels = 4;
+                    if (keep_) {
+                        for (std::uint32_t i = 0; i < length; ++i)
+                            palette_[i] = (palette_[i] & 0xFFFFFFu) | std::uint32_t{alphas[i]} << 24;
+                        picture.layout.channels = 4;
+                    }
                 }
             } else if (chunkIs(type, "IEND") || (type[0] & 0x20) == 0) {
                 // The end before any image data, a second header or a critical chunk
@@ -422,13 +503,14 @@ private:
             if (!unfilterRow(pixelBytes_, row[0], row + 1, above_, pass.rowBytes))
                 return false;
             const std::size_t y = pass.firstRow + static_cast<std::size_t>(rowInPass_) * pass.rowStep;
-            std::uint32_t* out = picture.pixels.get() + y * picture.stride;
             if (!interlaced_) {
-                convert_(row + 1, pass.columns, palette_, out);
+                convert_(row + 1, pass.columns, palette_, pixelAt(picture, 0, y));
             } else {
-                convert_(row + 1, pass.columns, palette_, passWords_.data());
+                convert_(row + 1, pass.columns, palette_, passPixels_.data());
+                const std::size_t bytes = pixelBytes(picture.layout);
                 for (std::uint32_t i = 0; i < pass.columns; ++i)
-                    out[pass.firstColumn + static_cast<std::size_t>(i) * pass.columnStep] = passWords_[i];
+                    std::memcpy(pixelAt(picture, pass.firstColumn + static_cast<std::size_t>(i) * pass.columnStep, y),
+                                passPixels_.data() + i * bytes, bytes);
             }
             above_ = row + 1;
             consumed_ += pass.rowBytes + 1;
@@ -480,7 +562,8 @@ private:
     std::vector<std::uint8_t> carried_;  // the row above, when it had to leave the band
     std::vector<std::uint8_t> zeros_;    // the row above the first of a pass
     const std::uint8_t* above_ = nullptr;
-    std::vector<std::uint32_t> passWords_;  // one row of an interlaced pass, converted
+    std::vector<unsigned char> passPixels_;  // one row of an interlaced pass, converted
+    bool keep_ = false;                      // the file's own samples, not words
     inflate_state inflater_{};
 };
 
