@@ -40,6 +40,14 @@ int written(const RgbPicture& picture, const std::string& path)
     return 0;
 }
 
+int written(const SamplePicture& picture, const std::string& path)
+{
+    if (!writeSamplePicture(path.c_str(), picture))
+        return 1;
+    std::fprintf(stderr, "wrote %s (%u x %u)\n", path.c_str(), picture.width, picture.height);
+    return 0;
+}
+
 // "LON,LAT" in degrees, longitude east and latitude north.
 bool parseCentre(const std::string& text, GeoPoint& centre)
 {
@@ -55,8 +63,9 @@ int toMap(CLI::App& app, int argc, const char* const* argv)
     std::string folder, out;
     std::uint32_t width = 0;
     TextureRead read = TextureRead::Bilinear;
-    app.add_option("TEXDIR", folder, "The folder that holds new1.tga .. new10.tga")->required();
-    app.add_option("OUT", out, "The map to write; its extension names the format (png, tif, tga, jpg...)")
+    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
+    app.add_option("OUT", out, "The map to write, of the textures' depth and channels; its extension names the "
+                               "format (png, tif, exr, tga; jpg and others for 8-bit RGB)")
         ->required();
     app.add_option("--width", width, "Width of the map in pixels, its height half that (default: about as "
                                      "detailed as the textures)")
@@ -66,7 +75,7 @@ int toMap(CLI::App& app, int argc, const char* const* argv)
             std::map<std::string, TextureRead>{{"nearest", TextureRead::Nearest}, {"bilinear", TextureRead::Bilinear}},
             CLI::ignore_case));
     CLI11_PARSE(app, argc, argv);
-    RgbPicture map;
+    SamplePicture map;
     if (!textureFolderExists(folder) || !renderMapFromTextures(folder.c_str(), width, read, map))
         return 1;
     return written(map, out);
@@ -75,13 +84,14 @@ int toMap(CLI::App& app, int argc, const char* const* argv)
 int net(CLI::App& app, int argc, const char* const* argv)
 {
     std::string folder, out;
-    bool graticule = false;
-    app.add_option("TEXDIR", folder, "The folder that holds new1.tga .. new10.tga")->required();
+    ViewStyle style;
+    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
     app.add_option("OUT", out, "The picture to write (png, tif, tga, jpg...)")->required();
-    app.add_flag("--graticule", graticule, "Draw lines every 10 degrees (equator and prime meridian in colour)");
+    app.add_flag("--graticule", style.graticule, "Draw lines every 10 degrees (equator and prime meridian in colour)");
+    app.add_flag("--shade", style.shade, "Shade grey textures as relief, lit from the north-west (heights)");
     CLI11_PARSE(app, argc, argv);
     RgbPicture picture;
-    if (!textureFolderExists(folder) || !renderNetOfTextures(folder.c_str(), graticule, picture))
+    if (!textureFolderExists(folder) || !renderNetOfTextures(folder.c_str(), style, picture))
         return 1;
     return written(picture, out);
 }
@@ -91,7 +101,7 @@ int globe(CLI::App& app, int argc, const char* const* argv)
     std::string folder, out;
     std::uint32_t size = 512;
     std::vector<std::string> centres;
-    app.add_option("TEXDIR", folder, "The folder that holds new1.tga .. new10.tga")->required();
+    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
     app.add_option("OUT", out, "The picture to write (png, tif, tga, jpg...)")->required();
     app.add_option("--size", size, "Side of each view in pixels (default 512)")->check(CLI::Range(16u, 16384u));
     app.add_option("--center", centres, "LON,LAT in degrees (east and north positive) at the centre of a view; "

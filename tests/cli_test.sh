@@ -109,7 +109,7 @@ run pattern "$work/out/pattern.png" --width 300
 check "pattern writes the test map" picture_is "$work/out/pattern.png" "PNG 300 150"
 
 for bad in "to-map $work/missing $work/out/m.png:The directory specified does not exist" \
-           "net $work/out $work/out/n.png:The folder does not hold the ten textures new1.tga to new10.tga." \
+           "net $work/out $work/out/n.png:The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif or .exr)." \
            "globe $work/textures $work/out/g.xyz:The picture format is not known from the file name."; do
     run ${bad%%:*}
     check "${bad%%:*} exits 1" [ "$status" = 1 ]
@@ -118,12 +118,39 @@ for bad in "to-map $work/missing $work/out/m.png:The directory specified does no
 done
 head -c 100 "$work/textures/new1.tga" >"$work/textures/new2.tga"
 run to-map "$work/textures" "$work/out/m.png"
-check "a cut texture is refused" says "Couldnt read the textures: they must be ten square TGA pictures of one size."
+check "a cut texture is refused" says "Couldnt read the textures: they must be ten square pictures of one size and one layout."
 for bad in "--center 10" "--center 10,100" "--size 8"; do
     run globe "$work/textures" "$work/out/g.png" $bad
     check "globe $bad is refused" [ "$status" != 0 ]
     check "globe $bad writes nothing" no_files
 done
+
+# Data maps: what the default output drops is said, and other outputs keep it.
+convert -size 64x32 gradient:black-white -depth 16 -define png:bit-depth=16 "$work/heights.png"
+convert -size 64x32 xc:none -fill 'rgba(255,255,255,0.5)' -draw 'circle 32,16 32,26' PNG32:"$work/cloud.png"
+convert -size 64x40 xc: +noise Random "$work/square.png"
+warns() { grep -qF "warning: $1" "$work/stderr"; }
+run --size 64 "$work/heights.png" "$work/out"
+check "a 16-bit grey map converts" [ "$status" = 0 ]
+check "the default output says it cuts 16 bits" warns "the map's 16-bit samples are cut to 8 bits"
+check "the default output says a grey map takes RGB" warns "the grey map is written as RGB"
+run --size 64 "$work/cloud.png" "$work/out"
+check "the default output says it drops alpha" warns "the map's alpha is dropped"
+run --size 64 "$work/square.png" "$work/out"
+check "a map not 2:1 is said to be stretched" warns "the map is 64 x 40, not twice as wide as high"
+run --size 64 --format png --channels auto --depth auto "$work/heights.png" "$work/out"
+kept() { identify -format '%m %w %h %z %[channels]' "$1" 2>/dev/null | grep -qx "$2"; }
+check "--depth auto keeps 16-bit grey" kept "$work/out/new1.png" "PNG 64 64 16 gray"
+check "nothing is dropped, nothing said" [ -z "$(grep warning "$work/stderr")" ]
+cp -r "$work/out" "$work/heights-textures"
+run to-map "$work/heights-textures" "$work/out/back.png" --width 64
+check "to-map writes the textures' depth and channels" kept "$work/out/back.png" "PNG 64 32 16 gray"
+# A format that cannot hold what is asked is refused before the map is read: the picture
+# here is no picture at all, and that is not what is said.
+run --format tga --depth 16 "$work/notes.png" "$work/out"
+check "TGA of 16 bits exits 1" [ "$status" = 1 ]
+check "TGA of 16 bits says what would work" grep -qF "error: TGA holds 8-bit grey, RGB and RGBA" "$work/stderr"
+check "TGA of 16 bits writes nothing" no_files
 
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

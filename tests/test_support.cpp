@@ -3,11 +3,13 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 
 #include "error_report.h"
 #include "plain_rasteriser.h"
+#include "texture_encoder.h"
 #include "texture_job.h"
 
 namespace testing_support {
@@ -139,13 +141,15 @@ int recordingSink(const char* name, const unsigned char* bytes, std::size_t coun
 }
 }  // namespace
 
-int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls)
+int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls,
+                  const TextureOutput& output)
 {
     static TextureJob job;
     job = TextureJob{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", imagePath.c_str());
     job.faceSize = faceSize;
     job.filter = filter;
+    job.output = output;
     job.sink = recordingSink;
     activeCalls = &calls;
     const int result = runTextureJob(job);
@@ -177,6 +181,86 @@ LoadedSource::~LoadedSource()
         image_->destroy(true);
     if (imagingStarted_)
         stopImaging(imagingToken_);
+}
+
+std::string writeSampleMap(const ScratchDir& dir, const std::string& name, const SampleMap& map)
+{
+    const std::size_t bytes = sampleBytes(map.layout.type);
+    std::vector<unsigned char> samples(map.values.size() * bytes);
+    for (std::size_t i = 0; i < map.values.size(); ++i) {
+        const double value = map.values[i];
+        switch (map.layout.type) {
+        case SampleType::U8:
+            samples[i] = static_cast<unsigned char>(value);
+            break;
+        case SampleType::U16: {
+            const auto sample = static_cast<std::uint16_t>(value);
+            std::memcpy(&samples[2 * i], &sample, 2);
+            break;
+        }
+        case SampleType::I16: {
+            const auto sample = static_cast<std::int16_t>(value);
+            std::memcpy(&samples[2 * i], &sample, 2);
+            break;
+        }
+        default: {
+            const auto sample = static_cast<float>(value);
+            std::memcpy(&samples[4 * i], &sample, 4);
+            break;
+        }
+        }
+    }
+    const bool png = map.layout.type == SampleType::U8 || map.layout.type == SampleType::U16;
+    std::vector<unsigned char> file;
+    const SampleImage image{map.width, map.height, map.layout, samples.data(),
+                            static_cast<std::size_t>(map.width) * texelBytes(map.layout)};
+    encodeTexture(png ? TextureFormat::Png : TextureFormat::Tiff, image, false, file);
+    return dir.write(name + (png ? ".png" : ".tif"), file);
+}
+
+SampleMap decodeTexture(const ScratchDir& dir, const std::vector<unsigned char>& file, const std::string& name)
+{
+    SampleMap map;
+    std::uintptr_t token = 0;
+    const bool started = startImaging(token) == imaging_status::kOk;
+    ImageObject* image = ImageObject::createBitmapFromFile(dir.write(name, file).c_str(), true);
+    if (image != nullptr && image->takeLastStatus() == imaging_status::kOk) {
+        image->width(map.width);
+        image->height(map.height);
+        map.layout = image->layout();
+        const std::size_t pixel = map.layout.type == SampleType::U8 && map.layout.channels >= 3
+                                      ? 4
+                                      : sampleBytes(map.layout.type) * map.layout.channels;
+        const auto* bytes = reinterpret_cast<const unsigned char*>(image->pixels());
+        static constexpr unsigned kWordOrder[4] = {2, 1, 0, 3};  // picture words: blue, green, red, alpha
+        for (std::uint32_t row = 0; row < map.height; ++row)
+            for (std::uint32_t column = 0; column < map.width; ++column)
+                for (unsigned c = 0; c < map.layout.channels; ++c) {
+                    const unsigned char* at = bytes + (row * image->stride() + column) * pixel;
+                    double value = 0;
+                    if (map.layout.type == SampleType::U8) {
+                        value = at[map.layout.channels >= 3 ? kWordOrder[c] : c];
+                    } else if (map.layout.type == SampleType::U16) {
+                        std::uint16_t sample;
+                        std::memcpy(&sample, at + 2 * c, 2);
+                        value = sample;
+                    } else if (map.layout.type == SampleType::I16) {
+                        std::int16_t sample;
+                        std::memcpy(&sample, at + 2 * c, 2);
+                        value = sample;
+                    } else {
+                        float sample;
+                        std::memcpy(&sample, at + 4 * c, 4);
+                        value = sample;
+                    }
+                    map.values.push_back(value);
+                }
+    }
+    if (image != nullptr)
+        image->destroy(true);
+    if (started)
+        stopImaging(token);
+    return map;
 }
 
 Vector3 texelPoint(int index, std::uint32_t n, std::uint32_t r, std::uint32_t c)

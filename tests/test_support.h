@@ -61,7 +61,27 @@ struct SinkCalls {
 };
 
 // Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
-int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls);
+int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls,
+                  const TextureOutput& output = {});
+
+// A map of any samples: `width` × `height` pixels of `layout`, values in the samples' own
+// units, channels in order, rows top to bottom.
+struct SampleMap {
+    std::uint32_t width = 0, height = 0;
+    SampleLayout layout;
+    std::vector<double> values;
+
+    double& at(std::uint32_t column, std::uint32_t row, unsigned channel)
+    {
+        return values[(static_cast<std::size_t>(row) * width + column) * layout.channels + channel];
+    }
+};
+
+// The map as a file the generator reads (PNG for 8- and 16-bit samples, TIFF for the others).
+std::string writeSampleMap(const ScratchDir& dir, const std::string& name, const SampleMap& map);
+
+// One texture file's texels read back, through the picture loader (samples kept).
+SampleMap decodeTexture(const ScratchDir& dir, const std::vector<unsigned char>& file, const std::string& name);
 
 // Starts the imaging library and loads `imagePath` into the run state as runTextureJob
 // would, for tests of the rasteriser and the samplers; unloads and stops on destruction.

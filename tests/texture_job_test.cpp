@@ -2,8 +2,13 @@
 // power to stop it, refused pictures, repeated runs and one golden run.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -14,6 +19,7 @@ namespace {
 
 using testing_support::CapturedErrors;
 using testing_support::runIntoMemory;
+using testing_support::SampleMap;
 using testing_support::ScratchDir;
 using testing_support::SinkCalls;
 
@@ -144,6 +150,130 @@ TEST(TextureJob, GoldenRun)
                         static_cast<unsigned long long>(hash));
         else
             EXPECT_EQ(hash, g.hash) << "filter " << static_cast<int>(g.filter) << " N=" << g.n;
+    }
+}
+
+// Data maps: what the textures hold of maps that are not 8-bit colour photographs, and what
+// each filter does with them. Each row makes a map, runs a job and looks at all ten
+// textures (PNG, read back with their samples).
+SampleMap makeMap(std::uint32_t width, std::uint32_t height, SampleLayout layout,
+                  const std::function<void(std::uint32_t, std::uint32_t, double*)>& pixel)
+{
+    SampleMap map{width, height, layout, std::vector<double>(std::size_t{width} * height * layout.channels)};
+    for (std::uint32_t row = 0; row < height; ++row)
+        for (std::uint32_t column = 0; column < width; ++column)
+            pixel(column, row, &map.at(column, row, 0));
+    return map;
+}
+
+std::uint32_t noise(std::uint32_t column, std::uint32_t row)
+{
+    std::uint32_t state = column * 0x9E3779B9u ^ (row + 1) * 0x85EBCA6Bu;
+    state ^= state >> 15;
+    state *= 0x2C1B3C6Du;
+    return state ^ (state >> 12);
+}
+
+TEST(DataMaps, EachFilterKeepsWhatTheMapMeans)
+{
+    const auto textures = [](const ScratchDir& dir, const std::string& map, int n, TextureFilter filter,
+                             const TextureOutput& output) {
+        SinkCalls calls;
+        EXPECT_EQ(runIntoMemory(map, n, filter, calls, output), 1);
+        std::vector<SampleMap> decoded;
+        for (std::size_t k = 0; k < calls.images.size(); ++k)
+            decoded.push_back(testing_support::decodeTexture(dir, calls.images[k], "texture.png"));
+        return decoded;
+    };
+    TextureOutput png;
+    png.format = TextureFormat::Png;
+    png.channels = TextureChannels::Auto;
+    png.depth = TextureDepth::Auto;
+    ScratchDir dir;
+
+    // Nearest copies 16-bit heights exactly, and mode a class map's values: no texel holds a
+    // value the map does not (area would blend the classes into new ones).
+    const SampleMap heights = makeMap(97, 49, {SampleType::U16, 1}, [](std::uint32_t c, std::uint32_t r, double* v) {
+        v[0] = noise(c, r) & 0xFFFF;
+    });
+    const SampleMap classes = makeMap(96, 48, {SampleType::U8, 1}, [](std::uint32_t c, std::uint32_t r, double* v) {
+        v[0] = std::array<int, 3>{10, 140, 250}[(c / 3 + r / 5) % 3];
+    });
+    const struct {
+        const char* what;
+        const SampleMap& map;
+        TextureFilter filter;
+        bool onlyMapValues;
+    } copies[] = {
+        {"16-bit heights, nearest", heights, TextureFilter::Nearest, true},
+        {"classes, mode", classes, TextureFilter::Mode, true},
+        {"classes, area", classes, TextureFilter::Area, false},
+    };
+    for (const auto& row : copies) {
+        const std::string map = testing_support::writeSampleMap(dir, "copies", row.map);
+        std::set<double> values(row.map.values.begin(), row.map.values.end());
+        bool onlyMapValues = true;
+        for (const SampleMap& texture : textures(dir, map, 32, row.filter, png)) {
+            ASSERT_EQ(texture.layout, row.map.layout) << row.what;
+            for (const double value : texture.values)
+                onlyMapValues = onlyMapValues && values.count(value) != 0;
+        }
+        EXPECT_EQ(onlyMapValues, row.onlyMapValues) << row.what;
+    }
+
+    // No-data samples take no part in averages: heights from 1000 up, and 0 for no data in
+    // blocks; every texel is either no data or a height.
+    const SampleMap holes = makeMap(96, 48, {SampleType::U16, 1}, [](std::uint32_t c, std::uint32_t r, double* v) {
+        v[0] = (c / 4 + r / 4) % 3 == 0 ? 0 : 1000 + noise(c, r) % 3000;
+    });
+    const std::string holesMap = testing_support::writeSampleMap(dir, "holes", holes);
+    for (const bool nodata : {true, false}) {
+        for (const TextureFilter filter : {TextureFilter::Bilinear, TextureFilter::Area}) {
+            TextureOutput output = png;
+            output.nodata = nodata;
+            output.nodataValue = 0;
+            std::size_t blended = 0;
+            for (const SampleMap& texture : textures(dir, holesMap, 32, filter, output))
+                for (const double value : texture.values)
+                    blended += value > 0 && value < 1000;
+            EXPECT_EQ(blended == 0, nodata) << "filter " << static_cast<int>(filter) << " no data " << nodata;
+        }
+    }
+
+    // Alpha: a white cloud on nothing, whose transparent pixels are black. Colour is
+    // averaged by alpha: no dark fringe round the cloud, however little of it a texel holds.
+    const SampleMap cloud = makeMap(128, 64, {SampleType::U8, 4}, [](std::uint32_t c, std::uint32_t r, double* v) {
+        const bool inside = std::hypot(c - 64.0, r - 32.0) < 20;
+        v[0] = v[1] = v[2] = inside ? 255 : 0;
+        v[3] = inside ? 255 : 0;
+    });
+    const std::string cloudMap = testing_support::writeSampleMap(dir, "cloud", cloud);
+    for (const TextureFilter filter : {TextureFilter::Bilinear, TextureFilter::Area}) {
+        double darkest = 255, partial = 0;
+        for (const SampleMap& texture : textures(dir, cloudMap, 64, filter, png))
+            for (std::size_t i = 0; i < texture.values.size(); i += 4)
+                if (texture.values[i + 3] > 0) {
+                    darkest = std::min(darkest, texture.values[i]);
+                    partial += texture.values[i + 3] < 255;
+                }
+        EXPECT_GT(partial, 0) << "filter " << static_cast<int>(filter) << ": the cloud's edge";
+        EXPECT_GE(darkest, 254) << "filter " << static_cast<int>(filter);
+    }
+
+    // Linear light: one-pixel black and white columns average to the middle of the light,
+    // 188 in sRGB, not the middle of the numbers, 128.
+    const SampleMap stripes = makeMap(512, 256, {SampleType::U8, 1}, [](std::uint32_t c, std::uint32_t, double* v) {
+        v[0] = c % 2 == 0 ? 0 : 255;
+    });
+    const std::string stripesMap = testing_support::writeSampleMap(dir, "stripes", stripes);
+    for (const bool linear : {false, true}) {
+        TextureOutput output = png;
+        output.linear = linear;
+        std::vector<double> all;
+        for (const SampleMap& texture : textures(dir, stripesMap, 16, TextureFilter::Area, output))
+            all.insert(all.end(), texture.values.begin(), texture.values.end());
+        std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
+        EXPECT_NEAR(all[all.size() / 2], linear ? 188 : 128, 1) << "linear " << linear;
     }
 }
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <filesystem>
 #include <string>
@@ -106,7 +107,7 @@ TEST(MapFromTextures, GivesBackASmoothMap)
         }
     ScratchDir dir;
     const std::string textures = texturesOf(dir, smooth, 256, TextureFilter::Bilinear, "smooth");
-    RgbPicture map;
+    SamplePicture map;
     ASSERT_EQ(renderMapFromTextures(textures.c_str(), smooth.width, TextureRead::Bilinear, map), 1);
     ASSERT_EQ(map.width, smooth.width);
     ASSERT_EQ(map.height, smooth.height);
@@ -114,14 +115,14 @@ TEST(MapFromTextures, GivesBackASmoothMap)
     for (const std::uint32_t rgb : smooth.rgb)
         original.insert(original.end(), {static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
                                          static_cast<std::uint8_t>(rgb)});
-    EXPECT_GE(psnr(original, map.rgb), 40.0);
+    EXPECT_GE(psnr(original, map.samples), 40.0);
 
     // The same picture through TGA and back, bit for bit.
     const std::string tga = dir.file("back.tga");
-    ASSERT_EQ(writePictureFile(tga.c_str(), map), 1);
-    RgbPicture read;
+    ASSERT_EQ(writeSamplePicture(tga.c_str(), map), 1);
+    SamplePicture read;
     ASSERT_TRUE(readTgaFile(tga.c_str(), read));
-    EXPECT_TRUE(read.width == map.width && read.height == map.height && read.rgb == map.rgb);
+    EXPECT_TRUE(read.width == map.width && read.height == map.height && read.samples == map.samples);
 }
 
 TEST(Net, RhombiMeetWithoutSeams)
@@ -129,7 +130,7 @@ TEST(Net, RhombiMeetWithoutSeams)
     ScratchDir dir;
     const std::string textures = texturesOf(dir, placeMap(512), 128, TextureFilter::Bilinear, "place");
     RgbPicture net;
-    ASSERT_EQ(renderNetOfTextures(textures.c_str(), false, net), 1);
+    ASSERT_EQ(renderNetOfTextures(textures.c_str(), ViewStyle{}, net), 1);
     // Across the middle of the net every rhombus meets the next one: along a row there,
     // neighbouring pixels differ little, and none is background.
     const std::uint32_t row = net.height / 2;
@@ -142,6 +143,82 @@ TEST(Net, RhombiMeetWithoutSeams)
         jumps += std::abs(a[0] - a[3]) > 3 || std::abs(a[1] - a[4]) > 3 || std::abs(a[2] - a[5]) > 3;
     }
     EXPECT_EQ(jumps, 0);
+}
+
+// Layers that line up: a bright blob, placed off the pixel grid, as nearest and area put
+// it in the textures, and as the map they give back at other widths. Area reads the map
+// the way nearest does (each pixel the cell nearest reads it in), so the two agree within a
+// hundredth of a pixel; bilinear, which puts a pixel's value at the cell's corner, half a
+// pixel away.
+Picture blobMap(std::uint32_t width, double column, double row, double sigma)
+{
+    Picture picture = testing_support::noisePicture(width, width / 2);
+    for (std::uint32_t r = 0; r < picture.height; ++r)
+        for (std::uint32_t c = 0; c < width; ++c) {
+            // The pixel's value is the blob's at its centre.
+            const double distance = std::hypot(c + 0.5 - column, r + 0.5 - row);
+            const auto level = static_cast<std::uint32_t>(20 + 220 * std::exp(-distance * distance / (2 * sigma * sigma)));
+            picture.at(c, r) = level * 0x010101u;
+        }
+    return picture;
+}
+
+// The blob's centroid above its background, in pixels (or texels) of a picture of 3 bytes
+// a pixel.
+std::array<double, 2> centroid(const std::uint8_t* rgb, std::size_t width, std::size_t height, std::size_t stride = 3)
+{
+    double sum = 0, x = 0, y = 0;
+    for (std::size_t r = 0; r < height; ++r)
+        for (std::size_t c = 0; c < width; ++c) {
+            const double weight = std::max(0.0, rgb[stride * (r * width + c)] - 40.0);
+            sum += weight;
+            x += weight * (static_cast<double>(c) + 0.5);
+            y += weight * (static_cast<double>(r) + 0.5);
+        }
+    return {x / sum, y / sum};
+}
+
+TEST(Layers, NearestAndAreaLineUpAndTheMapComesBackInPlace)
+{
+    ScratchDir dir;
+    // The blob at 30.3° E, 20.7° N of a 512 × 256 map, well inside one diamond.
+    const double column = 256 + 30.3 * 256 / 180, row = 128 - 20.7 * 128 / 90;
+    const Picture map = blobMap(512, column, row, 4);
+    const std::uint32_t n = 128;
+    std::array<double, 2> at[3];
+    const TextureFilter filters[3] = {TextureFilter::Nearest, TextureFilter::Area, TextureFilter::Bilinear};
+    // The blob's diamond: the texture that holds most of it.
+    const auto brightness = [](const std::vector<unsigned char>& texture) {
+        double sum = 0;
+        for (std::size_t i = kTgaHeaderSize; i < texture.size(); i += 3)
+            sum += std::max(0, texture[i] - 40);
+        return sum;
+    };
+    for (int f = 0; f < 3; ++f) {
+        testing_support::SinkCalls calls;
+        ASSERT_EQ(testing_support::runIntoMemory(dir.writeBmp("blob.bmp", map), n, filters[f], calls), 1);
+        const auto brightest = std::max_element(calls.images.begin(), calls.images.end(),
+                                                [&](const auto& a, const auto& b) { return brightness(a) < brightness(b); });
+        at[f] = centroid(brightest->data() + kTgaHeaderSize, n, n);
+    }
+    // A texel there is about a 63.4° edge's N-th part of the map's 360° in 512 pixels.
+    const double pixelsPerTexel = 63.43 / n * 512 / 360;
+    const double areaShift = std::hypot(at[1][0] - at[0][0], at[1][1] - at[0][1]) * pixelsPerTexel;
+    const double bilinearShift = std::hypot(at[2][0] - at[0][0], at[2][1] - at[0][1]) * pixelsPerTexel;
+    EXPECT_LT(areaShift, 0.02) << "area against nearest, in map pixels";
+    EXPECT_GT(bilinearShift, 0.3) << "bilinear against nearest, in map pixels";
+
+    // Back to a map at other widths: the blob where it was, within a hundredth of a pixel
+    // of the map made (blobs of 4 pixels at 512 wide, wider at other widths).
+    const std::string textures = texturesOf(dir, blobMap(512, column, row, 8), 256, TextureFilter::Area, "blob");
+    for (const std::uint32_t width : {512u, 360u, 1000u}) {
+        SamplePicture back;
+        ASSERT_EQ(renderMapFromTextures(textures.c_str(), width, TextureRead::Bilinear, back), 1);
+        const double scale = width / 512.0;
+        const std::array<double, 2> found = centroid(back.samples.data(), back.width, back.height);
+        EXPECT_NEAR(found[0], column * scale, 0.02 * std::max(1.0, scale)) << "width " << width;
+        EXPECT_NEAR(found[1], row * scale, 0.02 * std::max(1.0, scale)) << "width " << width;
+    }
 }
 
 }  // namespace

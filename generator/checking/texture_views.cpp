@@ -4,12 +4,15 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstring>
+#include <new>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "image_object.h"
 #include "picture_writer.h"
+#include "texture_encoder.h"
 #include "pixel_font.h"
 #include "error_report.h"
 #include "texture_job.h"
@@ -71,6 +74,42 @@ bool allocate(RgbPicture& picture, std::uint64_t width, std::uint64_t height)
     picture.width = static_cast<std::uint32_t>(width);
     picture.height = static_cast<std::uint32_t>(height);
     return true;
+}
+
+bool allocateSamples(SamplePicture& picture, std::uint64_t width, std::uint64_t height, std::size_t texelBytes)
+{
+    try {
+        picture.samples.assign(width * height * texelBytes, 0);
+    } catch (const std::bad_alloc&) {
+        reportError(nullptr, messages::kPictureTooLarge);
+        return false;
+    }
+    return true;
+}
+
+// A value stored as one sample of `type`, held to the type's range.
+void storeValue(double value, SampleType type, std::uint8_t* out)
+{
+    switch (type) {
+    case SampleType::U8:
+        out[0] = static_cast<std::uint8_t>(std::clamp(value, 0.0, 255.0));
+        return;
+    case SampleType::U16: {
+        const auto sample = static_cast<std::uint16_t>(std::clamp(value, 0.0, 65535.0));
+        std::memcpy(out, &sample, 2);
+        return;
+    }
+    case SampleType::I16: {
+        const auto sample = static_cast<std::int16_t>(std::clamp(value, -32768.0, 32767.0));
+        std::memcpy(out, &sample, 2);
+        return;
+    }
+    default: {
+        const auto sample = static_cast<float>(value);
+        std::memcpy(out, &sample, 4);
+        return;
+    }
+    }
 }
 
 std::uint8_t* pixel(RgbPicture& picture, std::uint32_t column, std::uint32_t row)
@@ -136,9 +175,81 @@ NetPlace netPlace(int k)
     return {{(x1 + x2) / 2, x1, x2}, {north ? 0.0 : 3.0, ring, ring}};
 }
 
+// How the net and the globes show the textures' values as 8-bit colour: colour as it is
+// (wider types brought to 8 bits), grey of more than 8 bits spread from the textures' least
+// to their greatest value (heights), alpha over a checkerboard of two greys.
+struct Display {
+    SampleLayout layout;
+    float low, high;
+
+    void show(const double (&values)[4], bool lightSquare, std::uint8_t* out) const
+    {
+        const unsigned colours = colourChannels(layout.channels);
+        const bool spread = colours == 1 && layout.type != SampleType::U8;
+        const auto eightBits = [&](double value) {
+            if (spread)
+                value = high > low ? (value - low) / (high - low) * 255 : 128;
+            else if (layout.type == SampleType::U16)
+                value /= 257;
+            else if (layout.type == SampleType::F32 || layout.type == SampleType::I16)
+                value *= layout.type == SampleType::F32 ? 255 : 255.0 / 32767;
+            return std::clamp(value, 0.0, 255.0);
+        };
+        double rgb[3];
+        for (int channel = 0; channel < 3; ++channel)
+            rgb[channel] = eightBits(values[colours == 1 ? 0 : channel]);
+        if (hasAlpha(layout.channels)) {
+            const double maximum = layout.type == SampleType::U8 ? 255 : layout.type == SampleType::U16 ? 65535
+                                   : layout.type == SampleType::I16                                  ? 32767
+                                                                                                      : 1;
+            const double alpha = std::clamp(values[colours] / maximum, 0.0, 1.0);
+            const double square = lightSquare ? 204 : 153;
+            for (double& channel : rgb)
+                channel = alpha * channel + (1 - alpha) * square;
+        }
+        for (int channel = 0; channel < 3; ++channel)
+            out[channel] = static_cast<std::uint8_t>(std::lround(rgb[channel]));
+    }
+};
+
+constexpr std::uint32_t kCheckerSquare = 8;  // pixels a side of the checkerboard's squares
+
+bool lightSquareAt(std::uint32_t column, std::uint32_t row)
+{
+    return (column / kCheckerSquare + row / kCheckerSquare) % 2 == 0;
+}
+
+// Relief shading of a picture's grey: each pixel lit from the north-west by the slope of
+// its grey towards its neighbours (those not `background`), with a touch of ambient light.
+void shadeRelief(RgbPicture& picture, std::uint8_t background)
+{
+    const RgbPicture grey = picture;
+    const auto at = [&](std::int64_t column, std::int64_t row, std::uint32_t fallbackColumn, std::uint32_t fallbackRow) {
+        const bool inside = column >= 0 && row >= 0 && column < grey.width && row < grey.height;
+        const std::uint8_t* value = &grey.rgb[3 * (static_cast<std::size_t>(inside ? row : fallbackRow) * grey.width +
+                                                    (inside ? column : fallbackColumn))];
+        const std::uint8_t* fallback = &grey.rgb[3 * (static_cast<std::size_t>(fallbackRow) * grey.width + fallbackColumn)];
+        return value[0] == background && value[1] == background ? fallback[0] : value[0];
+    };
+    for (std::uint32_t row = 0; row < grey.height; ++row)
+        for (std::uint32_t column = 0; column < grey.width; ++column) {
+            std::uint8_t* out = &picture.rgb[3 * (static_cast<std::size_t>(row) * grey.width + column)];
+            if (out[0] == background && out[1] == background && out[2] == background)
+                continue;
+            const double east = at(column + 1, row, column, row) - at(static_cast<std::int64_t>(column) - 1, row, column, row);
+            const double south = at(column, row + 1, column, row) - at(column, static_cast<std::int64_t>(row) - 1, column, row);
+            // The surface's normal (−∂x, −∂y, 1) against light from the north-west, above.
+            const double slope = 16.0 / 255;  // relief exaggerated: a level a pixel is a slope of 1/16
+            const double nx = -east * slope, ny = -south * slope, length = std::sqrt(nx * nx + ny * ny + 1);
+            const double light = std::clamp((-0.5 * nx - 0.5 * ny + 0.7071) / length, 0.0, 1.0);
+            for (int channel = 0; channel < 3; ++channel)
+                out[channel] = static_cast<std::uint8_t>(std::lround(out[channel] * (0.25 + 0.75 * light)));
+        }
+}
+
 }  // namespace
 
-int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRead read, RgbPicture& map)
+int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRead read, SamplePicture& map)
 {
     TextureSet set;
     if (!loadTextureSet(textureDir, set))
@@ -146,28 +257,39 @@ int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRe
     if (width == 0)  // a texel's worth of longitude a pixel: N texels along an edge of 63.4°
         width = 2 * static_cast<std::uint32_t>(std::lround(set.faceSize * kPi / std::atan(2.0)));
     width += width % 2;
-    if (!allocate(map, width, width / 2))
+    const std::uint64_t height = width / 2;
+    const std::size_t texelBytes = ::texelBytes(set.layout);
+    if (width > 32767 || !allocateSamples(map, width, height, texelBytes))
         return 0;
+    map.width = width;
+    map.height = static_cast<std::uint32_t>(height);
+    map.layout = set.layout;
     const double halfWidth = width / 2, halfHeight = width / 4;
+    const bool rounded = set.layout.type != SampleType::F32 && read == TextureRead::Bilinear;
     forEachRow(map.height, [&](std::uint32_t row) {
-        // Pixel (column, row) is where the generator's own reading of a map would sample:
-        // column 0 at 180° W, row 0 at the north pole.
-        const double latitude = kPi / 2 * (1 - row / halfHeight);
+        // Pixel (column, row) stands for the place at its centre, column 0 from 180° W and
+        // row 0 from the north pole.
+        const double latitude = kPi / 2 * (1 - (row + 0.5) / halfHeight);
         for (std::uint32_t column = 0; column < map.width; ++column) {
-            const Direction d = directionOf(kPi * (column / halfWidth - 1), latitude);
-            std::uint8_t rgb[3];
-            readTextureSet(set, d.x, d.y, d.z, read, rgb);
-            std::copy(rgb, rgb + 3, pixel(map, column, row));
+            const Direction d = directionOf(kPi * ((column + 0.5) / halfWidth - 1), latitude);
+            double values[4];
+            readTextureSet(set, d.x, d.y, d.z, read, values);
+            std::uint8_t* out = &map.samples[(static_cast<std::size_t>(row) * map.width + column) * texelBytes];
+            for (unsigned channel = 0; channel < set.layout.channels; ++channel)
+                storeValue(rounded ? std::floor(values[channel] + 0.5) : values[channel], set.layout.type,
+                           out + channel * sampleBytes(set.layout.type));
         }
     });
     return 1;
 }
 
-int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
+int renderNetOfTextures(const char* textureDir, const ViewStyle& style, RgbPicture& net)
 {
     TextureSet set;
     if (!loadTextureSet(textureDir, set))
         return 0;
+    const Display display{set.layout, set.low, set.high};
+    const bool graticule = style.graticule;
     // A triangle's side of about one pixel a texel, kept to a picture a screen can show.
     const double side = std::clamp<double>(set.faceSize, 128, 1024), height = side * std::sqrt(3.0) / 2;
     const double margin = side / 8;
@@ -191,9 +313,9 @@ int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
                     continue;
                 std::uint8_t* out = pixel(net, column, row);
                 const Vector3 q = diamondPointAt(k, u, v);
-                std::uint8_t rgb[3];
-                readTextureSet(set, q.x, q.y, q.z, TextureRead::Bilinear, rgb);
-                std::copy(rgb, rgb + 3, out);
+                double values[4];
+                readTextureSet(set, q.x, q.y, q.z, TextureRead::Bilinear, values);
+                display.show(values, lightSquareAt(column, row), out);
                 if (graticule) {
                     // Degrees a pixel, from the points one pixel right and one pixel down.
                     double longitude = 0, latitude = 0, step[2] = {};
@@ -215,11 +337,13 @@ int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net)
             }
         }
     });
+    if (style.shade)
+        shadeRelief(net, 32);
     const int scale = side >= 512 ? 3 : side >= 256 ? 2 : 1;
     const std::uint8_t white[3] = {255, 255, 255};
     for (int k = 0; k < kDiamondCount; ++k) {
         const NetPlace& p = places[k];
-        const std::string name = textureFileName(k);
+        const std::string name = textureFileName(k, set.format);
         const double cx = margin + side * (p.x[1] + p.x[2]) / 2, cy = margin + height * (p.y[1] + p.y[2]) / 2;
         drawText(net, static_cast<std::int64_t>(cx) - textWidth(name, scale) / 2,
                  static_cast<std::int64_t>(cy) - textHeight(scale) / 2, name, scale, white);
@@ -233,6 +357,7 @@ int renderGlobesOfTextures(const char* textureDir, std::uint32_t size, const std
     TextureSet set;
     if (!loadTextureSet(textureDir, set) || !allocate(globes, std::uint64_t{size} * centres.size(), size))
         return 0;
+    const Display display{set.layout, set.low, set.high};
     const double half = size / 2.0;
     forEachRow(size, [&](std::uint32_t row) {
         const double y = (half - (row + 0.5)) / half;
@@ -250,9 +375,10 @@ int renderGlobesOfTextures(const char* textureDir, std::uint32_t size, const std
                 const double longitude = centreLongitude + std::atan2(x * sinC, rho * cosC * std::cos(centreLatitude) -
                                                                                     y * sinC * std::sin(centreLatitude));
                 const Direction d = directionOf(longitude, latitude);
-                std::uint8_t rgb[3];
-                readTextureSet(set, d.x, d.y, d.z, TextureRead::Bilinear, rgb);
-                std::copy(rgb, rgb + 3, pixel(globes, static_cast<std::uint32_t>(view * size + column), row));
+                double values[4];
+                readTextureSet(set, d.x, d.y, d.z, TextureRead::Bilinear, values);
+                display.show(values, lightSquareAt(column, row),
+                             pixel(globes, static_cast<std::uint32_t>(view * size + column), row));
             }
         }
     });
@@ -267,9 +393,10 @@ void renderTestPattern(std::uint32_t width, RgbPicture& pattern)
     const double halfWidth = width / 2.0, halfHeight = width / 4.0;
     const double degreesPerPixel = 180.0 / halfWidth;
     forEachRow(pattern.height, [&](std::uint32_t row) {
-        const double latitude = 90 * (1 - row / halfHeight);
+        // Each pixel shows the place at its centre, as every filter but bilinear reads it.
+        const double latitude = 90 * (1 - (row + 0.5) / halfHeight);
         for (std::uint32_t column = 0; column < pattern.width; ++column) {
-            const double longitude = 180 * (column / halfWidth - 1);
+            const double longitude = 180 * ((column + 0.5) / halfWidth - 1);
             const Direction d = directionOf(longitude * kDegree, latitude * kDegree);
             std::uint8_t* out = pixel(pattern, column, row);
             // Colour from the direction: red grows towards 0° E, green towards the north
@@ -312,30 +439,80 @@ void renderTestPattern(std::uint32_t width, RgbPicture& pattern)
     at(-5, -86, "S");
 }
 
-int writePictureFile(const char* path, const RgbPicture& picture)
+namespace {
+
+std::string extensionOf(const char* path)
 {
     const std::string name = path;
     const std::size_t dot = name.rfind('.');
     std::string extension = dot == std::string::npos ? "" : name.substr(dot + 1);
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    if (extension != "tga") {
-        const int status = encodePictureFile(path, picture.rgb.data(), picture.width, picture.height);
-        if (status != imaging_status::kOk)
-            reportError(nullptr, status == imaging_status::kUnknownImageFormat ? messages::kUnknownPictureFormat
-                                                                              : messages::kCouldntWriteFile);
-        return status == imaging_status::kOk ? 1 : 0;
-    }
-    // The textures' own layout: uncompressed, 24 bits, top-left origin, blue-green-red.
-    std::vector<unsigned char> tga(kTgaHeaderSize + picture.rgb.size());
-    writeTgaHeader(tga.data(), picture.width, picture.height);
-    for (std::size_t i = 0; i < picture.rgb.size(); i += 3) {
-        tga[kTgaHeaderSize + i] = picture.rgb[i + 2];
-        tga[kTgaHeaderSize + i + 1] = picture.rgb[i + 1];
-        tga[kTgaHeaderSize + i + 2] = picture.rgb[i];
-    }
-    const TextureFileResult result = storeTextureFile(path, tga.data(), tga.size());
+    return extension;
+}
+
+// The textures' own writers write what the extension names, when it names one of theirs.
+bool formatOfExtension(const std::string& extension, TextureFormat& format)
+{
+    for (const TextureFormatName& name : kTextureFormats)
+        if ("." + extension == name.extension || extension == name.name) {
+            format = name.format;
+            return true;
+        }
+    return false;
+}
+
+int storeFile(const char* path, const std::vector<unsigned char>& bytes)
+{
+    const TextureFileResult result = storeTextureFile(path, bytes.data(), bytes.size());
     if (result != TextureFileResult::Written)
         reportError(nullptr, textureFileMessage(result));
     return result == TextureFileResult::Written ? 1 : 0;
+}
+
+}  // namespace
+
+int writeSamplePicture(const char* path, const SamplePicture& picture)
+{
+    TextureFormat format = TextureFormat::Tga;
+    if (!formatOfExtension(extensionOf(path), format)) {
+        if (picture.layout != SampleLayout{SampleType::U8, 3}) {
+            reportError(nullptr, messages::kPictureFormatCannotHold);
+            return 0;
+        }
+        RgbPicture rgb{picture.width, picture.height, picture.samples};
+        return writePictureFile(path, rgb);
+    }
+    if (const char* refusal = formatRefusal(format, picture.layout, false)) {
+        reportError(nullptr, refusal);
+        return 0;
+    }
+    std::vector<unsigned char> file;
+    const SampleImage image{picture.width, picture.height, picture.layout, picture.samples.data(),
+                            static_cast<std::size_t>(picture.width) * texelBytes(picture.layout)};
+    if (!encodeTexture(format, image, false, file)) {
+        reportError(nullptr, messages::kPictureTooLarge);
+        return 0;
+    }
+    return storeFile(path, file);
+}
+
+int writePictureFile(const char* path, const RgbPicture& picture)
+{
+    TextureFormat format = TextureFormat::Tga;
+    if (formatOfExtension(extensionOf(path), format)) {
+        std::vector<unsigned char> file;
+        const SampleImage image{picture.width, picture.height, {SampleType::U8, 3}, picture.rgb.data(),
+                                std::size_t{picture.width} * 3};
+        if (!encodeTexture(format, image, false, file)) {
+            reportError(nullptr, messages::kPictureTooLarge);
+            return 0;
+        }
+        return storeFile(path, file);
+    }
+    const int status = encodePictureFile(path, picture.rgb.data(), picture.width, picture.height);
+    if (status != imaging_status::kOk)
+        reportError(nullptr, status == imaging_status::kUnknownImageFormat ? messages::kUnknownPictureFormat
+                                                                          : messages::kCouldntWriteFile);
+    return status == imaging_status::kOk ? 1 : 0;
 }

@@ -10,6 +10,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "samples.h"
+
 // A picture in memory: rows top to bottom, 3 bytes a pixel: red, green, blue.
 struct RgbPicture {
     std::uint32_t width = 0;
@@ -17,17 +19,35 @@ struct RgbPicture {
     std::vector<std::uint8_t> rgb;
 };
 
+// A picture of any samples (samples.h) in memory: rows top to bottom, each pixel's
+// channels in order, each sample in the machine's byte order.
+struct SamplePicture {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    SampleLayout layout;
+    std::vector<std::uint8_t> samples;
+};
+
 // How the textures are read between their texels.
 enum class TextureRead { Nearest, Bilinear };
 
 // The textures of `textureDir` back into an equirectangular map `width` × `width`/2 (0:
-// about as detailed as the textures), row 0 the north pole row, column 0 at 180° W.
-int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRead read, RgbPicture& map);
+// about as detailed as the textures), of the textures' own depth and channels. Each pixel
+// is the textures' value at its centre: the map a filter reads the way nearest reads it
+// comes back without a shift, at any width.
+int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRead read, SamplePicture& map);
+
+// How the net and the globes show textures that are not 8-bit colour: grey samples of more
+// than 8 bits (heights) spread from their least to their greatest value, alpha over a
+// checkerboard; with `shade`, grey lit from the north-west as relief.
+struct ViewStyle {
+    bool graticule = false;  // lines every 10° (the equator and the prime meridian in colour)
+    bool shade = false;
+};
 
 // The unfolded icosahedron: the ten diamonds as rhombi, the northern five along the top and
-// the southern five below, half a diamond to the east, each labelled with its file name;
-// with `graticule`, lines every 10° (the equator and the prime meridian in their own colour).
-int renderNetOfTextures(const char* textureDir, bool graticule, RgbPicture& net);
+// the southern five below, half a diamond to the east, each labelled with its file name.
+int renderNetOfTextures(const char* textureDir, const ViewStyle& style, RgbPicture& net);
 
 struct GeoPoint {
     double longitude;  // degrees east
@@ -50,10 +70,17 @@ void renderTestPattern(std::uint32_t width, RgbPicture& pattern);
 // JPEG, BMP and the others the platform's encoders write).
 int writePictureFile(const char* path, const RgbPicture& picture);
 
+// Writes samples of any layout: as the textures are written (TGA, PNG, TIFF, OpenEXR:
+// .tga .png .tif .tiff .exr), or for 8-bit RGB as writePictureFile does.
+int writeSamplePicture(const char* path, const SamplePicture& picture);
+
 namespace messages {
-constexpr const char* kTexturesMissing = "The folder does not hold the ten textures new1.tga to new10.tga.";
+constexpr const char* kTexturesMissing =
+    "The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif or .exr).";
 constexpr const char* kTexturesUnreadable =
-    "Couldnt read the textures: they must be ten square TGA pictures of one size.";
+    "Couldnt read the textures: they must be ten square pictures of one size and one layout.";
 constexpr const char* kUnknownPictureFormat = "The picture format is not known from the file name.";
 constexpr const char* kPictureTooLarge = "The picture is too large: there is not enough memory to make it.";
+constexpr const char* kPictureFormatCannotHold =
+    "The picture format holds 8-bit RGB alone: name the file .png, .tif or .exr (or .tga for 8 bits).";
 }  // namespace messages

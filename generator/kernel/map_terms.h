@@ -182,8 +182,11 @@ struct SampleTerms {
     // both over the pixels that count; no-data where none does.
     void resolve(const double (&sums)[kMaxTerms], double weight, double (&values)[4]) const
     {
+        // Shares below a millionth of the footprint are the rounding of areas that cancel
+        // (a cell just outside it), not pixels that count.
+        const double least = 1e-6 * weight;
         const double counted = rules.nodata ? sums[count() - 1] : weight;
-        if (!(counted > 0)) {
+        if (!(counted > least)) {
             for (unsigned c = 0; c < colours; ++c)
                 values[c] = rules.nodata ? rules.nodataValue : 0.0;
             if (alpha)
@@ -192,7 +195,7 @@ struct SampleTerms {
         }
         const double opacity = alpha ? sums[colours] : counted;
         for (unsigned c = 0; c < colours; ++c) {
-            double value = opacity > 0 ? sums[c] / opacity : 0.0;
+            double value = opacity > least ? sums[c] / opacity : 0.0;
             if (rules.linear)
                 value = linearToSrgb(value) / linearScale;
             values[c] = value;
