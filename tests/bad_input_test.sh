@@ -74,6 +74,8 @@ make_orientation_pictures
 orientation_rows
 make_wide_sample_pictures
 wide_sample_rows
+make_deep_pictures
+deep_sample_rows
 
 # --- Names and lengths -----------------------------------------------------------------------
 # Spaces and non-ASCII letters in the picture's name and the output folder's.

@@ -97,6 +97,11 @@ refused() {
     fi
 }
 
+# The options of every conversion below beside the size, and the suffix of the textures it
+# writes: none, and TGA, unless a table says otherwise.
+texture_options=()
+texture_suffix=tga
+
 # converted FILE: converts FILE at N = 64 into $work/out, within the memory a refusal may
 # take; false (the row settled: a known gap refused, or a failure counted) unless that went
 # well.
@@ -106,7 +111,7 @@ converted() {
         refused "$1" "$cannot_open"
         return 1
     fi
-    run --size 64 "$1" "$work/out"
+    run --size 64 "${texture_options[@]}" "$1" "$work/out"
     if [ "$status" != 0 ]; then
         fail "$name: exit status $status"
         return 1
@@ -224,7 +229,8 @@ tiff_header() {
 #   tiff-two-pages PPM FILE: the picture as an uncompressed TIFF, then a second page that
 #       declares 60000 × 60000 pixels and holds none;
 #   apng-canvas FILE: an animated PNG whose canvas (its header) is 16383 × 16383, over frames
-#       of one pixel and image data of one row.
+#       of one pixel and image data of one row;
+#   deep-samples FOLDER: the pictures of make_deep_pictures that ImageMagick cannot write.
 python_picture() {
     python3 - "$@" <<'PYTHON'
 import struct, sys, zlib
@@ -324,6 +330,98 @@ elif kind == 'apng-canvas':
         chunk(b'IDAT', zlib.compress(b'\0' + b'\x80' * 3 * side)) +
         chunk(b'fcTL', struct.pack('>I', 2) + frame[4:]) +
         chunk(b'fdAT', struct.pack('>I', 3) + zlib.compress(b'\0\x10\x20\x30')) + chunk(b'IEND', b''))
+elif kind == 'deep-samples':
+    width, height = 13, 7
+    count = width * height
+    def write(name, data):
+        open(args[0] + '/' + name, 'wb').write(data)
+    def chunk(name, data):
+        return struct.pack('>I', len(data)) + name + data + struct.pack('>I', zlib.crc32(name + data))
+    def png(name, colour, depth, channels, samples):
+        row = width * channels
+        code = '>%d%s' % (row, 'H' if depth == 16 else 'B')
+        rows = b''.join(b'\0' + struct.pack(code, *samples[y * row:(y + 1) * row]) for y in range(height))
+        header = struct.pack('>IIBBBBB', width, height, depth, colour, 0, 0, 0)
+        write(name, b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) + chunk(b'IDAT', zlib.compress(rows)) +
+              chunk(b'IEND', b''))
+    def fits(name, bits, planes, samples):  # each plane's bottom row first
+        axes = [width, height] + ([planes] if planes > 1 else [])
+        cards = ['SIMPLE  = %20s' % 'T', 'BITPIX  = %20d' % bits, 'NAXIS   = %20d' % len(axes)]
+        cards += ['NAXIS%d  = %20d' % (i + 1, length) for i, length in enumerate(axes)]
+        header = ''.join(card.ljust(80) for card in cards + ['END']).encode()
+        code = {16: 'h', 32: 'i', -32: 'f', -64: 'd'}[bits]
+        data = b''.join(struct.pack('>%d%s' % (width, code), *samples[y * width * planes + p::planes][:width])
+                        for p in range(planes) for y in reversed(range(height)))
+        write(name, header.ljust(2880, b' ') + data.ljust(-(-len(data) // 2880) * 2880, b'\0'))
+    def tiff_of(name, bits, sample_format, code, channels, samples, tiles=False):
+        raw = struct.pack('<%d%s' % (len(samples), code), *samples)
+        tags = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * channels),
+                (259, 3, [8 if tiles else 1]), (262, 3, [2 if channels == 3 else 1]), (277, 3, [channels]),
+                (339, 3, [sample_format] * channels)]
+        if tiles:  # one deflate tile of 16 × 16
+            row = width * channels * bits // 8
+            tile = b''.join(raw[y * row:(y + 1) * row].ljust(16 * row // width, b'\0') for y in range(height))
+            blocks = [zlib.compress(tile.ljust(16 * 16 * row // width, b'\0'))]
+            tags += [(322, 4, [16]), (323, 4, [16]), (324, 4, None), (325, 4, [len(blocks[0])])]
+        else:
+            blocks = [raw]
+            tags += [(273, 4, None), (278, 4, [height]), (279, 4, [len(raw)])]
+        write(name, tiff([(tags, blocks)]))
+    def exr(name, channels, half, samples):  # uncompressed scan lines, channels stored by name
+        def attribute(name, kind, data):
+            return name.encode() + b'\0' + kind.encode() + b'\0' + struct.pack('<I', len(data)) + data
+        order = sorted(range(len(channels)), key=lambda c: channels[c])
+        box = struct.pack('<4i', 0, 0, width - 1, height - 1)
+        listed = b''.join(channels[c].encode() + b'\0' + struct.pack('<iB3xii', 1 if half else 2, 0, 1, 1)
+                          for c in order)
+        header = (b'v/1\x01' + struct.pack('<I', 2) + attribute('channels', 'chlist', listed + b'\0') +
+                  attribute('compression', 'compression', b'\0') + attribute('dataWindow', 'box2i', box) +
+                  attribute('displayWindow', 'box2i', box) + attribute('lineOrder', 'lineOrder', b'\0') +
+                  attribute('pixelAspectRatio', 'float', struct.pack('<f', 1)) +
+                  attribute('screenWindowCenter', 'v2f', struct.pack('<2f', 0, 0)) +
+                  attribute('screenWindowWidth', 'float', struct.pack('<f', 1)) + b'\0')
+        n = len(channels)
+        code = '<%d%s' % (width, 'e' if half else 'f')
+        lines = [b''.join(struct.pack(code, *samples[y * width * n + c:(y + 1) * width * n:n]) for c in order)
+                 for y in range(height)]
+        offsets = [len(header) + 8 * height + sum(8 + len(line) for line in lines[:y]) for y in range(height)]
+        write(name, header + struct.pack('<%dQ' % height, *offsets) +
+              b''.join(struct.pack('<ii', y, len(line)) + line for y, line in enumerate(lines)))
+    def pfm(name, channels, samples):  # the bottom row first
+        row = width * channels
+        write(name, b'%s\n%d %d\n-1.0\n' % (b'PF' if channels == 3 else b'Pf', width, height) +
+              b''.join(struct.pack('<%df' % row, *samples[y * row:(y + 1) * row]) for y in reversed(range(height))))
+    # 16 bits: 10-bit values with their bits repeated (what a 10-bit AVIF holds), high and low
+    # bytes unlike; RGBA, and RGB, grey, grey and alpha of its channels; 8 bits of their high bytes.
+    tenBits = [(i * 269 + 91) % 1024 for i in range(4 * count)]
+    rgba = [v << 6 | v >> 4 for v in tenBits]
+    layouts = {'rgba': (6, 4, rgba), 'rgb': (2, 3, [v for i, v in enumerate(rgba) if i % 4 != 3]),
+               'grey': (0, 1, rgba[0::4]), 'ga': (4, 2, [v for i, v in enumerate(rgba) if i % 4 in (0, 3)])}
+    for layout, (colour, channels, samples) in layouts.items():
+        png(layout + '16.png', colour, 16, channels, samples)
+        png(layout + '8.png', colour, 8, channels, [v >> 8 for v in samples])
+    # Signed 16 bits, heights below zero among them.
+    signed = [(i * 2731 + 12345) % 65536 - 32768 for i in range(count)]
+    fits('int16.fits', 16, 1, signed)
+    tiff_of('int16.tif', 16, 2, 'h', 1, signed)
+    tiff_of('int16-tiled.tif', 16, 2, 'h', 1, signed, tiles=True)
+    # Floats: whole numbers of -2000 to 2000 (held exactly by half floats and 32-bit integers).
+    heights = [(i * 467) % 4001 - 2000 for i in range(3 * count)]
+    grey = heights[:count]
+    fits('float.fits', -32, 1, grey)
+    fits('double.fits', -64, 1, grey)
+    fits('int32.fits', 32, 1, grey)
+    tiff_of('float.tif', 32, 3, 'f', 1, grey)
+    tiff_of('float-tiled.tif', 32, 3, 'f', 1, grey, tiles=True)
+    tiff_of('half.tif', 16, 3, 'e', 1, grey)
+    tiff_of('int32.tif', 32, 2, 'i', 1, grey)
+    exr('float.exr', ['Y'], False, grey)
+    exr('half.exr', ['Y'], True, grey)
+    pfm('float.pfm', 1, grey)
+    fits('float-rgb.fits', -32, 3, heights)
+    tiff_of('float-rgb.tif', 32, 3, 'f', 3, heights)
+    exr('float-rgb.exr', ['R', 'G', 'B'], False, heights)
+    pfm('float-rgb.pfm', 3, heights)
 PYTHON
 }
 
@@ -917,20 +1015,25 @@ make_layout_pictures() {
 }
 
 # same_textures FILE [REFERENCE]: one row of the table of layouts: ten textures, byte for
-# byte those of the plain PNG, or of the picture REFERENCE.
+# byte those of the plain PNG, or of the picture REFERENCE (converted once for the rows that
+# follow each other with it).
+reference_converted=
 same_textures() {
     local file=$1 name=${1#"$work"/} expected=$work/plain-textures whose="the plain PNG's" i
     if [ -n "${2:-}" ]; then
         expected=$work/reference-textures
         whose="those of ${2#"$work"/}"
-        rm -rf "$expected"
-        run --size 64 "$2" "$work/out"
-        cp -r "$work/out" "$expected"
+        if [ "$reference_converted" != "$2 ${texture_options[*]}" ]; then
+            rm -rf "$expected"
+            run --size 64 "${texture_options[@]}" "$2" "$work/out"
+            cp -r "$work/out" "$expected"
+            reference_converted="$2 ${texture_options[*]}"
+        fi
     fi
     converted "$file" || return 0
     for i in 1 2 3 4 5 6 7 8 9 10; do
-        if ! cmp -s "$work/out/new$i.tga" "$expected/new$i.tga"; then
-            fail "$name: new$i.tga differs from $whose"
+        if ! cmp -s "$work/out/new$i.$texture_suffix" "$expected/new$i.$texture_suffix"; then
+            fail "$name: new$i.$texture_suffix differs from $whose"
             return
         fi
     done
@@ -989,6 +1092,70 @@ wide_sample_rows() {
         converts "$work/$file" "200 100 50" 0
     done
     converts "$work/flat-progressive.jpg" "200 100 50" 2
+}
+
+# --- Samples kept at their own depth ---------------------------------------------------------
+# Pictures of 16-bit, signed 16-bit and float samples, and of alpha, in many formats, converted
+# into TIFF textures of their own samples (which TIFF holds all of), nearest copying samples
+# exactly: each must give the textures of the reference of its samples byte for byte. The
+# references: PNG files written here, read by Orbilune's PNG reader (held to libpng), for 8
+# and 16 bits; FITS, by Orbilune's FITS reader, for signed 16 bits and floats (whole numbers,
+# which half floats and 32-bit integers hold too).
+make_deep_pictures() {
+    local to=$work/deep
+    mkdir -p "$to"
+    python_picture deep-samples "$to"
+    convert "$to/rgb16.png" -depth 16 "$to/rgb16.tif"
+    convert "$to/rgb16.png" -depth 16 -endian MSB "$to/rgb16-big-endian.tif"
+    convert "$to/rgb16.png" -depth 16 -compress Zip -define tiff:tile-geometry=16x16 "$to/rgb16-tiled.tif"
+    convert "$to/rgb16.png" -depth 16 -compress none -interlace Plane "$to/rgb16-planar.tif"
+    local format
+    for format in PPM SGI DPX FITS JP2; do
+        convert "$to/rgb16.png" -depth 16 "$format:$to/rgb16.${format,,}"
+    done
+    convert "$to/rgb16.png" -depth 16 -compress RLE PSD:"$to/rgb16.psd"  # OpenImageIO reads no zip in PSD
+    avifenc -l -d 10 "$to/rgb16.png" "$to/rgb10.avif" >/dev/null 2>&1  # warns that 16 bits become 10
+    for format in PGM TIFF FITS; do
+        convert "$to/grey16.png" -depth 16 "$format:$to/grey16.${format,,}"
+        convert "$to/grey8.png" -depth 8 "$format:$to/grey8.${format,,}"
+    done
+    convert "$to/ga16.png" -depth 16 -define tiff:alpha=unassociated "$to/ga16.tif"
+    convert "$to/ga8.png" -depth 8 -define tiff:alpha=unassociated "$to/ga8.tif"
+    convert "$to/rgba16.png" -depth 16 -define tiff:alpha=unassociated "$to/rgba16.tif"
+    convert "$to/rgba16.png" -depth 16 SGI:"$to/rgba16.sgi"
+    convert "$to/rgba16.png" -depth 16 DPX:"$to/rgba16.dpx"
+    convert "$to/rgba8.png" -depth 8 -define tiff:alpha=unassociated "$to/rgba8.tif"
+    convert "$to/rgba8.png" -orient TopLeft TGA:"$to/rgba8.tga"
+    convert "$to/rgba8.png" SGI:"$to/rgba8.sgi"
+    convert "$to/rgba8.png" JP2:"$to/rgba8.jp2"
+    convert "$to/rgba8.png" -define bmp:format=bmp4 BMP:"$to/rgba8.bmp"
+    convert "$to/rgba8.png" -define webp:lossless=true -define webp:exact=true WEBP:"$to/rgba8.webp"
+    avifenc -l "$to/rgba8.png" "$to/rgba8.avif" >/dev/null
+}
+
+deep_sample_rows() {
+    local row file
+    texture_options=(--format tiff --channels auto --depth auto --filter nearest)
+    texture_suffix=tif
+    for row in \
+        "rgb16.png rgb16.tif rgb16-big-endian.tif rgb16-tiled.tif rgb16-planar.tif rgb16.ppm rgb16.psd rgb16.sgi
+            rgb16.dpx rgb16.fits rgb16.jp2 rgb10.avif" \
+        "grey16.png grey16.pgm grey16.tiff grey16.fits" \
+        "ga16.png ga16.tif" \
+        "rgba16.png rgba16.tif rgba16.sgi rgba16.dpx" \
+        "grey8.png grey8.pgm grey8.tiff grey8.fits" \
+        "ga8.png ga8.tif" \
+        "rgba8.png rgba8.tif rgba8.tga rgba8.sgi rgba8.jp2 rgba8.bmp rgba8.webp rgba8.avif" \
+        "int16.fits int16.tif int16-tiled.tif" \
+        "float.fits double.fits int32.fits float.tif float-tiled.tif half.tif int32.tif float.exr half.exr float.pfm" \
+        "float-rgb.fits float-rgb.tif float-rgb.exr float-rgb.pfm"; do
+        set -- $row
+        for file in "${@:2}"; do
+            same_textures "$work/deep/$file" "$work/deep/$1"
+        done
+    done
+    texture_options=()
+    texture_suffix=tga
 }
 
 layout_rows() {

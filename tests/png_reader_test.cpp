@@ -5,6 +5,7 @@
 #include <isa-l/crc.h>
 #include <png.h>
 
+#include <algorithm>
 #include <cstring>
 #include <functional>
 #include <string>
@@ -28,6 +29,7 @@ struct PngLayout {
     bool interlaced = false;
     int filters = PNG_ALL_FILTERS;  // what the writer may choose from, row by row
     std::size_t idatBytes = 8192;   // the largest IDAT chunk
+    bool keepSamples = false;       // read as the file's own samples, not words
 };
 
 void appendToVector(png_structp png, png_bytep data, std::size_t bytes)
@@ -83,9 +85,69 @@ Bytes encodePng(const PngLayout& layout)
     return out;
 }
 
+// libpng's own samples of a PNG in memory, as the decoded picture keeps them: 8 or 16 bits,
+// grey of fewer bits scaled to 8, palettes looked up with their transparency as alpha; pixels
+// of 8-bit RGB(A) as picture words, opaque without alpha, others as samples in machine order.
+void decodeKeptWithLibpng(const Bytes& bytes, std::uint32_t& columns, std::uint32_t& rows, SampleLayout& layout,
+                          std::vector<unsigned char>& pixels)
+{
+    // Only files that libpng has read already come here: no error to jump from.
+    struct Input {
+        const Bytes& bytes;
+        std::size_t at;
+    } input{bytes, 0};
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_set_read_fn(png, &input, [](png_structp reader, png_bytep data, std::size_t size) {
+        auto* from = static_cast<Input*>(png_get_io_ptr(reader));
+        size = std::min(size, from->bytes.size() - from->at);
+        std::memcpy(data, from->bytes.data() + from->at, size);
+        from->at += size;
+    });
+    png_read_info(png, info);
+    if (png_get_color_type(png, info) == PNG_COLOR_TYPE_PALETTE)
+        png_set_tRNS_to_alpha(png);
+    png_set_palette_to_rgb(png);
+    png_set_expand_gray_1_2_4_to_8(png);
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    columns = png_get_image_width(png, info);
+    rows = png_get_image_height(png, info);
+    const unsigned channels = png_get_channels(png, info);
+    const bool wide = png_get_bit_depth(png, info) == 16;
+    layout = {wide ? SampleType::U16 : SampleType::U8, channels};
+    const std::size_t rowBytes = png_get_rowbytes(png, info);
+    std::vector<png_byte> image(rowBytes * rows);
+    std::vector<png_bytep> rowPointers(rows);
+    for (std::uint32_t row = 0; row < rows; ++row)
+        rowPointers[row] = image.data() + row * rowBytes;
+    png_read_image(png, rowPointers.data());
+    png_destroy_read_struct(&png, &info, nullptr);
+
+    const std::size_t bytesPerPixel = pixelBytes(layout);
+    pixels.assign(std::size_t{columns} * rows * bytesPerPixel, 0);
+    for (std::size_t i = 0; i < std::size_t{columns} * rows; ++i) {
+        const png_byte* in = image.data() + (i / columns) * rowBytes + (i % columns) * channels * (wide ? 2 : 1);
+        unsigned char* out = pixels.data() + i * bytesPerPixel;
+        if (!wide && channels >= 3) {
+            const std::uint32_t word = pictureWord(in[0], in[1], in[2]) | (channels == 4 ? in[3] : 0xFFu) << 24;
+            std::memcpy(out, &word, 4);
+        } else if (!wide) {
+            std::memcpy(out, in, channels);
+        } else {
+            for (unsigned c = 0; c < channels; ++c) {
+                const auto sample = static_cast<std::uint16_t>(in[2 * c] << 8 | in[2 * c + 1]);
+                std::memcpy(out + 2 * c, &sample, 2);
+            }
+        }
+    }
+}
+
 // Reads the file with both readers: they must agree on whether it is readable and, where it
-// is, on every pixel (and each row's wrap word is its first pixel).
-void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::string& what, bool readable)
+// is, on every pixel (and each row's wrap word is its first pixel). Kept samples are held to
+// libpng's own samples of the file, and the file's layout to libpng's.
+void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::string& what, bool readable,
+                        bool keepSamples = false)
 {
     std::uint32_t columns = 0;
     std::uint32_t rows = 0;
@@ -93,6 +155,7 @@ void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::st
     const bool libpngReads = fuzz_checks::decodeWithLibpng(bytes.data(), bytes.size(), columns, rows, expected);
     EXPECT_EQ(libpngReads, readable) << what << ": libpng's verdict";
     DecodedPicture picture;
+    picture.keepSamples = keepSamples;
     const int status = readPngDirect(dir.write("picture.png", bytes).c_str(), picture);
     if (!readable) {
         EXPECT_EQ(status, imaging_status::kUnknownImageFormat) << what;
@@ -104,6 +167,22 @@ void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::st
         return;
     ASSERT_EQ(picture.columns, columns) << what;
     ASSERT_EQ(picture.rows, rows) << what;
+    if (keepSamples) {
+        SampleLayout layout;
+        std::vector<unsigned char> samples;
+        decodeKeptWithLibpng(bytes, columns, rows, layout, samples);
+        ASSERT_EQ(picture.layout, layout) << what;
+        EXPECT_EQ(picture.fileLayout, layout) << what;
+        const std::size_t bytesPerPixel = pixelBytes(layout);
+        std::size_t wrongSamples = 0;
+        for (std::uint32_t row = 0; row < rows; ++row)
+            for (std::uint32_t column = 0; column <= columns; ++column) {
+                const std::size_t at = (std::size_t{row} * columns + column % columns) * bytesPerPixel;
+                wrongSamples += std::memcmp(pixelAt(picture, column, row), samples.data() + at, bytesPerPixel) != 0;
+            }
+        EXPECT_EQ(wrongSamples, 0u) << what;
+        return;
+    }
     std::size_t wrong = 0;
     std::size_t firstWrong = 0;
     for (std::uint32_t row = 0; row < rows; ++row) {
@@ -123,7 +202,7 @@ std::string describe(const PngLayout& layout)
     return std::string(layout.what) + " (colour type " + std::to_string(layout.colourType) + ", " +
            std::to_string(layout.bitDepth) + " bits, " + std::to_string(layout.width) + " x " +
            std::to_string(layout.height) + (layout.interlaced ? ", interlaced" : "") + ", filters " +
-           std::to_string(layout.filters) + ")";
+           std::to_string(layout.filters) + (layout.keepSamples ? ", samples kept" : "") + ")";
 }
 
 constexpr struct {
@@ -176,9 +255,15 @@ TEST(PngReader, ReadsEveryLayoutAsLibpngDoes)
                              interlaced == smallChunksFirst ? std::size_t{1} << 20 : 4096});
         }
     }
+    // The file's own samples, of every colour type and depth (16-bit ones, alpha, a palette's
+    // transparency as alpha), plain and interlaced.
+    for (const auto& format : kEveryFormat)
+        for (const bool interlaced : {false, true})
+            cases.push_back({"samples kept", 37, 11, format.colourType, format.bitDepth, interlaced, PNG_ALL_FILTERS,
+                             8192, true});
     ScratchDir dir;
     for (const PngLayout& layout : cases)
-        expectSameAsLibpng(dir, encodePng(layout), describe(layout), true);
+        expectSameAsLibpng(dir, encodePng(layout), describe(layout), true, layout.keepSamples);
 }
 
 // A PNG file as its chunks, to be edited and put together again.

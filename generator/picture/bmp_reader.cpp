@@ -5,6 +5,11 @@
 // repeating its bits (5 bits abcde become abcdeabc), a field wider than 8 bits cut to its
 // high 8, alpha ignored, indices past the palette black.
 //
+// Asked to keep the file's samples, it gives 8-bit RGB words, opaque, or RGBA where the file
+// has an alpha mask (16 or 32 bits through masks, with a V3, V4 or V5 header or
+// BI_ALPHABITFIELDS), its field scaled to 8 bits as the colours' are. A BMP is never grey:
+// a palette of greys is still a palette, looked up into RGB.
+//
 // Hostile files are refused before their pixels cost anything: sides over a million pixels,
 // uncompressed data shorter than its rows, and RLE data too short to set every pixel (one
 // run of two bytes sets at most 255): a file of a few bytes cannot make the reader fill
@@ -165,6 +170,19 @@ public:
         for (int i = 0; i < 3; ++i)
             if (!channels_[i].set(masks[i]))
                 return imaging_status::kUnknownImageFormat;
+        // The alpha mask follows the colours' in a header of 56 bytes or more, and after a
+        // 40-byte header with BI_ALPHABITFIELDS; with BI_RGB it is ignored, as the colours'.
+        const bool alphaMask = hasMasks && (headerSize >= 56 || compression == kAlphaBitfields);
+        // (A mask whose bits are not one run is taken for none: alpha refuses no file.)
+        const std::uint32_t alphaBits = alphaMask ? littleEndian32(header + 66) : 0;
+        const bool alpha = alphaBits != 0 && alpha_.set(alphaBits);
+        picture.fileLayout = {SampleType::U8, alpha ? 4u : 3u};
+        if (picture.keepSamples) {
+            picture.layout = picture.fileLayout;
+            hasAlpha_ = alpha;
+            opaque_ = 0xFF000000u;
+            palette_.fill(opaque_);
+        }
 
         // The palette, between the header and the pixels.
         if (bitCount_ <= 8) {
@@ -180,7 +198,7 @@ public:
                 return imaging_status::kUnknownImageFormat;
             for (std::uint32_t i = 0; i < entries; ++i) {
                 const unsigned char* entry = table.data() + i * paletteEntryBytes;
-                palette_[i] = pictureWord(entry[2], entry[1], entry[0]);
+                palette_[i] = pictureWord(entry[2], entry[1], entry[0]) | opaque_;
             }
             tableAt += table.size();
         }
@@ -243,7 +261,7 @@ private:
             break;
         case 24:
             for (std::uint32_t x = 0; x < columns; ++x)
-                out[x] = pictureWord(row[3 * x + 2], row[3 * x + 1], row[3 * x]);
+                out[x] = pictureWord(row[3 * x + 2], row[3 * x + 1], row[3 * x]) | opaque_;
             break;
         default:
             for (std::uint32_t x = 0; x < columns; ++x)
@@ -254,7 +272,8 @@ private:
 
     std::uint32_t masked(std::uint32_t pixel) const
     {
-        return pictureWord(channels_[0].of(pixel), channels_[1].of(pixel), channels_[2].of(pixel));
+        return pictureWord(channels_[0].of(pixel), channels_[1].of(pixel), channels_[2].of(pixel)) |
+               (hasAlpha_ ? alpha_.of(pixel) << 24 : opaque_);
     }
 
     // RLE8 and RLE4, from the bottom row up. Pixels the runs skip (by the ends of lines and
@@ -262,7 +281,7 @@ private:
     // refused; runs past a row's end are cut there.
     bool readRuns(DecodedPicture& picture, bool fourBits)
     {
-        std::memset(picture.pixels.get(), 0, picture.stride * picture.rows * sizeof(std::uint32_t));
+        std::fill_n(picture.pixels.get(), picture.stride * picture.rows, opaque_);
         const std::uint64_t columns = picture.columns;
         const std::uint64_t rows = picture.rows;
         std::uint64_t x = 0;
@@ -306,6 +325,9 @@ private:
     std::FILE* file_;
     unsigned bitCount_ = 0;
     Channel channels_[3];
+    Channel alpha_;
+    bool hasAlpha_ = false;        // the file's alpha kept, in each word's top byte
+    std::uint32_t opaque_ = 0;     // the top byte of an opaque word: 0xFF when keeping samples
     std::array<std::uint32_t, 256> palette_{};  // indices past the palette read black
 };
 

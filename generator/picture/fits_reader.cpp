@@ -9,6 +9,12 @@
 // files store unsigned samples as signed ones with BZERO = 32768); floating-point samples
 // as 0 to 1, as in every other format of floating-point samples.
 //
+// Asked to keep the file's samples, it keeps them grey (one plane) or RGB (three): 8-bit
+// ones as they are, 16-bit ones signed, or unsigned where BZERO is 32768 (how FITS stores
+// unsigned 16 bits), and the rest as floats: 32-bit integers, floats and doubles, and any
+// integers that BSCALE and BZERO make other values, as the physical values
+// BZERO + BSCALE × sample.
+//
 // A header that declares more data than the file holds is refused before anything is
 // allocated.
 #include <algorithm>
@@ -89,33 +95,84 @@ bool readHeader(std::FILE* file, Header& header)
     return false;
 }
 
-// A sample's 8 bits from its big-endian bytes.
-std::uint32_t eightBits(const unsigned char* bytes, int bits, double scale, double zero)
+// A sample as stored, from its big-endian bytes: integers other than 8 bits are signed.
+double storedValue(const unsigned char* bytes, int bits)
 {
     std::uint64_t raw = 0;
     for (int i = 0; i < std::abs(bits) / 8; ++i)
         raw = raw << 8 | bytes[i];
-    if (bits < 0) {
+    if (bits == -32) {
+        const auto word = static_cast<std::uint32_t>(raw);
+        float single;
+        std::memcpy(&single, &word, sizeof single);
+        return single;
+    }
+    if (bits == -64) {
         double value;
-        if (bits == -32) {
-            const auto word = static_cast<std::uint32_t>(raw);
-            float single;
-            std::memcpy(&single, &word, sizeof single);
-            value = single;
-        } else {
-            std::memcpy(&value, &raw, sizeof value);
-        }
+        std::memcpy(&value, &raw, sizeof value);
+        return value;
+    }
+    return bits == 8    ? static_cast<double>(raw)
+           : bits == 16 ? static_cast<double>(static_cast<std::int16_t>(raw))
+                        : static_cast<double>(static_cast<std::int32_t>(raw));
+}
+
+// A sample's 8 bits from its big-endian bytes.
+std::uint32_t eightBits(const unsigned char* bytes, int bits, double scale, double zero)
+{
+    if (bits < 0) {
+        const double value = storedValue(bytes, bits);
         return std::isnan(value) ? 0 : static_cast<std::uint32_t>(std::lround(std::clamp(value, 0.0, 1.0) * 255));
     }
-    // Integers other than 8 bits are signed.
-    double value = bits == 8    ? static_cast<double>(raw)
-                   : bits == 16 ? static_cast<double>(static_cast<std::int16_t>(raw))
-                                : static_cast<double>(static_cast<std::int32_t>(raw));
-    value = zero + scale * value;
+    const double value = zero + scale * storedValue(bytes, bits);
     const double top = std::ldexp(1.0, bits) - 1;
     if (!(value > 0))
         return 0;
     return static_cast<std::uint32_t>(std::floor(std::min(value, top) / std::ldexp(1.0, bits - 8)));
+}
+
+// The samples a FITS file keeps: 8 bits as they are, 16 bits signed or (BZERO 32768)
+// unsigned, everything else float.
+SampleType keptType(const Header& header)
+{
+    const bool plain = header.scale == 1 && header.zero == 0;
+    if (header.bits == 8 && plain)
+        return SampleType::U8;
+    if (header.bits == 16 && plain)
+        return SampleType::I16;
+    if (header.bits == 16 && header.scale == 1 && header.zero == 32768)
+        return SampleType::U16;
+    return SampleType::F32;
+}
+
+// Stores `plane` (0 grey or red, 1 green, 2 blue) of a pixel of kept samples from the
+// stored sample's bytes.
+void keepSample(const unsigned char* sample, const Header& header, SampleLayout layout, unsigned plane,
+                unsigned char* pixel)
+{
+    switch (layout.type) {
+    case SampleType::U8:
+        if (layout.channels == 1) {
+            pixel[0] = sample[0];
+        } else {
+            pixel[2 - plane] = sample[0];  // a picture word: blue, green, red, alpha
+            pixel[3] = 0xFF;
+        }
+        return;
+    case SampleType::U16:
+    case SampleType::I16: {
+        // Signed as stored; unsigned: the sign bit flipped, which adds 32768.
+        const auto value = static_cast<std::uint16_t>((sample[0] << 8 | sample[1]) ^
+                                                      (layout.type == SampleType::U16 ? 0x8000 : 0));
+        std::memcpy(pixel + 2 * plane, &value, 2);
+        return;
+    }
+    default: {
+        const auto value = static_cast<float>(header.zero + header.scale * storedValue(sample, header.bits));
+        std::memcpy(pixel + 4 * plane, &value, 4);
+        return;
+    }
+    }
 }
 
 int decode(std::FILE* file, std::uint64_t fileBytes, DecodedPicture& picture)
@@ -137,6 +194,10 @@ int decode(std::FILE* file, std::uint64_t fileBytes, DecodedPicture& picture)
     const std::uint64_t rowBytes = columns * sampleBytes;
     if (dataStart < 0 || rowBytes * rows * planes > fileBytes - static_cast<std::uint64_t>(dataStart))
         return imaging_status::kUnknownImageFormat;
+    picture.fileLayout = {keptType(header), planes == 1 ? 1u : 3u};
+    const bool keep = picture.keepSamples;
+    if (keep)
+        picture.layout = picture.fileLayout;
     const int allocated = allocatePicture(picture, columns, rows);
     if (allocated != imaging_status::kOk)
         return allocated;
@@ -149,6 +210,12 @@ int decode(std::FILE* file, std::uint64_t fileBytes, DecodedPicture& picture)
         for (std::uint64_t stored = 0; stored < rows; ++stored) {
             if (std::fread(row.data(), 1, row.size(), file) != row.size())
                 return imaging_status::kUnknownImageFormat;
+            if (keep) {
+                for (std::uint64_t column = 0; column < columns; ++column)
+                    keepSample(&row[column * sampleBytes], header, picture.layout, static_cast<unsigned>(plane),
+                               pixelAt(picture, column, rows - 1 - stored));
+                continue;
+            }
             std::uint32_t* out = picture.pixels.get() + (rows - 1 - stored) * picture.stride;
             for (std::uint64_t column = 0; column < columns; ++column) {
                 const unsigned char* sample = &row[column * sampleBytes];

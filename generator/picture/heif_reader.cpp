@@ -7,6 +7,11 @@
 // any size from nothing); libheif decodes it without its transformations, and the picture it
 // gives must have the declared size. Only the clean aperture is applied (it says which part
 // of the coded picture is the picture); the rotation and the mirroring are not.
+//
+// Asked to keep the file's samples, it keeps 8-bit pictures as 8-bit RGB words, and those of
+// more bits (10 or 12, HDR) as 16-bit RGB, each sample's bits repeated to fill 16 (v of 10
+// bits becomes v << 6 | v >> 4, so that the largest is 65535); with the alpha the file's
+// picture has, as stored.
 #include <libheif/heif.h>
 #include <sys/stat.h>
 
@@ -244,6 +249,33 @@ bool loadMeta(std::FILE* file, std::uint64_t fileBytes, std::vector<std::uint8_t
     return false;
 }
 
+// The interleaved samples libheif decoded (of `bits` bits, one byte or two a sample, RGB or
+// RGBA as the picture's layout), from (left, top), into the picture's pixels: 8 bits as
+// picture words, opaque without alpha; more as 16 bits, each sample's bits repeated.
+void keepSamples(const std::uint8_t* plane, std::uint64_t planeStride, std::uint64_t left, std::uint64_t top,
+                 int bits, DecodedPicture& picture)
+{
+    const unsigned channels = picture.layout.channels;
+    const bool wide = picture.layout.type == SampleType::U16;
+    const int up = 16 - bits, down = 2 * bits - 16;
+    for (std::uint64_t row = 0; row < picture.rows; ++row) {
+        const std::uint8_t* in = plane + (top + row) * planeStride + left * channels * (wide ? 2 : 1);
+        if (!wide) {
+            auto* out = reinterpret_cast<std::uint32_t*>(pixelAt(picture, 0, row));
+            for (std::uint64_t column = 0; column < picture.columns; ++column, in += channels)
+                out[column] = pictureWord(in[0], in[1], in[2]) |
+                              (channels == 4 ? std::uint32_t{in[3]} << 24 : 0xFF000000u);
+            continue;
+        }
+        unsigned char* out = pixelAt(picture, 0, row);
+        for (std::uint64_t i = 0; i < picture.columns * channels; ++i) {
+            const unsigned value = in[2 * i] | in[2 * i + 1] << 8;
+            const auto sample = static_cast<std::uint16_t>(value << up | value >> down);
+            std::memcpy(out + 2 * i, &sample, 2);
+        }
+    }
+}
+
 struct ContextDeleter {
     void operator()(heif_context* context) const { heif_context_free(context); }
 };
@@ -307,11 +339,18 @@ int readHeif(const char* path, DecodedPicture& picture)
         columns = static_cast<std::uint64_t>(w);
         rows = static_cast<std::uint64_t>(h);
     }
+    const bool alpha = heif_image_handle_has_alpha_channel(handle.get()) != 0;
+    picture.fileLayout = {bits > 8 ? SampleType::U16 : SampleType::U8, alpha ? 4u : 3u};
+    const bool keep = picture.keepSamples;
+    if (keep)
+        picture.layout = picture.fileLayout;
+    const bool keepAlpha = keep && alpha;
     // libheif holds the decoded planes (and, inside the decoder, a copy of them) and the
     // interleaved colours it converts them to, of up to two bytes a sample.
     const std::uint64_t sampleBytes = bits > 8 ? 2 : 1;
+    const std::uint64_t channels = keepAlpha ? 4 : 3;
     const std::uint64_t readerBytes = static_cast<std::uint64_t>(width) * static_cast<std::uint64_t>(height) *
-                                      sampleBytes * (3 + 3 + 3);
+                                      sampleBytes * (channels + channels + channels);
     if (!pictureFits(picture, columns, rows, readerBytes))
         return imaging_status::kValueOverflow;
 
@@ -320,7 +359,9 @@ int readHeif(const char* path, DecodedPicture& picture)
     if (!options)
         return imaging_status::kOutOfMemory;
     options->ignore_transformations = 1;
-    const heif_chroma chroma = bits > 8 ? heif_chroma_interleaved_RRGGBB_LE : heif_chroma_interleaved_RGB;
+    const heif_chroma chroma = bits > 8 ? (keepAlpha ? heif_chroma_interleaved_RRGGBBAA_LE
+                                                     : heif_chroma_interleaved_RRGGBB_LE)
+                                        : (keepAlpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB);
     heif_image* decoded = nullptr;
     const heif_error error = heif_decode_image(handle.get(), &decoded, heif_colorspace_RGB, chroma, options.get());
     const std::unique_ptr<heif_image, ImageDeleter> image(decoded);
@@ -335,6 +376,11 @@ int readHeif(const char* path, DecodedPicture& picture)
     const int status = allocatePicture(picture, columns, rows);
     if (status != imaging_status::kOk)
         return status;
+    if (keep) {
+        keepSamples(plane, static_cast<std::uint64_t>(planeStride), left, top, sampleBits, picture);
+        fillWrapPixels(picture);
+        return imaging_status::kOk;
+    }
     // A sample of more than 8 bits gives its high 8 bits, as every reader does.
     const int shift = sampleBits - 8;
     for (std::uint64_t row = 0; row < rows; ++row) {

@@ -8,6 +8,12 @@
 // converted to RGB, alpha ignored and never multiplied into the colours. The picture is
 // decoded once, in bands, straight into its final words.
 //
+// Asked to keep the file's samples, it keeps their type (8 or 16-bit unsigned, signed
+// 16-bit; half, float and double as float, and other integers, such as 32-bit heights, as
+// floats of the same values) and their channels: grey or RGB (the colours OpenImageIO gives,
+// CMYK made RGB by its readers), and alpha where OpenImageIO says the channel after them is
+// alpha; channels past those are dropped. GIF's transparency is not alpha here.
+//
 // The module's other files: picture_format.cpp knows the file's format by its content (or,
 // for the formats without a signature, its name); where a reader of OpenImageIO 2.4 would
 // let a hostile file crash, hang or fill gigabytes, the file is checked first by that
@@ -27,6 +33,7 @@
 #include <new>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "canvas_check.h"
 #include "decoded_picture.h"
@@ -75,6 +82,99 @@ void keepHighBytes(const std::uint16_t* samples, std::size_t samplesPerPixel, in
     }
 }
 
+// The samples a picture of `layout` keeps (see the top of this file).
+SampleLayout keptLayout(const OIIO::ImageSpec& layout)
+{
+    const int colours = layout.nchannels < 3 ? 1 : 3;
+    const bool alpha = layout.nchannels > colours && layout.alpha_channel == colours;
+    SampleType type = SampleType::F32;
+    switch (layout.format.basetype) {
+    case OIIO::TypeDesc::UINT8:
+        type = SampleType::U8;
+        break;
+    case OIIO::TypeDesc::UINT16:
+        type = SampleType::U16;
+        break;
+    case OIIO::TypeDesc::INT16:
+        type = SampleType::I16;
+        break;
+    default:
+        break;
+    }
+    return {type, static_cast<unsigned>(colours) + (alpha ? 1u : 0u)};
+}
+
+OIIO::TypeDesc typeOf(SampleType type)
+{
+    switch (type) {
+    case SampleType::U8:
+        return OIIO::TypeDesc::UINT8;
+    case SampleType::U16:
+        return OIIO::TypeDesc::UINT16;
+    case SampleType::I16:
+        return OIIO::TypeDesc::INT16;
+    default:
+        return OIIO::TypeDesc::FLOAT;
+    }
+}
+
+// Whether OpenImageIO's conversion from `from` to `to` keeps every value: the same type, or
+// floating point made float. Between integer types, or from integers to float, it scales
+// to the target's range instead.
+bool convertsExactly(OIIO::TypeDesc from, SampleType to)
+{
+    if (to == SampleType::F32)
+        return from.basetype == OIIO::TypeDesc::HALF || from.basetype == OIIO::TypeDesc::FLOAT ||
+               from.basetype == OIIO::TypeDesc::DOUBLE;
+    return from.basetype == typeOf(to).basetype;
+}
+
+// Turns a band of integer samples of `type`, `samplesPerPixel` to a pixel, into float
+// pixels of `channels` samples, `pixelBytes` and `rowBytes` apart: the same values.
+void integersAsFloats(const unsigned char* samples, OIIO::TypeDesc type, std::size_t samplesPerPixel, int channels,
+                      std::uint64_t columns, std::uint64_t rows, unsigned char* band, std::size_t pixelBytes,
+                      std::size_t rowBytes)
+{
+    const std::size_t sampleBytes = type.size();
+    const auto valueAt = [type](const unsigned char* bytes) -> double {
+        switch (type.basetype) {
+        case OIIO::TypeDesc::INT8:
+            return static_cast<double>(static_cast<signed char>(bytes[0]));
+        case OIIO::TypeDesc::UINT32: {
+            std::uint32_t value;
+            std::memcpy(&value, bytes, sizeof value);
+            return value;
+        }
+        case OIIO::TypeDesc::INT32: {
+            std::int32_t value;
+            std::memcpy(&value, bytes, sizeof value);
+            return value;
+        }
+        case OIIO::TypeDesc::UINT64: {
+            std::uint64_t value;
+            std::memcpy(&value, bytes, sizeof value);
+            return static_cast<double>(value);
+        }
+        case OIIO::TypeDesc::INT64: {
+            std::int64_t value;
+            std::memcpy(&value, bytes, sizeof value);
+            return static_cast<double>(value);
+        }
+        default:
+            return 0;
+        }
+    };
+    for (std::uint64_t row = 0; row < rows; ++row) {
+        const unsigned char* in = samples + row * columns * samplesPerPixel * sampleBytes;
+        unsigned char* out = band + row * rowBytes;
+        for (std::uint64_t column = 0; column < columns; ++column)
+            for (int channel = 0; channel < channels; ++channel) {
+                const auto value = static_cast<float>(valueAt(in + (column * samplesPerPixel + channel) * sampleBytes));
+                std::memcpy(out + column * pixelBytes + 4 * channel, &value, 4);
+            }
+    }
+}
+
 // OpenImageIO's readers of these formats decode the whole picture into a buffer of their
 // own at the first read (the others read a band, a strip or a row at a time), so that
 // buffer is counted with the pixels.
@@ -120,14 +220,16 @@ void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
         return;
     const bool mirrored = orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
     const bool upsideDown = orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
-    std::uint32_t* const pixels = picture.pixels.get();
-    const std::size_t stride = picture.stride;
+    const std::size_t bytes = pixelBytes(picture.layout);
     if (mirrored)
         for (std::uint32_t row = 0; row < picture.rows; ++row)
-            std::reverse(pixels + row * stride, pixels + row * stride + picture.columns);
+            for (std::uint32_t left = 0, right = picture.columns - 1; left < right; ++left, --right)
+                std::swap_ranges(pixelAt(picture, left, row), pixelAt(picture, left, row) + bytes,
+                                 pixelAt(picture, right, row));
     if (upsideDown)
         for (std::uint32_t top = 0, bottom = picture.rows - 1; top < bottom; ++top, --bottom)
-            std::swap_ranges(pixels + top * stride, pixels + top * stride + picture.columns, pixels + bottom * stride);
+            std::swap_ranges(pixelAt(picture, 0, top), pixelAt(picture, picture.columns, top),
+                             pixelAt(picture, 0, bottom));
 }
 
 // Decodes the first picture of `input`, a file of `fileBytes`. `readerBytes` is what the
@@ -165,17 +267,30 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
     //
     // 16-bit channels are read as such (into a band of their own where OpenImageIO does the
     // reading) and cut to their high byte here.
+    //
+    // Kept samples are converted by OpenImageIO where its conversion keeps their values (the
+    // same type, or floating point made float), else read in the file's own type (into a
+    // band of their own, likewise) and made floats here.
     const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
     const bool ownScratch = !tiled && layout.channelformats.empty();
-    const bool wide = layout.format.basetype == OIIO::TypeDesc::UINT16;
+    const SampleLayout kept = keptLayout(layout);
+    picture.fileLayout = kept;
+    const bool keep = picture.keepSamples;
+    if (keep)
+        picture.layout = kept;
+    const bool wide = !keep && layout.format.basetype == OIIO::TypeDesc::UINT16;
+    const bool asFloats = keep && layout.channelformats.empty() && !convertsExactly(layout.format, kept.type);
     const auto columns = static_cast<std::uint64_t>(layout.width);
     const auto rows = static_cast<std::uint64_t>(layout.height);
     const std::uint64_t bandRows = rowsPerBand(layout, columns);
     const std::uint64_t filePixelBytes = layout.pixel_bytes(true);
     // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
-    // are turned into picture words below. The fourth byte is never read.
+    // are turned into picture words below. The fourth byte is never read. Kept samples land
+    // as they are, 8-bit RGB and RGBA turned into picture words below.
     const bool grey = layout.nchannels < 3;
-    const int channels = grey ? 1 : 3;
+    const int channels = keep ? static_cast<int>(kept.channels) : grey ? 1 : 3;
+    // The bytes of a sample that OpenImageIO reads into a band of ours, to be converted here.
+    const std::uint64_t bandSampleBytes = wide ? 2 : asFloats ? layout.format.size() : 0;
     std::uint64_t scratchBytes = 0;
     if (ownScratch) {
         scratchBytes = saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows)), filePixelBytes);
@@ -192,8 +307,8 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
         scratchBytes = saturatingProduct(saturatingProduct(columns, std::min<std::uint64_t>(rows, 256)),
                                          2 * filePixelBytes);
     }
-    const std::uint64_t wideBandRows = wide && !ownScratch ? std::min(rows, bandRows) : 0;
-    scratchBytes = saturatingAdd(scratchBytes, saturatingProduct(columns * wideBandRows, 2 * channels));
+    const std::uint64_t ownBandRows = bandSampleBytes != 0 && !ownScratch ? std::min(rows, bandRows) : 0;
+    scratchBytes = saturatingAdd(scratchBytes, saturatingProduct(columns * ownBandRows, bandSampleBytes * channels));
     if (!pictureFits(picture, columns, rows, saturatingAdd(scratchBytes, readerBytes)))
         return imaging_status::kValueOverflow;
     std::unique_ptr<unsigned char[]> scratch;
@@ -202,10 +317,10 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
         if (!scratch)
             return imaging_status::kOutOfMemory;
     }
-    std::unique_ptr<std::uint16_t[]> wideBand;
-    if (wideBandRows > 0) {
-        wideBand.reset(new (std::nothrow) std::uint16_t[columns * wideBandRows * channels]);
-        if (!wideBand)
+    std::unique_ptr<unsigned char[]> ownBand;
+    if (ownBandRows > 0) {
+        ownBand.reset(new (std::nothrow) unsigned char[columns * ownBandRows * bandSampleBytes * channels]);
+        if (!ownBand)
             return imaging_status::kOutOfMemory;
     }
     const int status = allocatePicture(picture, columns, rows);
@@ -219,17 +334,19 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
     // as libtiff's own tools do.
     const int rowsPerRead = format == "tiff" ? 1 : static_cast<int>(bandRows);
     const std::size_t stride = picture.stride;
+    const std::size_t pixelSize = pixelBytes(picture.layout);
+    const auto rowBytes = static_cast<OIIO::stride_t>(stride * pixelSize);
+    const OIIO::TypeDesc pixelType = keep ? typeOf(kept.type) : OIIO::TypeDesc::UINT8;
     for (std::uint64_t row = 0; row < rows; row += bandRows) {
         const std::uint64_t end = std::min(rows, row + bandRows);
         const int top = layout.y + static_cast<int>(row);
         const int bottom = layout.y + static_cast<int>(end);
-        std::uint32_t* band = picture.pixels.get() + row * stride;
-        const auto rowBytes = static_cast<OIIO::stride_t>(stride) * 4;
-        // Where OpenImageIO converts, the band it fills: our words, or the 16-bit band.
-        void* target = wide ? static_cast<void*>(wideBand.get()) : static_cast<void*>(band);
-        const OIIO::TypeDesc targetType = wide ? OIIO::TypeDesc::UINT16 : OIIO::TypeDesc::UINT8;
-        const auto targetPixel = static_cast<OIIO::stride_t>(wide ? 2 * channels : 4);
-        const auto targetRow = wide ? static_cast<OIIO::stride_t>(columns) * targetPixel : rowBytes;
+        unsigned char* band = pixelAt(picture, 0, row);
+        // Where OpenImageIO converts, the band it fills: our pixels, or the band of ours.
+        void* target = ownBand ? static_cast<void*>(ownBand.get()) : static_cast<void*>(band);
+        const OIIO::TypeDesc targetType = wide ? OIIO::TypeDesc::UINT16 : asFloats ? layout.format : pixelType;
+        const auto targetPixel = static_cast<OIIO::stride_t>(ownBand ? bandSampleBytes * channels : pixelSize);
+        const auto targetRow = ownBand ? static_cast<OIIO::stride_t>(columns) * targetPixel : rowBytes;
         bool read;
         if (tiled) {
             read = input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z,
@@ -243,13 +360,16 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
                                                    scratch.get() + (y - top) * fileRowBytes);
             if (read && wide)
                 keepHighBytes(reinterpret_cast<const std::uint16_t*>(scratch.get()),
-                              static_cast<std::size_t>(layout.nchannels), channels, columns, end - row, band,
-                              stride);
+                              static_cast<std::size_t>(layout.nchannels), channels, columns, end - row,
+                              reinterpret_cast<std::uint32_t*>(band), stride);
+            else if (read && asFloats)
+                integersAsFloats(scratch.get(), layout.format, static_cast<std::size_t>(layout.nchannels), channels,
+                                 columns, end - row, band, pixelSize, static_cast<std::size_t>(rowBytes));
             else if (read)
                 read = OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch.get(), layout.format,
                                            static_cast<OIIO::stride_t>(filePixelBytes), fileRowBytes,
-                                           OIIO::AutoStride, band, OIIO::TypeDesc::UINT8, 4, rowBytes,
-                                           OIIO::AutoStride);
+                                           OIIO::AutoStride, band, pixelType,
+                                           static_cast<OIIO::stride_t>(pixelSize), rowBytes, OIIO::AutoStride);
         } else {
             read = true;
             for (int y = top; read && y < bottom; y += rowsPerRead)
@@ -258,35 +378,59 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
                                             targetRow);
         }
         if (read && wide && !ownScratch)
-            keepHighBytes(wideBand.get(), static_cast<std::size_t>(channels), channels, columns, end - row, band,
-                          stride);
+            keepHighBytes(reinterpret_cast<const std::uint16_t*>(ownBand.get()), static_cast<std::size_t>(channels),
+                          channels, columns, end - row, reinterpret_cast<std::uint32_t*>(band), stride);
+        if (read && asFloats && !ownScratch)
+            integersAsFloats(ownBand.get(), layout.format, static_cast<std::size_t>(channels), channels, columns,
+                             end - row, band, pixelSize, static_cast<std::size_t>(rowBytes));
         if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
     }
-    for (std::uint64_t row = 0; row < rows; ++row) {
-        std::uint32_t* pixel = picture.pixels.get() + row * stride;
-        for (std::uint64_t column = 0; column < columns; ++column) {
-            const std::uint32_t red = pixel[column] & 0xFFu;
-            pixel[column] = grey ? pictureWord(red, red, red)
-                                 : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
+    if (!keep) {
+        for (std::uint64_t row = 0; row < rows; ++row) {
+            std::uint32_t* pixel = picture.pixels.get() + row * stride;
+            for (std::uint64_t column = 0; column < columns; ++column) {
+                const std::uint32_t red = pixel[column] & 0xFFu;
+                pixel[column] = grey ? pictureWord(red, red, red)
+                                     : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
+            }
+        }
+    } else if (kept.type == SampleType::U8 && kept.channels >= 3) {
+        // R, G, B (and A) in bytes 0-3 made picture words, opaque without alpha.
+        for (std::uint64_t row = 0; row < rows; ++row) {
+            std::uint32_t* pixel = picture.pixels.get() + row * stride;
+            for (std::uint64_t column = 0; column < columns; ++column) {
+                const std::uint32_t rgba = pixel[column];
+                pixel[column] = pictureWord(rgba & 0xFFu, rgba >> 8 & 0xFFu, rgba >> 16 & 0xFFu) |
+                                (kept.channels == 4 ? rgba & 0xFF000000u : 0xFF000000u);
+            }
         }
     }
     undoTiffOrientation(input, picture);
-    image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, stride);
+    fillWrapPixels(picture);
     return imaging_status::kOk;
 }
 
-// The bytes a binary Netpbm file's first picture takes, header included, or 0 where they
-// are not known (ASCII samples, a header that does not hold up).
-std::uint64_t netpbmBytes(const char* path)
+// What a binary Netpbm file's header says of its first picture.
+struct NetpbmHeader {
+    int kind = 0;  // '4', '5', '6', 'F' or 'f'
+    std::uint64_t width = 0, height = 0;
+    std::uint64_t largest = 0;  // the largest sample (not of a bitmap or floats)
+    std::uint64_t headerBytes = 0;
+    std::uint64_t bytes = 0;  // the picture's, header included
+};
+
+// Reads the header of a binary Netpbm file; false for ASCII samples or a header that does
+// not hold up.
+bool readNetpbmHeader(const char* path, NetpbmHeader& header)
 {
     const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
     if (!file || std::fgetc(file.get()) != 'P')
-        return 0;
+        return false;
     const int kind = std::fgetc(file.get());
     const bool bitmap = kind == '4', floats = kind == 'F' || kind == 'f';
     if (kind != '4' && kind != '5' && kind != '6' && !floats)
-        return 0;
+        return false;
     // The header's numbers (width, height, then the largest sample or the scale), each after
     // white space and comments, then one white space.
     std::uint64_t numbers[3] = {0, 0, 0};
@@ -305,17 +449,59 @@ std::uint64_t netpbmBytes(const char* path)
             break;
         }
         if (!std::isdigit(c))
-            return 0;
+            return false;
         for (; std::isdigit(c) && numbers[i] < (std::uint64_t{1} << 32); c = std::fgetc(file.get()))
             numbers[i] = numbers[i] * 10 + static_cast<std::uint64_t>(c - '0');
     }
-    const long header = std::ftell(file.get());
-    if (c == EOF || !std::isspace(c) || header < 0)
-        return 0;
-    const std::uint64_t width = numbers[0], height = numbers[1];
+    const long headerBytes = std::ftell(file.get());
+    if (c == EOF || !std::isspace(c) || headerBytes < 0)
+        return false;
+    header.kind = kind;
+    header.width = numbers[0];
+    header.height = numbers[1];
+    header.largest = floats ? 0 : numbers[2];
+    header.headerBytes = static_cast<std::uint64_t>(headerBytes);
     const std::uint64_t sample = floats ? 4 : numbers[2] > 255 ? 2 : 1;
-    const std::uint64_t rowBytes = bitmap ? (width + 7) / 8 : width * sample * (kind == '6' || kind == 'F' ? 3 : 1);
-    return static_cast<std::uint64_t>(header) + rowBytes * height;
+    const std::uint64_t rowBytes = bitmap ? (header.width + 7) / 8
+                                          : header.width * sample * (kind == '6' || kind == 'F' ? 3 : 1);
+    header.bytes = header.headerBytes + rowBytes * header.height;
+    return true;
+}
+
+// Binary grey and RGB Netpbm of 16-bit samples, kept: OpenImageIO 2.4's reader scales each
+// sample to 16 bits (v × 65535 / the largest) in 32-bit integers, which overflow for samples
+// over 32768 and give v − 1 there. Read here instead: the whole picture must be in the file,
+// each big-endian sample scaled to 16 bits as that reader means to.
+int readSixteenBitNetpbm(const char* path, const NetpbmHeader& header, std::uint64_t fileBytes,
+                         DecodedPicture& picture)
+{
+    const unsigned channels = header.kind == '6' ? 3 : 1;
+    picture.fileLayout = picture.layout = {SampleType::U16, channels};
+    if (header.largest > 65535 || header.bytes > fileBytes || header.width == 0 || header.height == 0 ||
+        header.width > kMaxPictureSide || header.height > kMaxPictureSide)
+        return imaging_status::kUnknownImageFormat;
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    const std::uint64_t rowBytes = header.width * channels * 2;
+    if (!file || !pictureFits(picture, header.width, header.height, rowBytes))
+        return file ? imaging_status::kValueOverflow : imaging_status::kUnknownImageFormat;
+    const int status = allocatePicture(picture, header.width, header.height);
+    if (status != imaging_status::kOk)
+        return status;
+    std::vector<unsigned char> row(rowBytes);
+    if (std::fseek(file.get(), static_cast<long>(header.headerBytes), SEEK_SET) != 0)
+        return imaging_status::kUnknownImageFormat;
+    for (std::uint32_t y = 0; y < picture.rows; ++y) {
+        if (std::fread(row.data(), 1, row.size(), file.get()) != row.size())
+            return imaging_status::kUnknownImageFormat;
+        unsigned char* out = pixelAt(picture, 0, y);
+        for (std::size_t i = 0; i < row.size() / 2; ++i) {
+            const std::uint64_t stored = std::min<std::uint64_t>(row[2 * i] << 8 | row[2 * i + 1], header.largest);
+            const auto sample = static_cast<std::uint16_t>(stored * 65535 / header.largest);
+            std::memcpy(out + 2 * i, &sample, 2);
+        }
+    }
+    fillWrapPixels(picture);
+    return imaging_status::kOk;
 }
 
 // A file that looks no longer than `bytes`: OpenImageIO 2.4's Netpbm reader reads the whole
@@ -408,9 +594,12 @@ int decodeFile(const char* path, DecodedPicture& picture)
         OIIO::ImageSpec config;
         config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
         std::unique_ptr<CappedFile> capped;
-        const std::uint64_t netpbm = is("pnm") ? netpbmBytes(path) : 0;
-        if (netpbm != 0)
-            capped = std::make_unique<CappedFile>(path, netpbm);
+        NetpbmHeader netpbm;
+        if (is("pnm") && readNetpbmHeader(path, netpbm)) {
+            if (picture.keepSamples && (netpbm.kind == '5' || netpbm.kind == '6') && netpbm.largest > 255)
+                return readSixteenBitNetpbm(path, netpbm, fileBytes, picture);
+            capped = std::make_unique<CappedFile>(path, netpbm.bytes);
+        }
         auto input = openInput(path, format, config, capped.get());
         if (!input) {
             (void)OIIO::geterror();  // clear the library's pending message

@@ -3,6 +3,11 @@
 // canvas whatever the file holds. Here the colours come as stored (the alpha is decoded
 // into each word's top byte, which is never read) and an animation's first frame is drawn
 // on a black canvas, held to the canvas rule (canvas_check.h).
+//
+// The words libwebp decodes are the picture words of 8-bit RGBA: asked to keep the file's
+// samples, a picture with alpha keeps it in each word's top byte, one without is opaque
+// there (libwebp decodes it so), and an animation's canvas outside its first frame is
+// transparent black (opaque where the file has no alpha).
 #include <sys/stat.h>
 #include <webp/decode.h>
 #include <webp/demux.h>
@@ -62,6 +67,9 @@ int readWebp(const char* path, DecodedPicture& picture)
     if (WebPGetFeatures(data.get(), bytes, &features) != VP8_STATUS_OK || features.width <= 0 ||
         features.height <= 0)
         return imaging_status::kUnknownImageFormat;
+    picture.fileLayout = {SampleType::U8, features.has_alpha ? 4u : 3u};
+    if (picture.keepSamples)
+        picture.layout = picture.fileLayout;
     // Beside the pixels and the file, libwebp holds a lossless picture's (or frame's) whole
     // ARGB: counted for every picture.
     if (!features.has_animation) {
@@ -74,7 +82,7 @@ int readWebp(const char* path, DecodedPicture& picture)
             return allocated;
         if (!decodeInto(data.get(), bytes, picture, 0, 0, columns, rows))
             return imaging_status::kUnknownImageFormat;
-        image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, picture.stride);
+        fillWrapPixels(picture);
         return imaging_status::kOk;
     }
 
@@ -99,10 +107,11 @@ int readWebp(const char* path, DecodedPicture& picture)
     const int allocated = allocatePicture(picture, columns, rows);
     if (allocated != imaging_status::kOk)
         return allocated;
+    const std::uint32_t background = picture.keepSamples && !features.has_alpha ? 0xFF000000u : 0u;
     for (std::uint64_t row = 0; row < rows; ++row)
-        std::fill_n(picture.pixels.get() + row * picture.stride, columns, 0u);
+        std::fill_n(picture.pixels.get() + row * picture.stride, columns, background);
     if (!decodeInto(frame.fragment.bytes, frame.fragment.size, picture, left, top, frameColumns, frameRows))
         return imaging_status::kUnknownImageFormat;
-    image_backend::fillWrapWords(picture.pixels.get(), picture.columns, picture.rows, picture.stride);
+    fillWrapPixels(picture);
     return imaging_status::kOk;
 }
