@@ -233,6 +233,7 @@ private:
         // A palette's entries are words already, with their alpha when tRNS gives one (the
         // layout then gains it, the same bytes a pixel).
         picture.layout = picture.fileLayout;
+        palette_.fill(0xFF000000u);  // indices past the palette read opaque black, as libpng gives them
         switch (colour_) {
         case kGrey:
             convert_ = depth_ == 1   ? convertPacked<1, false, true>
