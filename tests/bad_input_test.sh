@@ -70,6 +70,7 @@ valid_picture_rows
 
 make_layout_pictures
 layout_rows
+kept_layout_rows
 make_orientation_pictures
 orientation_rows
 make_wide_sample_pictures

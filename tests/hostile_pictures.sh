@@ -1164,3 +1164,16 @@ layout_rows() {
         same_textures "$file"
     done
 }
+
+# The layouts again, read as their own samples (8 or 16-bit, float, with alpha) for float
+# RGB textures: each must give the plain PNG's likewise.
+kept_layout_rows() {
+    local file
+    texture_options=(--format tiff --channels rgb --depth float --filter nearest)
+    texture_suffix=tif
+    for file in "$work/layouts"/*; do
+        same_textures "$file" "$work/plain.png"
+    done
+    texture_options=()
+    texture_suffix=tga
+}

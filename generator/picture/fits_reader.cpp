@@ -11,9 +11,9 @@
 //
 // Asked to keep the file's samples, it keeps them grey (one plane) or RGB (three): 8-bit
 // ones as they are, 16-bit ones signed, or unsigned where BZERO is 32768 (how FITS stores
-// unsigned 16 bits), and the rest as floats: 32-bit integers, floats and doubles, and any
-// integers that BSCALE and BZERO make other values, as the physical values
-// BZERO + BSCALE × sample.
+// unsigned 16 bits), and the rest as floats: 32-bit integers and any integers that BSCALE and
+// BZERO make other values, as the physical values BZERO + BSCALE × sample; floats and
+// doubles as stored (ImageMagick writes the BZERO of 32-bit integers over its floats).
 //
 // A header that declares more data than the file holds is refused before anything is
 // allocated.
@@ -168,7 +168,8 @@ void keepSample(const unsigned char* sample, const Header& header, SampleLayout 
         return;
     }
     default: {
-        const auto value = static_cast<float>(header.zero + header.scale * storedValue(sample, header.bits));
+        const double stored = storedValue(sample, header.bits);
+        const auto value = static_cast<float>(header.bits < 0 ? stored : header.zero + header.scale * stored);
         std::memcpy(pixel + 4 * plane, &value, 4);
         return;
     }

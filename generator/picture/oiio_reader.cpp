@@ -82,11 +82,11 @@ void keepHighBytes(const std::uint16_t* samples, std::size_t samplesPerPixel, in
     }
 }
 
-// The samples a picture of `layout` keeps (see the top of this file).
-SampleLayout keptLayout(const OIIO::ImageSpec& layout)
+// The samples a picture of `layout`, of `format`, keeps (see the top of this file).
+SampleLayout keptLayout(const OIIO::ImageSpec& layout, const std::string& format)
 {
     const int colours = layout.nchannels < 3 ? 1 : 3;
-    const bool alpha = layout.nchannels > colours && layout.alpha_channel == colours;
+    const bool alpha = layout.nchannels > colours && layout.alpha_channel == colours && format != "gif";
     SampleType type = SampleType::F32;
     switch (layout.format.basetype) {
     case OIIO::TypeDesc::UINT8:
@@ -273,7 +273,7 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
     // band of their own, likewise) and made floats here.
     const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
     const bool ownScratch = !tiled && layout.channelformats.empty();
-    const SampleLayout kept = keptLayout(layout);
+    const SampleLayout kept = keptLayout(layout, format);
     picture.fileLayout = kept;
     const bool keep = picture.keepSamples;
     if (keep)
