@@ -353,20 +353,12 @@ elif kind == 'deep-samples':
         data = b''.join(struct.pack('>%d%s' % (width, code), *samples[y * width * planes + p::planes][:width])
                         for p in range(planes) for y in reversed(range(height)))
         write(name, header.ljust(2880, b' ') + data.ljust(-(-len(data) // 2880) * 2880, b'\0'))
-    def tiff_of(name, bits, sample_format, code, channels, samples, tiles=False):
+    def tiff_of(name, bits, sample_format, code, channels, samples):
         raw = struct.pack('<%d%s' % (len(samples), code), *samples)
-        tags = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * channels),
-                (259, 3, [8 if tiles else 1]), (262, 3, [2 if channels == 3 else 1]), (277, 3, [channels]),
-                (339, 3, [sample_format] * channels)]
-        if tiles:  # one deflate tile of 16 × 16
-            row = width * channels * bits // 8
-            tile = b''.join(raw[y * row:(y + 1) * row].ljust(16 * row // width, b'\0') for y in range(height))
-            blocks = [zlib.compress(tile.ljust(16 * 16 * row // width, b'\0'))]
-            tags += [(322, 4, [16]), (323, 4, [16]), (324, 4, None), (325, 4, [len(blocks[0])])]
-        else:
-            blocks = [raw]
-            tags += [(273, 4, None), (278, 4, [height]), (279, 4, [len(raw)])]
-        write(name, tiff([(tags, blocks)]))
+        tags = [(256, 4, [width]), (257, 4, [height]), (258, 3, [bits] * channels), (259, 3, [1]),
+                (262, 3, [2 if channels == 3 else 1]), (273, 4, None), (277, 3, [channels]),
+                (278, 4, [height]), (279, 4, [len(raw)]), (339, 3, [sample_format] * channels)]
+        write(name, tiff([(tags, [raw])]))
     def exr(name, channels, half, samples):  # uncompressed scan lines, channels stored by name
         def attribute(name, kind, data):
             return name.encode() + b'\0' + kind.encode() + b'\0' + struct.pack('<I', len(data)) + data
@@ -404,7 +396,6 @@ elif kind == 'deep-samples':
     signed = [(i * 2731 + 12345) % 65536 - 32768 for i in range(count)]
     fits('int16.fits', 16, 1, signed)
     tiff_of('int16.tif', 16, 2, 'h', 1, signed)
-    tiff_of('int16-tiled.tif', 16, 2, 'h', 1, signed, tiles=True)
     # Floats: whole numbers of -2000 to 2000 (held exactly by half floats and 32-bit integers).
     heights = [(i * 467) % 4001 - 2000 for i in range(3 * count)]
     grey = heights[:count]
@@ -412,7 +403,6 @@ elif kind == 'deep-samples':
     fits('double.fits', -64, 1, grey)
     fits('int32.fits', 32, 1, grey)
     tiff_of('float.tif', 32, 3, 'f', 1, grey)
-    tiff_of('float-tiled.tif', 32, 3, 'f', 1, grey, tiles=True)
     tiff_of('half.tif', 16, 3, 'e', 1, grey)
     tiff_of('int32.tif', 32, 2, 'i', 1, grey)
     exr('float.exr', ['Y'], False, grey)
@@ -1146,8 +1136,8 @@ deep_sample_rows() {
         "grey8.png grey8.pgm grey8.tiff grey8.fits" \
         "ga8.png ga8.tif" \
         "rgba8.png rgba8.tif rgba8.tga rgba8.sgi rgba8.jp2 rgba8.bmp rgba8.webp rgba8.avif" \
-        "int16.fits int16.tif int16-tiled.tif" \
-        "float.fits double.fits int32.fits float.tif float-tiled.tif half.tif int32.tif float.exr half.exr float.pfm" \
+        "int16.fits int16.tif" \
+        "float.fits double.fits int32.fits float.tif half.tif int32.tif float.exr half.exr float.pfm" \
         "float-rgb.fits float-rgb.tif float-rgb.exr float-rgb.pfm"; do
         set -- $row
         for file in "${@:2}"; do
