@@ -143,7 +143,7 @@ int runTextureJob(TextureJob& job)
         const SampleImage texture{faceSize, faceSize, plan.output, texels, rowBytes};
         try {
             file.clear();
-            if (!encodeTexture(job.output.format, texture, plan.half, file)) {
+            if (!encodeTexture(job.output.format, texture, plan.half, file, job.threads)) {
                 reportError(job.owner, messages::kCouldntEncodeTexture);
                 return 0;
             }

@@ -112,10 +112,10 @@ std::string describe(const Case& c)
            std::to_string(c.height);
 }
 
-Bytes encode(const Case& c, const TestImage& image)
+Bytes encode(const Case& c, const TestImage& image, unsigned threads = 1)
 {
     Bytes file;
-    EXPECT_TRUE(encodeTexture(c.format, image.image, c.half, file)) << describe(c);
+    EXPECT_TRUE(encodeTexture(c.format, image.image, c.half, file, threads)) << describe(c);
     return file;
 }
 
@@ -189,7 +189,8 @@ TEST(TextureEncoder, TgaOfRgbIsTheTexturesLayoutAndImpossibleInputIsRefused)
 }
 
 // The hashes of every case of a format, chained in the order of casesOf: the same on every
-// platform, as the bytes must be. On a change each case's own hash is printed.
+// platform and for any number of threads, as the bytes must be. On a change each case's own
+// hash is printed.
 TEST(TextureEncoder, FilesAreTheSameBytesOnEveryPlatform)
 {
     const struct {
@@ -204,14 +205,17 @@ TEST(TextureEncoder, FilesAreTheSameBytesOnEveryPlatform)
         {TextureFormat::Exr, true, 7043667444416629309ull},
     };
     for (const auto& row : golden) {
-        std::uint64_t hash = 1469598103934665603ull;
-        std::string each;
-        for (const Case& c : casesOf(row.format, row.half)) {
-            const Bytes file = encode(c, makeImage(c.layout, c.width, c.height));
-            hash = testing_support::fnv1a(file, hash);
-            each += describe(c) + ": " + std::to_string(testing_support::fnv1a(file)) + "\n";
+        for (const unsigned threads : {1u, 3u}) {
+            std::uint64_t hash = 1469598103934665603ull;
+            std::string each;
+            for (const Case& c : casesOf(row.format, row.half)) {
+                const Bytes file = encode(c, makeImage(c.layout, c.width, c.height), threads);
+                hash = testing_support::fnv1a(file, hash);
+                each += describe(c) + ": " + std::to_string(testing_support::fnv1a(file)) + "\n";
+            }
+            EXPECT_EQ(hash, row.hash) << textureFormatName(row.format).name << (row.half ? " half" : "") << ", "
+                                      << threads << " threads\n" << each;
         }
-        EXPECT_EQ(hash, row.hash) << textureFormatName(row.format).name << (row.half ? " half" : "") << "\n" << each;
     }
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "diamond_renderer.h"
 #include "test_support.h"
 #include "texture_job.h"
 
@@ -275,6 +276,58 @@ TEST(DataMaps, EachFilterKeepsWhatTheMapMeans)
         std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
         EXPECT_NEAR(all[all.size() / 2], linear ? 188 : 128, 1) << "linear " << linear;
     }
+
+    // The vector kernels take every lane's pixel at once: each instruction set and thread
+    // count must give the scalar kernel's bytes on one thread, for every layout, with alpha,
+    // no-data and linear light, footprints from under a pixel (cells) to many (slices).
+    const struct {
+        SampleLayout layout;
+        bool nodata, linear;
+    } layouts[] = {
+        {{SampleType::U16, 1}, false, false}, {{SampleType::U8, 2}, false, false},
+        {{SampleType::U8, 4}, false, false},  {{SampleType::U16, 3}, false, false},
+        {{SampleType::U16, 4}, true, false},  {{SampleType::U8, 3}, false, true},
+    };
+    std::vector<KernelIsa> isas;
+    for (const KernelIsa isa : {KernelIsa::Scalar, KernelIsa::Avx2, KernelIsa::Avx512})
+        if (selectKernelIsa(isa))
+            isas.push_back(isa);
+    for (const auto& row : layouts) {
+        const SampleMap map = makeMap(640, 320, row.layout, [&](std::uint32_t c, std::uint32_t r, double* v) {
+            const double top = row.layout.type == SampleType::U8 ? 255 : 65535;
+            for (unsigned k = 0; k < row.layout.channels; ++k)
+                v[k] = noise(c + 1000 * k, r) % static_cast<std::uint32_t>(top + 1);
+            if (hasAlpha(row.layout.channels) && (c / 16 + r / 8) % 4 == 0)
+                v[row.layout.channels - 1] = 0;
+            if (row.nodata && (c / 8 + r / 16) % 3 == 0)
+                std::fill(v, v + colourChannels(row.layout.channels), 0.0);
+        });
+        const std::string path = testing_support::writeSampleMap(dir, "lanes", map);
+        TextureOutput output = png;
+        output.nodata = row.nodata;
+        output.linear = row.linear;
+        for (const TextureFilter filter : {TextureFilter::Bilinear, TextureFilter::Area, TextureFilter::Mode}) {
+            for (const int n : {16, 64}) {
+                std::vector<std::vector<unsigned char>> expected;
+                for (const KernelIsa isa : isas) {
+                    for (const unsigned threads : {isa == KernelIsa::Scalar ? 1u : 0u}) {
+                        selectKernelIsa(isa);
+                        setRenderThreads(threads);
+                        SinkCalls calls;
+                        ASSERT_EQ(runIntoMemory(path, n, filter, calls, output), 1);
+                        if (expected.empty())
+                            expected = calls.images;
+                        EXPECT_TRUE(calls.images == expected)
+                            << row.layout.channels << " channels, type " << static_cast<int>(row.layout.type) << ", filter "
+                            << static_cast<int>(filter) << ", N=" << n << ", " << kernelIsaName(isa) << ", threads "
+                            << threads;
+                    }
+                }
+            }
+        }
+    }
+    selectKernelIsa(bestKernelIsa());
+    setRenderThreads(0);
 }
 
 }  // namespace

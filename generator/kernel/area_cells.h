@@ -132,6 +132,29 @@ void sumByCells(const DiamondSetup& s, const CellWindow<L, kSide>& window, typen
         }
         for (int channel = 0; channel < 3; ++channel)
             total[channel] = L::toD(sum[channel]);
+    } else if constexpr (Terms::kLanes) {
+        using D = typename L::D;
+        D sums[kMaxTerms];
+        for (D& sum : sums)
+            sum = L::setD(0.0);
+        const F zero = L::setF(0.0f);
+        const unsigned char* at[L::kCount];
+        for (int r = 0; r < kSide; ++r) {
+            const I row = clampRow(window.baseY + L::setI(r), lastRow);
+            for (int k = 0; k < kSide; ++k) {
+                const F covered = on ? window.area[r][k] : zero;
+                const unsigned live = L::bits(covered != zero);
+                if (live == 0)
+                    continue;
+                for (unsigned j = 0; j < L::kCount; ++j)
+                    at[j] = (live >> j & 1) == 0 ? s.map.base
+                                                 : s.map.base + static_cast<std::size_t>(L::lane(row, j)) * s.map.rowBytes +
+                                                       static_cast<std::size_t>(L::lane(columns[k], j)) * s.map.pixelBytes;
+                terms.template addLanes<L>(at, L::toD(covered), sums);
+            }
+        }
+        for (int k = 0; k < kMaxTerms; ++k)
+            total[k] = sums[k];
     } else {
         for (unsigned j = 0; j < L::kCount; ++j) {
             double sums[kMaxTerms] = {};

@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 
 #include "diamond_kernel.h"
 #include "samples.h"
@@ -24,6 +25,7 @@ struct WordTerms {
     const MapView& map;
     const TexelRules& rules;
     static constexpr bool kWords = true;
+    static constexpr bool kLanes = false;
 
     static constexpr int count() { return 3; }
 
@@ -101,9 +103,20 @@ struct WordTerms {
     }
 };
 
+// What a run of samples is summed in: integers exactly, floats in double.
+template <SampleType T>
+struct SampleSum {
+    using Type = std::int64_t;
+};
+template <>
+struct SampleSum<SampleType::F32> {
+    using Type = double;
+};
+
 template <SampleType T>
 struct SampleTerms {
     static constexpr bool kWords = false;
+    static constexpr bool kLanes = true;  // addLanes: every lane's pixel at once
     const MapView& map;
     const TexelRules& rules;
     unsigned colours = colourChannels(map.layout.channels);
@@ -138,16 +151,25 @@ struct SampleTerms {
         return value <= 0.0031308 ? value * 12.92 : 1.055 * __builtin_pow(value, 1 / 2.4) - 0.055;
     }
 
+    // Whether a pixel with these colour samples counts: not when every one is the no-data
+    // value (a NaN no-data value matching NaN samples).
+    bool counts(const double* values) const
+    {
+        if (!rules.nodata)
+            return true;
+        for (unsigned c = 0; c < colours; ++c)
+            if (!(values[c] == rules.nodataValue || (values[c] != values[c] && rules.nodataValue != rules.nodataValue)))
+                return true;
+        return false;
+    }
+
     void add(const unsigned char* row, std::uint32_t column, double weight, double (&sums)[kMaxTerms]) const
     {
         const unsigned char* at = pixel(row, column);
         double values[4];
-        bool counts = !rules.nodata;
-        for (unsigned c = 0; c < colours; ++c) {
+        for (unsigned c = 0; c < colours; ++c)
             values[c] = readSample<T>(at, map.layout.channels, c);
-            counts = counts || values[c] != rules.nodataValue;
-        }
-        if (!counts)
+        if (!counts(values))
             return;
         const double opacity = alpha ? readSample<T>(at, map.layout.channels, colours) * alphaScale : 1.0;
         const double share = weight * opacity;
@@ -160,20 +182,117 @@ struct SampleTerms {
             sums[next] += weight;
     }
 
+    // Sample `channel` of each lane's pixel.
+    template <class L>
+    typename L::D gather(const unsigned char* const (&at)[L::kCount], unsigned channel) const
+    {
+        double value[L::kCount];
+        for (unsigned j = 0; j < L::kCount; ++j)
+            value[j] = readSample<T>(at[j], map.layout.channels, channel);
+        typename L::D lanes;
+        std::memcpy(&lanes, value, sizeof lanes);
+        return lanes;
+    }
+
+    // add() for every lane at once, lane j's pixel at at[j] with lane j's weight: the same
+    // operations, so the same sums. A lane of no weight adds nothing (its pixel is still read).
+    template <class L>
+    void addLanes(const unsigned char* const (&at)[L::kCount], typename L::D weight,
+                  typename L::D (&sums)[kMaxTerms]) const
+    {
+        using D = typename L::D;
+        const D zero = L::setD(0.0);
+        D values[3] = {zero, zero, zero};
+        for (unsigned c = 0; c < colours; ++c)
+            values[c] = gather<L>(at, c);
+        auto live = weight != zero;
+        if (rules.nodata) {
+            const D nodata = L::setD(rules.nodataValue);
+            const bool nanMarks = rules.nodataValue != rules.nodataValue;
+            auto any = nanMarks ? values[0] == values[0] : values[0] != nodata;
+            for (unsigned c = 1; c < colours; ++c)
+                any = any | (nanMarks ? values[c] == values[c] : values[c] != nodata);
+            live = live & any;
+        }
+        const D counted = live ? weight : zero;
+        const D share = alpha ? counted * (gather<L>(at, colours) * L::setD(alphaScale)) : counted;
+        for (unsigned c = 0; c < colours; ++c) {
+            D value = values[c];
+            if (rules.linear) {
+                double lane[L::kCount];
+                std::memcpy(lane, &value, sizeof lane);
+                for (double& v : lane)
+                    v = colour(v);
+                std::memcpy(&value, lane, sizeof lane);
+            }
+            sums[c] += live ? share * value : zero;
+        }
+        int next = static_cast<int>(colours);
+        if (alpha)
+            sums[next++] += share;
+        if (rules.nodata)
+            sums[next] += counted;
+    }
+
+    // Σ over `count` pixels from `first` on of add()'s terms at weight 1, without no-data or
+    // linear light: the samples summed as they are (integers exactly), the channels
+    // known to the loop.
+    template <unsigned kChannels>
+    void sumPlain(const unsigned char* row, std::uint32_t first, std::uint32_t pixels, double (&whole)[kMaxTerms]) const
+    {
+        constexpr unsigned kColours = colourChannels(kChannels);
+        constexpr bool kAlpha = hasAlpha(kChannels);
+        using Sum = typename SampleSum<T>::Type;
+        Sum colourSum[3] = {}, opacitySum = 0;
+        const unsigned char* at = row + std::size_t{first} * map.pixelBytes;
+        for (std::uint32_t k = 0; k < pixels; ++k, at += map.pixelBytes) {
+            const auto opacity = kAlpha ? static_cast<Sum>(readSample<T>(at, kChannels, kColours)) : Sum{1};
+            for (unsigned c = 0; c < kColours; ++c)
+                colourSum[c] += opacity * static_cast<Sum>(readSample<T>(at, kChannels, c));
+            opacitySum += opacity;
+        }
+        const double scale = kAlpha ? alphaScale : 1.0;
+        for (unsigned c = 0; c < kColours; ++c)
+            whole[c] = static_cast<double>(colourSum[c]) * scale;
+        if (kAlpha)
+            whole[kColours] = static_cast<double>(opacitySum) * scale;
+    }
+
+    // `weight` times the pixels [first, first + count) of `row`.
+    void addWhole(const unsigned char* row, std::uint32_t first, std::uint32_t pixels, double weight,
+                  double (&sums)[kMaxTerms]) const
+    {
+        if (rules.nodata || rules.linear) {
+            for (std::uint32_t k = 0; k < pixels; ++k)
+                add(row, first + k, weight, sums);
+            return;
+        }
+        double whole[kMaxTerms] = {};
+        switch (map.layout.channels) {
+        case 1: sumPlain<1>(row, first, pixels, whole); break;
+        case 2: sumPlain<2>(row, first, pixels, whole); break;
+        case 3: sumPlain<3>(row, first, pixels, whole); break;
+        default: sumPlain<4>(row, first, pixels, whole); break;
+        }
+        for (int k = 0; k < count(); ++k)
+            sums[k] += weight * whole[k];
+    }
+
     void addRun(const unsigned char* row, std::uint32_t column, std::int64_t count, double weight,
                 double (&sums)[kMaxTerms]) const
     {
-        for (std::int64_t k = 0; k < count; ++k) {
-            add(row, column, weight, sums);
-            column = column + 1 == map.period ? 0 : column + 1;
+        while (count > 0) {  // in stretches up to the period's end
+            const std::int64_t stretch = least<std::int64_t>(count, std::int64_t{map.period} - column);
+            addWhole(row, column, static_cast<std::uint32_t>(stretch), weight, sums);
+            count -= stretch;
+            column = 0;
         }
     }
 
     void addStretch(const unsigned char* row, std::uint32_t first, std::uint32_t count, double fractionFirst,
                     double fractionLast, double weight, double (&sums)[kMaxTerms]) const
     {
-        for (std::uint32_t k = 0; k < count; ++k)
-            add(row, first + k, weight, sums);
+        addWhole(row, first, count, weight, sums);
         add(row, first + count, weight * fractionLast, sums);
         add(row, first, -weight * fractionFirst, sums);
     }

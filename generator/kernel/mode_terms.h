@@ -18,6 +18,7 @@
 template <SampleType T>
 struct ModeTerms {
     static constexpr bool kWords = false;
+    static constexpr bool kLanes = false;  // one footprint at a time
     const MapView& map;
     const TexelRules& rules;
 
@@ -55,9 +56,12 @@ struct ModeTerms {
     {
         if (!rules.nodata)
             return true;
-        for (unsigned c = 0; c < colourChannels(map.layout.channels); ++c)
-            if (readSample<T>(at, map.layout.channels, c) != rules.nodataValue)
+        const bool nanMarks = rules.nodataValue != rules.nodataValue;  // NaN no-data matches NaN samples
+        for (unsigned c = 0; c < colourChannels(map.layout.channels); ++c) {
+            const double value = readSample<T>(at, map.layout.channels, c);
+            if (nanMarks ? value == value : value != rules.nodataValue)
                 return true;
+        }
         return false;
     }
 

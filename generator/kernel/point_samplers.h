@@ -162,33 +162,50 @@ struct SampleBilinearSampler {
         const Rounding rounding = s.rules.output.type == SampleType::U8 ? Rounding::Truncate : Rounding::Nearest;
         const unsigned channels = s.map.layout.channels;
         const bool plain = !s.rules.linear && !s.rules.nodata && !hasAlpha(channels);
+        using D = typename L::D;
+        const D one = L::setD(1.0);
+        const D gx = one - fx, gy = one - fy;
+        // Each lane's four pixels; the pixel after x0 is the next one, or the row's wrap
+        // pixel at its end.
+        const unsigned char* corner[4][L::kCount];
         for (unsigned j = 0; j < L::kCount; ++j) {
-            const double gx = 1.0 - L::lane(fx, j), gy = 1.0 - L::lane(fy, j);
-            const double wx = L::lane(fx, j), wy = L::lane(fy, j);
-            const auto rowAt = [&](std::int32_t row) {
-                return s.map.base + static_cast<std::size_t>(row) * s.map.rowBytes;
-            };
-            const auto column = static_cast<std::uint32_t>(L::lane(x0, j));
-            const unsigned char* top = rowAt(L::lane(y0, j));
-            const unsigned char* below = rowAt(L::lane(y1, j));
-            double values[4] = {};
-            if (plain) {
-                // The pixel after x0 is the next one, or the row's wrap pixel at its end.
-                for (unsigned c = 0; c < channels; ++c) {
-                    const auto at = [&](const unsigned char* row, std::uint32_t k) {
-                        return readSample<T>(row + (column + k) * s.map.pixelBytes, channels, c);
-                    };
-                    values[c] = gy * (gx * at(top, 0) + wx * at(top, 1)) + wy * (gx * at(below, 0) + wx * at(below, 1));
-                }
-            } else {
-                double sums[kMaxTerms] = {};
-                terms.add(top, column, gy * gx, sums);
-                terms.add(top, column + 1, gy * wx, sums);
-                terms.add(below, column, wy * gx, sums);
-                terms.add(below, column + 1, wy * wx, sums);
-                terms.resolve(sums, 1.0, values);
+            const std::size_t column = static_cast<std::size_t>(L::lane(x0, j)) * s.map.pixelBytes;
+            const unsigned char* top = s.map.base + static_cast<std::size_t>(L::lane(y0, j)) * s.map.rowBytes + column;
+            const unsigned char* below = s.map.base + static_cast<std::size_t>(L::lane(y1, j)) * s.map.rowBytes + column;
+            corner[0][j] = top;
+            corner[1][j] = top + s.map.pixelBytes;
+            corner[2][j] = below;
+            corner[3][j] = below + s.map.pixelBytes;
+        }
+        D values[4];
+        if (plain) {
+            for (unsigned c = 0; c < channels; ++c) {
+                const D a = terms.template gather<L>(corner[0], c), b = terms.template gather<L>(corner[1], c);
+                const D d = terms.template gather<L>(corner[2], c), e = terms.template gather<L>(corner[3], c);
+                values[c] = gy * (gx * a + fx * b) + fy * (gx * d + fx * e);
             }
-            storeTexel(values, s.map.layout, s.rules, rounding, out + texelSize * j);
+        } else {
+            D sums[kMaxTerms];
+            for (D& sum : sums)
+                sum = L::setD(0.0);
+            terms.template addLanes<L>(corner[0], gy * gx, sums);
+            terms.template addLanes<L>(corner[1], gy * fx, sums);
+            terms.template addLanes<L>(corner[2], fy * gx, sums);
+            terms.template addLanes<L>(corner[3], fy * fx, sums);
+            for (unsigned j = 0; j < L::kCount; ++j) {
+                double laneSums[kMaxTerms], resolved[4];
+                for (int k = 0; k < kMaxTerms; ++k)
+                    laneSums[k] = L::lane(sums[k], j);
+                terms.resolve(laneSums, 1.0, resolved);
+                for (unsigned c = 0; c < channels; ++c)
+                    L::setLane(values[c], j, resolved[c]);
+            }
+        }
+        for (unsigned j = 0; j < L::kCount; ++j) {
+            double texel[4] = {};
+            for (unsigned c = 0; c < channels; ++c)
+                texel[c] = L::lane(values[c], j);
+            storeTexel(texel, s.map.layout, s.rules, rounding, out + texelSize * j);
         }
     }
 };

@@ -2,6 +2,10 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "encoder_parts.h"
 
@@ -64,6 +68,40 @@ void Deflater::run(const void* bytes, std::size_t count, bool finish, Bytes& out
     }
     if (finish)
         deflateReset(z);
+}
+
+bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
+                const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces)
+{
+    pieces.assign(count, Bytes());
+    std::atomic<std::size_t> next{0};
+    std::atomic<bool> failed{false}, shortOfMemory{false};
+    const auto work = [&] {
+        try {
+            Deflater deflater(level, strategy);
+            for (std::size_t k = next++; k < count && !failed && !shortOfMemory; k = next++) {
+                make(k, deflater, pieces[k]);
+                failed = failed || !deflater.ok();
+            }
+            failed = failed || !deflater.ok();
+        } catch (const std::bad_alloc&) {
+            shortOfMemory = true;
+        }
+    };
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    std::vector<std::thread> helpers;
+    try {
+        for (unsigned t = 1; t < std::min<std::size_t>(threads, count); ++t)
+            helpers.emplace_back(work);
+    } catch (const std::system_error&) {  // no more threads: the ones there are do the work
+    }
+    work();
+    for (std::thread& helper : helpers)
+        helper.join();
+    if (shortOfMemory)
+        throw std::bad_alloc();
+    return !failed;
 }
 
 std::uint32_t crc32Of(const unsigned char* bytes, std::size_t count, std::uint32_t crc)

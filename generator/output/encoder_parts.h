@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "texture_encoder.h"
@@ -109,13 +110,21 @@ private:
     bool ready_ = false;
 };
 
+// Makes `count` pieces of a file that compress independently (TIFF's strips, OpenEXR's
+// blocks) on up to `threads` threads (0: one a core): make(k, deflater, piece) puts piece
+// k's bytes in `piece`, with a Deflater(level, strategy) of its thread's own. The pieces
+// are the same bytes however many threads make them. False if zlib failed; a shortage of
+// memory on any thread is thrown as std::bad_alloc.
+bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
+                const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces);
+
 // CRC-32 as PNG's chunks take it (zlib's).
 std::uint32_t crc32Of(const unsigned char* bytes, std::size_t count, std::uint32_t crc = 0);
 
 // Each format's encoder; the image is checked and its layout one that the format holds.
 bool encodeTga(const SampleImage& image, Bytes& file);
 bool encodePng(const SampleImage& image, Bytes& file);
-bool encodeTiff(const SampleImage& image, Bytes& file);
-bool encodeExr(const SampleImage& image, bool half, Bytes& file);
+bool encodeTiff(const SampleImage& image, unsigned threads, Bytes& file);
+bool encodeExr(const SampleImage& image, bool half, unsigned threads, Bytes& file);
 
 }  // namespace output

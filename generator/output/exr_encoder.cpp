@@ -104,7 +104,7 @@ void zipPredict(const unsigned char* raw, std::size_t bytes, unsigned char* out)
 
 }  // namespace
 
-bool encodeExr(const SampleImage& image, bool half, Bytes& file)
+bool encodeExr(const SampleImage& image, bool half, unsigned threads, Bytes& file)
 {
     const unsigned channels = image.layout.channels;
     // The file's channels by name, and which of the image's channels each one is.
@@ -140,13 +140,14 @@ bool encodeExr(const SampleImage& image, bool half, Bytes& file)
     const std::size_t table = file.size();
     file.resize(table + 8 * std::size_t{blocks});
 
-    Deflater deflater(1, Z_DEFAULT_STRATEGY);
-    if (!deflater.ok())
-        return false;
-    Bytes raw(lineBytes * kLinesPerBlock), predicted(raw.size()), packed;
-    for (std::uint32_t block = 0; block < blocks; ++block) {
-        const std::uint32_t first = block * kLinesPerBlock;
+    // Each block's data: its samples compressed, or as they are where that is no smaller.
+    std::vector<Bytes> pieces;
+    const bool made = makePieces(blocks, 1, Z_DEFAULT_STRATEGY, threads, [&](std::size_t block, Deflater& deflater,
+                                                                             Bytes& piece) {
+        const std::uint32_t first = static_cast<std::uint32_t>(block) * kLinesPerBlock;
         const std::uint32_t lines = std::min(kLinesPerBlock, image.height - first);
+        const std::size_t bytes = lines * lineBytes;
+        Bytes raw(bytes), predicted(bytes);
         unsigned char* to = raw.data();
         for (std::uint32_t line = first; line < first + lines; ++line) {
             const unsigned char* from = rowOf(image, line);
@@ -161,20 +162,21 @@ bool encodeExr(const SampleImage& image, bool half, Bytes& file)
                 }
             }
         }
-        const std::size_t bytes = lines * lineBytes;
         zipPredict(raw.data(), bytes, predicted.data());
-        packed.clear();
-        deflater.finish(predicted.data(), bytes, packed);
-        const bool smaller = packed.size() < bytes;
+        deflater.finish(predicted.data(), bytes, piece);
+        if (piece.size() >= bytes)
+            piece.swap(raw);
+    }, pieces);
+    if (!made)
+        return false;
+    for (std::uint32_t block = 0; block < blocks; ++block) {
         store64le(file.data() + table + 8 * std::size_t{block}, file.size());
-        put32le(file, first);
-        put32le(file, static_cast<std::uint32_t>(smaller ? packed.size() : bytes));
-        if (smaller)
-            putBytes(file, packed.data(), packed.size());
-        else
-            putBytes(file, raw.data(), bytes);
+        put32le(file, block * kLinesPerBlock);
+        put32le(file, static_cast<std::uint32_t>(pieces[block].size()));
+        putBytes(file, pieces[block].data(), pieces[block].size());
+        Bytes().swap(pieces[block]);
     }
-    return deflater.ok();
+    return true;
 }
 
 }  // namespace output

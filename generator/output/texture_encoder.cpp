@@ -96,7 +96,8 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half)
     return kBadChannels;  // no such format
 }
 
-bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file)
+bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file,
+                   unsigned threads)
 {
     file.clear();
     if (formatRefusal(format, image.layout, half) != nullptr || image.data == nullptr || image.width == 0 ||
@@ -115,9 +116,9 @@ bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, st
     case TextureFormat::Png:
         return output::encodePng(image, file);
     case TextureFormat::Tiff:
-        return output::encodeTiff(image, file);
+        return output::encodeTiff(image, threads, file);
     case TextureFormat::Exr:
-        return output::encodeExr(image, half, file);
+        return output::encodeExr(image, half, threads, file);
     }
     return false;
 }

@@ -23,8 +23,11 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half);
 
 // Makes the whole file of `image` in `file` (replacing what it held). False only for what
 // no file can be made of: a layout the format refuses, no samples, rows shorter than a
-// row of texels, or sides beyond the format's (65535 texels for TGA).
-bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file);
+// row of texels, or sides beyond the format's (65535 texels for TGA). TIFF and OpenEXR
+// files are compressed piece by piece on up to `threads` threads (0: one a core), to the
+// same bytes.
+bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file,
+                   unsigned threads = 1);
 
 // The 16-bit half float nearest `value` (ties to the even one), infinity beyond the largest
 // half (65504), subnormal halves below 2^-14, NaN kept a NaN; the sign is kept, zeros too.

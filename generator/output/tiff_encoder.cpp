@@ -134,7 +134,7 @@ void putDirectory(Bytes& file, const std::vector<Entry>& entries, bool big)
 
 }  // namespace
 
-bool encodeTiff(const SampleImage& image, Bytes& file)
+bool encodeTiff(const SampleImage& image, unsigned threads, Bytes& file)
 {
     const SampleLayout layout = image.layout;
     const unsigned channels = layout.channels;
@@ -156,21 +156,24 @@ bool encodeTiff(const SampleImage& image, Bytes& file)
     if (big)
         store16le(file.data() + 4, 8);  // bytes an offset
 
-    Deflater deflater(1, Z_RLE);
-    if (!deflater.ok())
-        return false;
-    std::vector<std::uint64_t> offsets(strips), counts(strips);
-    Bytes predicted(rowBytes * stripRows);
-    for (std::uint32_t strip = 0; strip < strips; ++strip) {
-        const std::uint32_t first = strip * stripRows, rows = std::min(stripRows, image.height - first);
+    std::vector<Bytes> pieces;
+    const bool made = makePieces(strips, 1, Z_RLE, threads, [&](std::size_t strip, Deflater& deflater, Bytes& piece) {
+        const std::uint32_t first = static_cast<std::uint32_t>(strip) * stripRows;
+        const std::uint32_t rows = std::min(stripRows, image.height - first);
+        Bytes predicted(rows * rowBytes);
         for (std::uint32_t row = 0; row < rows; ++row)
             predictRow(rowOf(image, first + row), layout, samples, predicted.data() + row * rowBytes);
-        offsets[strip] = file.size();
-        deflater.finish(predicted.data(), rows * rowBytes, file);
-        counts[strip] = file.size() - offsets[strip];
-    }
-    if (!deflater.ok())
+        deflater.finish(predicted.data(), predicted.size(), piece);
+    }, pieces);
+    if (!made)
         return false;
+    std::vector<std::uint64_t> offsets(strips), counts(strips);
+    for (std::uint32_t strip = 0; strip < strips; ++strip) {
+        offsets[strip] = file.size();
+        counts[strip] = pieces[strip].size();
+        putBytes(file, pieces[strip].data(), pieces[strip].size());
+        Bytes().swap(pieces[strip]);
+    }
 
     const auto perSample = [channels](std::uint64_t value) { return std::vector<std::uint64_t>(channels, value); };
     const TiffType offsetType = big ? kLong8 : kLong;
