@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <map>
 #include <string>
+#include <vector>
 
 #include <CLI/CLI.hpp>
 
@@ -18,14 +19,32 @@ using cli_system::lookFor;
 constexpr const char* kImagePathTooLong = "The image path is too long.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
 
-// A CLI11 transformer from the names of a table of entries (name, value), case aside.
+// Has `option` take the names of a table of entries (name, value), case aside; its help
+// shows them as NAME|NAME|..., an alias (a later name of the same value) left out.
 template <class Value, class Entry, std::size_t kCount>
-CLI::CheckedTransformer namesOf(const Entry (&table)[kCount], Value Entry::*value)
+CLI::Option* takeNames(CLI::Option* option, const Entry (&table)[kCount], Value Entry::*value)
 {
     std::map<std::string, Value> names;
-    for (const auto& entry : table)
+    std::vector<Value> shownValues;
+    std::string shown;
+    for (const auto& entry : table) {
         names.emplace(entry.name, entry.*value);
-    return CLI::CheckedTransformer(names, CLI::ignore_case);
+        if (std::find(shownValues.begin(), shownValues.end(), entry.*value) != shownValues.end())
+            continue;
+        shownValues.push_back(entry.*value);
+        shown += (shown.empty() ? "" : "|") + std::string(entry.name);
+    }
+    // The name made the value's number, which CLI11 then reads into the enumeration.
+    const auto toNumber = [names, shown](std::string& name) -> std::string {
+        for (const auto& [known, number] : names) {
+            if (CLI::detail::to_lower(known) == CLI::detail::to_lower(name)) {
+                name = std::to_string(static_cast<int>(number));
+                return {};
+            }
+        }
+        return "'" + name + "' is not one of " + shown;
+    };
+    return option->transform(CLI::Validator(toNumber, ""))->type_name(shown);
 }
 
 // The longest texture name the sink appends to the folder, after a separator.
@@ -60,27 +79,27 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
             ""))
         ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
         ->default_val(512);
-    CLI::Option* filter =
+    CLI::Option* filter = takeNames(
         app.add_option("--filter", line.filter,
                        "How each texel is sampled: nearest (the source pixel under it, the default), "
                        "bilinear (a blend of the four around it), area (the average of the map over "
                        "the texel's footprint, free of aliasing) or mode (the most common value under "
-                       "the footprint, for class maps and masks)")
-            ->transform(namesOf(kTextureFilterNames, &TextureFilterName::filter));
+                       "the footprint, for class maps and masks)"),
+        kTextureFilterNames, &TextureFilterName::filter);
     CLI::Option* bilinear = app.add_flag("--bilinear", "Short for --filter bilinear")->excludes(filter);
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
     TextureOutput& output = line.output;
-    app.add_option("--format", output.format,
-                   "The textures' file format: tga (the default), png, tiff or exr; the files are "
-                   "new1.<ext> .. new10.<ext> (.tga .png .tif .exr)")
-        ->transform(namesOf(kTextureFormats, &TextureFormatName::format));
-    app.add_option("--channels", output.channels,
-                   "What each texel holds: rgb (the default), rgba, grey, or auto (the map's own)")
-        ->transform(namesOf(kTextureChannelsNames, &TextureChannelsName::channels));
-    app.add_option("--depth", output.depth,
-                   "Each sample's type: 8 (the default), 16, int16 (signed heights), float, or auto (the "
-                   "map's own); 16 is half floats in OpenEXR")
-        ->transform(namesOf(kTextureDepthNames, &TextureDepthName::depth));
+    takeNames(app.add_option("--format", output.format,
+                             "The textures' file format: tga (the default), png, tiff or exr; the files are "
+                             "new1.<ext> .. new10.<ext> (.tga .png .tif .exr)"),
+              kTextureFormats, &TextureFormatName::format);
+    takeNames(app.add_option("--channels", output.channels,
+                             "What each texel holds: rgb (the default), rgba, grey, or auto (the map's own)"),
+              kTextureChannelsNames, &TextureChannelsName::channels);
+    takeNames(app.add_option("--depth", output.depth,
+                             "Each sample's type: 8 (the default), 16, int16 (signed heights), float, or auto "
+                             "(the map's own); 16 is half floats in OpenEXR"),
+              kTextureDepthNames, &TextureDepthName::depth);
     CLI::Option* nodata = app.add_option("--nodata", output.nodataValue,
                                          "A value that marks no data: such samples take no part in the "
                                          "bilinear and area averages, and a texel with nothing else gets it");
