@@ -103,6 +103,19 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     CLI::Option* nodata = app.add_option("--nodata", output.nodataValue,
                                          "A value that marks no data: such samples take no part in the "
                                          "bilinear and area averages, and a texel with nothing else gets it");
+    takeNames(app.add_option("--compress", output.compression,
+                             "Block compression of DDS and KTX2 textures: none (the default), bc1 (colour), "
+                             "bc3 (colour and alpha), bc4 (one channel: heights, masks), bc5 (two channels), "
+                             "bc7 (colour and alpha, finer)"),
+              kTextureCompressions, &TextureCompressionName::compression);
+    app.add_option("--border", output.border,
+                   "Rings of texels round each texture that continue it onto the sphere, so that a GPU's "
+                   "bilinear filter (clamp to edge) shows no seam: textures of N + 2K texels a side "
+                   "(default 0)")
+        ->check(CLI::Range(0u, 64u));
+    app.add_flag("--mips", output.mips,
+                 "Every mip level from N down to 1, each rendered from the map (area unless --filter says "
+                 "otherwise): inside a DDS or KTX2 file, or new1_mip1.<ext> .. beside the others");
     app.add_flag("--linear", output.linear,
                  "Average colour in linear light (sRGB decoded, then encoded again): for colour maps, "
                  "not heights or masks");
@@ -118,6 +131,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     if (*bilinear)
         line.filter = TextureFilter::Bilinear;
+    else if (output.mips && filter->count() == 0)
+        line.filter = TextureFilter::Area;  // nearest would alias the smaller levels
     output.nodata = nodata->count() > 0;
     // What the textures are to hold is checked before anything is read.
     if (const char* refusal = outputRefusal(output, line.filter)) {

@@ -13,8 +13,9 @@
 constexpr int kTextureCount = 10;  // one per diamond of the icosahedron
 
 // The formats a texture is written in: the design's TGA, and PNG, TIFF and OpenEXR for the
-// depths and channels TGA does not hold (generator/output/texture_encoder.h).
-enum class TextureFormat { Tga, Png, Tiff, Exr };
+// depths and channels TGA does not hold, and the GPU's containers, DDS and KTX2, which hold a
+// texture with its mip levels in one file (generator/output/texture_encoder.h).
+enum class TextureFormat { Tga, Png, Tiff, Exr, Dds, Ktx2 };
 
 struct TextureFormatName {
     TextureFormat format;
@@ -28,6 +29,26 @@ inline constexpr TextureFormatName kTextureFormats[] = {
     {TextureFormat::Png, "png", ".png"},
     {TextureFormat::Tiff, "tiff", ".tif"},
     {TextureFormat::Exr, "exr", ".exr"},
+    {TextureFormat::Dds, "dds", ".dds"},
+    {TextureFormat::Ktx2, "ktx2", ".ktx2"},
+};
+
+// Whether a format holds a whole mip chain in one file.
+constexpr bool holdsMipChain(TextureFormat format)
+{
+    return format == TextureFormat::Dds || format == TextureFormat::Ktx2;
+}
+
+// Block compression of the GPU's containers: none, or BC1 (colour), BC3 (colour and alpha),
+// BC4 (one channel: heights, masks), BC5 (two channels: normal maps), BC7 (colour and alpha).
+enum class TextureCompression { None, Bc1, Bc3, Bc4, Bc5, Bc7 };
+struct TextureCompressionName {
+    TextureCompression compression;
+    const char* name;  // as the command line spells it
+};
+inline constexpr TextureCompressionName kTextureCompressions[] = {
+    {TextureCompression::None, "none"}, {TextureCompression::Bc1, "bc1"}, {TextureCompression::Bc3, "bc3"},
+    {TextureCompression::Bc4, "bc4"},   {TextureCompression::Bc5, "bc5"}, {TextureCompression::Bc7, "bc7"},
 };
 
 constexpr const TextureFormatName& textureFormatName(TextureFormat format)

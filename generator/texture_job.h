@@ -41,6 +41,9 @@ struct TextureOutput {
     bool linear = false;       // colour averaged in linear light (sRGB decoded, then encoded)
     bool nodata = false;       // samples equal to nodataValue take no part in averages
     double nodataValue = 0;
+    TextureCompression compression = TextureCompression::None;  // DDS and KTX2 alone
+    unsigned border = 0;       // rings of texels round each texture, continuing it onto the sphere
+    bool mips = false;         // every mip level from N down to 1, each rendered from the map
 };
 
 // The names the command line takes.

@@ -71,7 +71,7 @@ const char* outputRefusal(const TextureOutput& output, TextureFilter)
             bool half = false;
             const SampleLayout layout{typeFor(output.depth, output.format, type, half),
                                       channelsFor(output.channels, map)};
-            const char* reason = formatRefusal(output.format, layout, half);
+            const char* reason = formatRefusal(output.format, layout, half, output.compression);
             if (reason == nullptr)
                 someHeld = true;
             else if (refusal == nullptr)
@@ -92,7 +92,7 @@ const char* planTextures(const TextureOutput& output, TextureFilter filter, Samp
                "to keep them.";
     if (map.type == SampleType::U16 && plan.output.type == SampleType::I16)
         return "The map holds 16-bit samples that signed 16-bit ones cannot all hold: use --depth 16 or float.";
-    if (const char* refusal = formatRefusal(output.format, plan.output, plan.half))
+    if (const char* refusal = formatRefusal(output.format, plan.output, plan.half, output.compression))
         return refusal;
 
     const bool greyMap = colourChannels(map.channels) == 1, greyTexels = colourChannels(plan.output.channels) == 1;

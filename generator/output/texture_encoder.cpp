@@ -50,10 +50,16 @@ constexpr const char* kExr16 =
 constexpr const char* kExrSigned =
     "OpenEXR holds half and float samples: use --format tiff for signed 16-bit samples.";
 
+constexpr const char* kCompressionInContainers =
+    "Block compression is for the GPU's containers: use --format dds or ktx2 with --compress.";
+constexpr const char* kContainersToCome = "DDS and KTX2 files cannot be written yet.";
+
 }  // namespace
 
-const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half)
+const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half, TextureCompression compression)
 {
+    if (compression != TextureCompression::None && !holdsMipChain(format))
+        return kCompressionInContainers;
     if (layout.channels < 1 || layout.channels > 4)
         return kBadChannels;
     const SampleType type = layout.type;
@@ -92,6 +98,9 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half)
             return nullptr;
         }
         break;
+    case TextureFormat::Dds:
+    case TextureFormat::Ktx2:
+        return kContainersToCome;
     }
     return kBadChannels;  // no such format
 }
@@ -119,6 +128,19 @@ bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, st
         return output::encodeTiff(image, threads, file);
     case TextureFormat::Exr:
         return output::encodeExr(image, half, threads, file);
+    case TextureFormat::Dds:
+    case TextureFormat::Ktx2:
+        return encodeTextureChain(format, &image, 1, ChainEncoding{half, TextureCompression::None, threads}, file);
     }
     return false;
+}
+
+bool encodeTextureChain(TextureFormat format, const SampleImage* levels, std::size_t count,
+                        const ChainEncoding& encoding, std::vector<unsigned char>& file)
+{
+    file.clear();
+    if (count == 0 || !holdsMipChain(format) ||
+        formatRefusal(format, levels[0].layout, encoding.half, encoding.compression) != nullptr)
+        return false;
+    return false;  // the containers' encoders are still to come
 }

@@ -17,9 +17,11 @@
 #include "texture_file.h"  // TextureFormat
 
 // Null when `format` holds textures of `layout` (as half floats, when `half`: OpenEXR alone,
-// from float samples); otherwise the message that tells the user why not and which formats
-// would. Called before anything is read, so that no run is started that cannot be written.
-const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half);
+// from float samples), block-compressed as asked (DDS and KTX2 alone); otherwise the message
+// that tells the user why not and which formats would. Called before anything is read, so
+// that no run is started that cannot be written.
+const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half,
+                          TextureCompression compression = TextureCompression::None);
 
 // Makes the whole file of `image` in `file` (replacing what it held). False only for what
 // no file can be made of: a layout the format refuses, no samples, rows shorter than a
@@ -28,6 +30,20 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half);
 // same bytes.
 bool encodeTexture(TextureFormat format, const SampleImage& image, bool half, std::vector<unsigned char>& file,
                    unsigned threads = 1);
+
+// How a container's levels are stored.
+struct ChainEncoding {
+    bool half = false;  // float samples stored as half floats
+    TextureCompression compression = TextureCompression::None;
+    unsigned threads = 1;  // threads that compress (0: one a core); the bytes never depend on it
+};
+
+// Makes the whole file of a texture with its mip levels in a container that holds a chain
+// (holdsMipChain: DDS, KTX2): levels[0] the largest, each next one half its side (rounded
+// down, at least 1) plus the same border, `count` of them (1: the texture alone). False for
+// what no file can be made of, as encodeTexture.
+bool encodeTextureChain(TextureFormat format, const SampleImage* levels, std::size_t count,
+                        const ChainEncoding& encoding, std::vector<unsigned char>& file);
 
 // The 16-bit half float nearest `value` (ties to the even one), infinity beyond the largest
 // half (65504), subnormal halves below 2^-14, NaN kept a NaN; the sign is kept, zeros too.
