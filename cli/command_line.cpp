@@ -47,14 +47,14 @@ CLI::Option* takeNames(CLI::Option* option, const Entry (&table)[kCount], Value 
     return option->transform(CLI::Validator(toNumber, ""))->type_name(shown);
 }
 
-// The longest texture name the sink appends to the folder, after a separator.
-std::size_t longestTextureName()
+// The longest texture name the sink appends to the folder, after a separator: the last
+// texture's, at the smallest mip level where levels have files of their own.
+std::size_t longestTextureName(const TextureOutput& output, int faceSize)
 {
-    std::size_t longest = 0;
-    for (int k = 0; k < kTextureCount; ++k)
-        for (const TextureFormatName& format : kTextureFormats)
-            longest = std::max(longest, textureFileName(k, format.format).size());
-    return longest;
+    int levels = 0;
+    while (output.mips && !holdsMipChain(output.format) && (faceSize >> (levels + 1)) >= 1)
+        ++levels;
+    return textureFileName(kTextureCount - 1, output.format, levels).size();
 }
 
 }  // namespace
@@ -151,7 +151,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     // Every texture's path, joined, must fit what the system opens: a folder too long for
     // that is refused before anything is written, never written elsewhere.
-    const std::size_t joined = cli_system::pathLength(line.outputDir) + 1 + longestTextureName();
+    const std::size_t joined = cli_system::pathLength(line.outputDir) + 1 + longestTextureName(output, line.faceSize);
     const Found folder = joined >= cli_system::pathCapacity() ? Found::NameTooLong : lookFor(line.outputDir, true);
     if (folder != Found::Yes) {
         reportError(nullptr, folder == Found::NameTooLong ? kOutputPathTooLong : messages::kDirectoryMissing);

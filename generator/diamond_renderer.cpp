@@ -169,11 +169,21 @@ void setRenderThreads(unsigned threads) { settings().threads = threads; }
 
 void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern)
 {
+    renderDiamondRegion(record, southern, TexelRegion{0, 0, runState.rows, runState.columns}, texels);
+}
+
+void renderDiamondRegion(const Diamond& record, int southern, const TexelRegion& region, unsigned char* texels)
+{
     renderDiamond(diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
-                  diamondCorner(record, farCornerPoint(southern != 0)), texels);
+                  diamondCorner(record, farCornerPoint(southern != 0)), region, texels);
 }
 
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels)
+{
+    renderDiamond(p0, p1, p2, p3, TexelRegion{0, 0, runState.rows, runState.columns}, texels);
+}
+
+void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRegion& region, unsigned char* texels)
 {
     const SourceImage& source = runState.source;
     DiamondSetup setup{};
@@ -189,12 +199,16 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     setup.height = source.height;
     setup.scales = source.scales;
     setup.filter = source.filter;
+    setup.firstRow = region.firstRow;
+    setup.firstColumn = region.firstColumn;
+    setup.regionRows = region.rows;
+    setup.regionColumns = region.columns;
     describeSamples(source, runState.samples, setup);
-    if (setup.rows == 0 || setup.columns == 0)
+    if (setup.rows == 0 || setup.columns == 0 || region.rows == 0 || region.columns == 0)
         return;
 
     const RenderRowsFn renderRows = kernelFor(settings().isa);
-    const std::size_t rowBytes = static_cast<std::size_t>(setup.columns) * texelBytes(setup.rules.output);
+    const std::size_t rowBytes = static_cast<std::size_t>(region.columns) * texelBytes(setup.rules.output);
     constexpr std::uint32_t kBandRows = 16;
     std::atomic<std::uint32_t> nextRow{0};
     std::atomic<std::uint64_t> failures{0};
@@ -202,16 +216,16 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
         std::uint64_t failed = 0;
         for (;;) {
             const std::uint32_t begin = nextRow.fetch_add(kBandRows);
-            if (begin >= setup.rows)
+            if (begin >= region.rows)
                 break;
-            const std::uint32_t end = std::min(begin + kBandRows, setup.rows);
+            const std::uint32_t end = std::min(begin + kBandRows, region.rows);
             failed += renderRows(setup, begin, end, texels + begin * rowBytes);
         }
         failures += failed;
     };
 
     std::vector<std::thread> helpers;
-    const unsigned threads = threadCountFor(setup.rows);
+    const unsigned threads = threadCountFor(region.rows);
     for (unsigned i = 1; i < threads; ++i) {
         try {
             helpers.emplace_back(work);

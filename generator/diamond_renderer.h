@@ -6,15 +6,37 @@
 // (plain_rasteriser.h).
 #pragma once
 
+#include <cstdint>
+
 #include "icosa_diamonds.h"
 
-// Renders `record` into `texels` (rows × columns × 3 bytes, blue-green-red, and nothing
+// A rectangle of a diamond's texel grid at the run's face size N: `rows` rows of `columns`
+// texels from (firstRow, firstColumn), texel (r, c) standing for (u, v) = (c / N, r / N).
+// Beyond the diamond's N × N (negative, or N and on) the grid goes on over its triangles'
+// planes onto the sphere: border rings, and the tiles of a level.
+struct TexelRegion {
+    std::int32_t firstRow = 0, firstColumn = 0;
+    std::uint32_t rows = 0, columns = 0;
+};
+
+// The diamond's N × N texels with `border` rings round them.
+constexpr TexelRegion diamondRegion(std::uint32_t n, std::uint32_t border = 0)
+{
+    const auto k = static_cast<std::int32_t>(border);
+    return {-k, -k, n + 2 * border, n + 2 * border};
+}
+
+// Renders `record` into `texels` (rows × columns texels of the run's layout, and nothing
 // outside them). `southern` is set for records 6 to 10, whose far corner is point 3
 // instead of point 5.
 void renderDiamondRecord(const Diamond& record, unsigned char* texels, int southern);
+// The same for `region` of the record's grid (region.rows × region.columns texels).
+void renderDiamondRegion(const Diamond& record, int southern, const TexelRegion& region, unsigned char* texels);
 
-// Renders the diamond with pole p0, top-row end p1, left-column end p2 and far corner p3.
+// Renders the diamond with pole p0, top-row end p1, left-column end p2 and far corner p3:
+// its N × N texels, or `region` of its grid.
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels);
+void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRegion& region, unsigned char* texels);
 
 enum class KernelIsa { Scalar, Avx2, Avx512 };
 

@@ -4,7 +4,7 @@
 #include "spherical_lookup.h"
 
 Vector3 diamondTexelPoint(const DiamondCorners& corners, std::uint32_t rows, std::uint32_t columns,
-                          std::uint32_t r, std::uint32_t c)
+                          std::int32_t r, std::int32_t c)
 {
     const auto v = static_cast<float>(r * (1.0 / rows));
     const auto u = static_cast<float>(c * (1.0 / columns));
@@ -17,12 +17,18 @@ Vector3 diamondTexelPoint(const DiamondCorners& corners, std::uint32_t rows, std
 
 void renderDiamondPlain(const DiamondCorners& corners, unsigned char* texels)
 {
+    renderDiamondPlain(corners, TexelRegion{0, 0, runState.rows, runState.columns}, texels);
+}
+
+void renderDiamondPlain(const DiamondCorners& corners, const TexelRegion& region, unsigned char* texels)
+{
     const std::uint32_t rows = runState.rows;
     const std::uint32_t columns = runState.columns;
     const bool bilinear = runState.source.filter == TextureFilter::Bilinear;
-    for (std::uint32_t r = 0; r < rows; ++r) {
-        for (std::uint32_t c = 0; c < columns; ++c) {
-            const Vector3 q = diamondTexelPoint(corners, rows, columns, r, c);
+    for (std::uint32_t i = 0; i < region.rows; ++i) {
+        for (std::uint32_t j = 0; j < region.columns; ++j) {
+            const Vector3 q = diamondTexelPoint(corners, rows, columns, region.firstRow + static_cast<std::int32_t>(i),
+                                                region.firstColumn + static_cast<std::int32_t>(j));
             float longitude = 0.0f;
             float latitude = 0.0f;
             directionToAngles(q.x, q.y, q.z, longitude, latitude);

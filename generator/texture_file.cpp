@@ -6,9 +6,10 @@
 #include "texture_job.h"
 #include "utf8.h"
 
-std::string textureFileName(int index, TextureFormat format)
+std::string textureFileName(int index, TextureFormat format, int level)
 {
-    return "new" + std::to_string(index + 1) + textureFormatName(format).extension;
+    return "new" + std::to_string(index + 1) + (level > 0 ? "_mip" + std::to_string(level) : std::string()) +
+           textureFormatName(format).extension;
 }
 
 namespace {

@@ -57,8 +57,9 @@ constexpr const TextureFormatName& textureFormatName(TextureFormat format)
 }
 
 // The file name of texture `index` (0 to 9): "new1.tga" .. "new10.tga", or with the
-// format's own extension.
-std::string textureFileName(int index, TextureFormat format = TextureFormat::Tga);
+// format's own extension; mip level `level` of it (1 and on, in a format that holds one
+// level a file) "new1_mip1.png".
+std::string textureFileName(int index, TextureFormat format = TextureFormat::Tga, int level = 0);
 
 constexpr std::size_t kTgaHeaderSize = 18;
 // Bits 4 and 5 of the header's last byte: the picture's origin.

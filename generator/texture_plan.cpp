@@ -118,9 +118,10 @@ const char* planTextures(const TextureOutput& output, TextureFilter filter, Samp
                                                                 : " samples are cut to 8 bits") +
                                    ": --depth auto keeps them, with --format " +
                                    (map.type == SampleType::U16 ? "png, tiff or exr" : "tiff or exr"));
-    // An equirectangular map is twice as wide as it is high; another is stretched to cover
-    // the sphere from pole to pole.
-    if (std::llabs(static_cast<long long>(width) - 2ll * height) * 100 > static_cast<long long>(width))
+    // An equirectangular map is twice as wide as it is high (to a pixel, or a hundredth);
+    // another is stretched to cover the sphere from pole to pole.
+    const long long offTwoToOne = std::llabs(static_cast<long long>(width) - 2ll * height);
+    if (offTwoToOne > 1 && offTwoToOne * 100 > static_cast<long long>(width))
         plan.warnings.emplace_back("the map is " + std::to_string(width) + " x " + std::to_string(height) +
                                    ", not twice as wide as high: it is stretched to cover the sphere from pole "
                                    "to pole");

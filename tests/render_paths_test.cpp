@@ -21,16 +21,26 @@ using testing_support::LoadedSource;
 using testing_support::ScratchDir;
 
 
-std::vector<unsigned char> render(int index, std::uint32_t n, bool plain)
+std::vector<unsigned char> render(int index, std::uint32_t n, bool plain, const TexelRegion& region)
 {
     const DiamondCorners d = diamondCorners(index);
-    std::vector<unsigned char> texels(3u * n * n);
+    std::vector<unsigned char> texels(3u * region.rows * region.columns);
     runState.rows = runState.columns = n;
     if (plain)
-        renderDiamondPlain(d, texels.data());
+        renderDiamondPlain(d, region, texels.data());
     else
-        renderDiamond(d.p0, d.p1, d.p2, d.p3, texels.data());
+        renderDiamond(d.p0, d.p1, d.p2, d.p3, region, texels.data());
     return texels;
+}
+
+// The diamond's own texels out of a region that holds them with `border` rings round them.
+std::vector<unsigned char> inner(const std::vector<unsigned char>& texels, std::uint32_t n, std::uint32_t border)
+{
+    std::vector<unsigned char> own;
+    const std::size_t side = n + 2 * border;
+    for (std::size_t r = border; r < border + n; ++r)
+        own.insert(own.end(), texels.begin() + 3 * (r * side + border), texels.begin() + 3 * (r * side + border + n));
+    return own;
 }
 
 std::vector<KernelIsa> supportedIsas()
@@ -49,6 +59,7 @@ struct MapCase {
     std::vector<std::uint32_t> faceSizes;
     int diamondStep;  // render every diamondStep-th record to keep big sizes quick
     int areaStep;     // the same for the area filter (slower on one thread), 0: none
+    std::uint32_t border = 0;  // rings round each diamond, whose inner texels must be the plain ones
 };
 
 TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
@@ -60,7 +71,9 @@ TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
         {3, 2, {67}, 1, 1},
         {6, 5, {64, 100}, 1, 1},
         {37, 19, {64, 255}, 1, 3},
+        {37, 19, {64}, 1, 1, 3},
         {640, 321, {512}, 1, 5},
+        {640, 321, {256}, 3, 3, 1},
         {1025, 512, {1024}, 3, 0},
         {4096, 2048, {2048}, 9, 0},
     };
@@ -78,12 +91,18 @@ TEST(RenderPaths, BulkRendererMatchesThePlainRasteriserByteForByte)
                     // one thread stands for it.
                     selectKernelIsa(KernelIsa::Scalar);
                     setRenderThreads(1);
-                    const std::vector<unsigned char> expected = render(k, n, filter != TextureFilter::Area);
+                    const TexelRegion region = diamondRegion(n, map.border);
+                    const std::vector<unsigned char> expected = render(k, n, filter != TextureFilter::Area, region);
+                    if (map.border != 0) {
+                        EXPECT_TRUE(inner(expected, n, map.border) == render(k, n, false, diamondRegion(n)))
+                            << map.width << "x" << map.height << " N=" << n << " filter " << static_cast<int>(filter)
+                            << " record " << k + 1 << ": the border changed the diamond's own texels";
+                    }
                     for (const KernelIsa isa : supportedIsas()) {
                         ASSERT_TRUE(selectKernelIsa(isa));
                         for (const unsigned threads : {1u, 0u}) {
                             setRenderThreads(threads);
-                            EXPECT_TRUE(render(k, n, false) == expected)
+                            EXPECT_TRUE(render(k, n, false, region) == expected)
                                 << map.width << "x" << map.height << " N=" << n << " filter " << static_cast<int>(filter)
                                 << " record " << k + 1 << " " << kernelIsaName(isa) << " threads " << threads;
                         }
@@ -106,7 +125,7 @@ using testing_support::Picture;
 // (c / N, r / N), mapped through the diamond's planes in double, each reading the map as
 // cells: pixel (k, j) fills picture columns [k, k + 1) and rows [j, j + 1), as nearest reads
 // it (columns wrap at 2·⌊W/2⌋, rows stop at 2·⌊H/2⌋).
-std::uint32_t referenceTexel(const Picture& map, int k, std::uint32_t n, std::uint32_t r, std::uint32_t c)
+std::uint32_t referenceTexel(const Picture& map, int k, std::uint32_t n, std::int32_t r, std::int32_t c)
 {
     constexpr int kSamples = 32;
     const DiamondCorners d = diamondCorners(k);
@@ -156,7 +175,8 @@ Picture detailPicture(const char* kind, std::uint32_t width, std::uint32_t heigh
 TEST(AreaFilter, AveragesTheMapOverEachFootprint)
 {
     // One-pixel detail where a texel covers about 3, 1.5 and 0.7 pixels (as N = 512, 1024
-    // and 2048 from an 8192 × 4096 map), a flat map, and the edges the diamonds share.
+    // and 2048 from an 8192 × 4096 map), a flat map, and the edges the diamonds share; with
+    // border rings, whose texels are footprints carried past the diamond's edges.
     const struct {
         const char* map;
         std::uint32_t n;
@@ -168,26 +188,37 @@ TEST(AreaFilter, AveragesTheMapOverEachFootprint)
         const Picture map = detailPicture(c.map, 512, 256);
         LoadedSource source(dir.writeBmp("detail.bmp", map), c.n, TextureFilter::Area);
         ASSERT_TRUE(source.ok());
+        constexpr std::int32_t kBorder = 2;
+        const auto n = static_cast<std::int32_t>(c.n), side = n + 2 * kBorder;
         std::vector<std::vector<unsigned char>> textures;
         for (int k = 0; k < kDiamondCount; ++k) {
-            textures.push_back(render(k, c.n, false));
-            double squares = 0;
-            int count = 0;
-            // The pole edges' texels take in the footprints of both diamonds that hold them
-            // (checked below): the texels inside each diamond against the reference.
-            for (std::uint32_t r = 1 + k % 3; r < c.n; r += 3) {
-                for (std::uint32_t col = 1 + k % 2; col < c.n; col += 2) {
-                    const std::uint32_t expected = referenceTexel(map, k, c.n, r, col);
-                    const unsigned char* texel = &textures[k][3 * (r * c.n + col)];
-                    for (int channel = 0; channel < 3; ++channel) {  // texels are blue, green, red
-                        const int difference = texel[channel] - static_cast<int>((expected >> (8 * channel)) & 0xFF);
-                        squares += difference * difference;
-                        ++count;
-                    }
+            const std::vector<unsigned char> bordered = render(k, c.n, false, diamondRegion(c.n, kBorder));
+            textures.push_back(inner(bordered, c.n, kBorder));
+            double squares[2] = {}, count[2] = {};  // inside, border
+            const auto compare = [&](std::int32_t r, std::int32_t col) {
+                const bool border = r < 0 || col < 0 || r >= n || col >= n;
+                const std::uint32_t expected = referenceTexel(map, k, c.n, r, col);
+                const unsigned char* texel = &bordered[3 * ((r + kBorder) * side + col + kBorder)];
+                for (int channel = 0; channel < 3; ++channel) {  // texels are blue, green, red
+                    const int difference = texel[channel] - static_cast<int>((expected >> (8 * channel)) & 0xFF);
+                    squares[border] += difference * difference;
+                    ++count[border];
                 }
+            };
+            // The pole edges' texels take in the footprints of both diamonds that hold them
+            // (checked below): the texels inside each diamond against the reference, and
+            // every border texel.
+            for (std::int32_t r = 1 + k % 3; r < n; r += 3)
+                for (std::int32_t col = 1 + k % 2; col < n; col += 2)
+                    compare(r, col);
+            for (std::int32_t r = -kBorder; r < n + kBorder; ++r)
+                for (std::int32_t col = -kBorder; col < n + kBorder; ++col)
+                    if (r < 0 || col < 0 || r >= n || col >= n)
+                        compare(r, col);
+            for (const int part : {0, 1}) {
+                const double psnr = 10 * std::log10(255.0 * 255.0 * count[part] / std::max(squares[part], 1e-9));
+                EXPECT_GE(psnr, 40.0) << c.map << " N=" << c.n << " record " << k + 1 << (part ? " border" : "");
             }
-            const double psnr = 10 * std::log10(255.0 * 255.0 * count / std::max(squares, 1e-9));
-            EXPECT_GE(psnr, 40.0) << c.map << " N=" << c.n << " record " << k + 1;
         }
         for (int k = 0; k < kDiamondCount; ++k) {
             const int neighbour = testing_support::diamondBesideTopRow(k, c.n);
@@ -202,7 +233,7 @@ TEST(AreaFilter, AveragesTheMapOverEachFootprint)
     std::fill(flat.rgb.begin(), flat.rgb.end(), 0x3A7F05u);
     LoadedSource source(dir.writeBmp("flat.bmp", flat), 37, TextureFilter::Area);
     for (int k = 0; k < kDiamondCount; ++k) {
-        const std::vector<unsigned char> texels = render(k, 37, false);
+        const std::vector<unsigned char> texels = render(k, 37, false, diamondRegion(37));
         for (std::size_t i = 0; i < texels.size(); i += 3)
             ASSERT_TRUE(texels[i] == 0x05 && texels[i + 1] == 0x7F && texels[i + 2] == 0x3A)
                 << "record " << k + 1 << " texel " << i / 3;

@@ -56,13 +56,14 @@ void blendedTexels(const DiamondSetup& s, const Terms& terms, const CornerRow& t
 // Corners (2c − 1, 2r − 1) / 2N for c in [c0, c1]: the pole triangle's plane where
 // c + r <= N + 1, the far one's beyond.
 template <class Wide>
-void cornerRow(const DiamondSetup& s, std::uint32_t r, std::uint32_t c0, std::uint32_t c1, Block& block,
+void cornerRow(const DiamondSetup& s, std::int32_t r, std::int32_t c0, std::int32_t c1, Block& block,
                CornerRow& corners)
 {
     const auto v = static_cast<float>((2.0 * r - 1) * (0.5 * s.inverseRows));
-    rowPoints<Wide>(s, v, static_cast<std::int64_t>(s.columns) + 1 - r, c0, c1 + 1, block, true);
-    blockAngles<Wide>(block, c1 + 1 - c0);
-    for (std::uint32_t i = 0; i <= c1 - c0; ++i) {
+    rowPoints<Wide>(s, v, std::int64_t{s.columns} + 1 - r, c0, c1 + 1, block, true);
+    const auto count = static_cast<std::uint32_t>(c1 - c0);
+    blockAngles<Wide>(block, count + 1);
+    for (std::uint32_t i = 0; i <= count; ++i) {
         corners.x[i] = pictureColumn(s.scales, block.longitude[i]);
         corners.y[i] = pictureRow(s.scales, block.latitude[i]);
     }
@@ -77,26 +78,30 @@ void renderAreaBand(const DiamondSetup& s, const Terms& terms, std::uint32_t row
     Block block;
     CornerRow lines[2];
     const std::size_t texelSize = texelBytes(s.rules.output);
-    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * texelSize;
-    for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
-        const std::uint32_t c1 = least(c0 + kBlock, s.columns);
-        cornerRow<Wide>(s, rowBegin, c0, c1, block, lines[rowBegin % 2]);
-        for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
-            const CornerRow& top = lines[r % 2];
-            cornerRow<Wide>(s, r + 1, c0, c1, block, lines[(r + 1) % 2]);
-            const CornerRow& bottom = lines[(r + 1) % 2];
-            unsigned char* texels = out + (r - rowBegin) * rowBytes + std::size_t{c0} * texelSize;
-            const auto exact = [&](std::uint32_t c) { return isPoleTexel(r, c); };
-            eachGroup<Reads>(c1 - c0, [&](auto lanes, std::uint32_t i) {
+    const std::size_t rowBytes = static_cast<std::size_t>(s.regionColumns) * texelSize;
+    const auto n = static_cast<std::int32_t>(s.columns);
+    for (std::uint32_t j0 = 0; j0 < s.regionColumns; j0 += kBlock) {
+        const std::uint32_t count = least(kBlock, s.regionColumns - j0);
+        const std::int32_t c0 = s.firstColumn + static_cast<std::int32_t>(j0);
+        const std::int32_t c1 = c0 + static_cast<std::int32_t>(count);
+        cornerRow<Wide>(s, s.firstRow + static_cast<std::int32_t>(rowBegin), c0, c1, block, lines[rowBegin % 2]);
+        for (std::uint32_t i = rowBegin; i < rowEnd; ++i) {
+            const std::int32_t r = s.firstRow + static_cast<std::int32_t>(i);
+            const CornerRow& top = lines[i % 2];
+            cornerRow<Wide>(s, r + 1, c0, c1, block, lines[(i + 1) % 2]);
+            const CornerRow& bottom = lines[(i + 1) % 2];
+            unsigned char* texels = out + (i - rowBegin) * rowBytes + std::size_t{j0} * texelSize;
+            const auto exact = [&](std::int32_t c) { return isPoleTexel(r, c, n); };
+            eachGroup<Reads>(count, [&](auto lanes, std::uint32_t k) {
                 using L = decltype(lanes);
                 typename L::I blended = L::setI(0);
                 for (unsigned j = 0; j < L::kCount; ++j)
-                    L::setLane(blended, j, exact(c0 + i + j) ? 0 : -1);
-                blendedTexels<L>(s, terms, top, bottom, i, blended, texels + texelSize * i);
+                    L::setLane(blended, j, exact(c0 + static_cast<std::int32_t>(k + j)) ? 0 : -1);
+                blendedTexels<L>(s, terms, top, bottom, k, blended, texels + texelSize * k);
             });
-            for (std::uint32_t c = c0; c < c1; ++c)
+            for (std::int32_t c = c0; c < c1; ++c)
                 if (exact(c))
-                    poleTexel(s, terms, r, c, texels + texelSize * (c - c0));
+                    poleTexel(s, terms, r, c, texels + texelSize * static_cast<std::size_t>(c - c0));
         }
     }
 }

@@ -48,8 +48,8 @@ void addCell(const DiamondSetup& s, const Terms& terms, double x, double y, doub
 // added to `sums`. Depends on nothing but its arguments, so every diamond that takes in this
 // footprint adds the same values.
 template <class Terms>
-void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes& planes, std::uint32_t r,
-                  std::uint32_t c, double (&sums)[kMaxTerms])
+void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes& planes, std::int32_t r,
+                  std::int32_t c, double (&sums)[kMaxTerms])
 {
     double x00, y00, corner[3][2];
     pictureAt(s, planes, (c - 0.5) * s.inverseColumns, (r - 0.5) * s.inverseRows, x00, y00);
@@ -88,19 +88,23 @@ void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes
 
 // Texel (r, c) near the pole or on a pole edge (isPoleTexel).
 template <class Terms>
-void poleTexel(const DiamondSetup& s, const Terms& terms, std::uint32_t r, std::uint32_t c, unsigned char* out)
+void poleTexel(const DiamondSetup& s, const Terms& terms, std::int32_t r, std::int32_t c, unsigned char* out)
 {
+    // The diamond's own texels on its pole edges are shared; border texels beyond them are
+    // this diamond's footprints alone.
+    const auto n = static_cast<std::int32_t>(s.columns);
+    const bool inside = r >= 0 && c >= 0 && r < n && c < n;
     double sums[kMaxTerms] = {};
     int footprints = 1;
-    if (r == 0 && c == 0 && s.aroundPoleCount > 0) {
+    if (inside && r == 0 && c == 0 && s.aroundPoleCount > 0) {
         for (int k = 0; k < s.aroundPoleCount; ++k)
             addFootprint(s, terms, s.aroundPole[k], 0, 0, sums);
         footprints = s.aroundPoleCount;
-    } else if (r == 0 && s.besideCount[0] != 0) {  // the top row's diamond first
+    } else if (inside && r == 0 && s.besideCount[0] != 0) {  // the top row's diamond first
         addFootprint(s, terms, s.planes, 0, c, sums);
         addFootprint(s, terms, s.besideTopRow, c, 0, sums);
         footprints = 2;
-    } else if (c == 0 && s.besideCount[1] != 0) {
+    } else if (inside && c == 0 && s.besideCount[1] != 0) {
         addFootprint(s, terms, s.besideLeftColumn, 0, r, sums);
         addFootprint(s, terms, s.planes, r, 0, sums);
         footprints = 2;

@@ -13,7 +13,7 @@
 // | the pole texel and the pole edges' texels    | the footprints of every diamond that     | area_pole.h     |
 // | (r = 0 or c = 0)                             | holds the texel, together: all of them   |                 |
 // |                                              | then give it the same colour             |                 |
-// | within kNearPole of the pole (c + r <= 3)    | samples mapped exactly, each reading its | area_pole.h     |
+// | within kNearPole of the pole (|c| + |r| <= 3) | samples mapped exactly, each reading its | area_pole.h     |
 // |                                              | cell: there the corners' blend is no     |                 |
 // |                                              | guide to the footprint's shape           |                 |
 // | within kCellWindow × kCellWindow cells (a    | the exact area of each cell it covers    | area_cells.h    |
@@ -36,7 +36,13 @@ constexpr int kCellWindow = 8;
 // high makes them so) are a line, not an area: they read the cell at their centre.
 constexpr float kFlatFootprint = 1e-3f;
 
-constexpr bool isNearPole(std::uint32_t r, std::uint32_t c) { return c + r <= kNearPole; }
+constexpr bool isNearPole(std::int32_t r, std::int32_t c)
+{
+    return static_cast<std::uint32_t>(r < 0 ? -r : r) + static_cast<std::uint32_t>(c < 0 ? -c : c) <= kNearPole;
+}
 // Texels computed one at a time (area_pole.h): the pole, the pole edges (which neighbours
-// share) and the texels near the pole.
-constexpr bool isPoleTexel(std::uint32_t r, std::uint32_t c) { return r == 0 || c == 0 || isNearPole(r, c); }
+// share) and the texels near the pole, border texels round it among them.
+constexpr bool isPoleTexel(std::int32_t r, std::int32_t c, std::int32_t n)
+{
+    return (r == 0 && c >= 0 && c < n) || (c == 0 && r >= 0 && r < n) || isNearPole(r, c);
+}

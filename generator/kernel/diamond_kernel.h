@@ -47,8 +47,14 @@ struct DiamondSetup {
     // and every diamond round our pole in table order; a missing one has count 0.
     DiamondPlanes besideTopRow, besideLeftColumn, aroundPole[5];
     int besideCount[2], aroundPoleCount;
-    std::uint32_t rows, columns;
+    std::uint32_t rows, columns;         // the diamond's texels a side: N
     double inverseRows, inverseColumns;  // 1 / rows, 1 / columns
+    // The texels rendered: `regionRows` rows of `regionColumns` from (firstRow, firstColumn)
+    // of the diamond's grid, texel (r, c) standing for (u, v) = (c / N, r / N). The diamond
+    // alone is (0, 0) and N × N; border rings reach past its edges (negative, or N and on),
+    // onto the sphere by its two triangles' planes; a tile is a part of either.
+    std::int32_t firstRow, firstColumn;
+    std::uint32_t regionRows, regionColumns;
     const std::uint32_t* pixels;    // picture words, `stride` words per row; null if none
     std::size_t stride;
     std::uint32_t width, height;
@@ -58,7 +64,8 @@ struct DiamondSetup {
     TexelRules rules;
 };
 
-// Renders rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin).
+// Renders the region's rows [rowBegin, rowEnd) into `out` (the first byte of row rowBegin,
+// rows of regionColumns texels).
 // Returns the number of pixel reads that failed (they count as black).
 using RenderRowsFn = std::uint64_t (*)(const DiamondSetup& setup, std::uint32_t rowBegin,
                                        std::uint32_t rowEnd, unsigned char* out);

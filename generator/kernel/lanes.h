@@ -24,7 +24,7 @@ struct OneLane {
 
     static D setD(double value) { return value; }
     static I setI(std::int32_t value) { return value; }
-    static I columns(std::uint32_t first) { return static_cast<I>(first); }
+    static I columns(std::int32_t first) { return first; }
     static D toD(F value) { return value; }
     static D toD(I value) { return value; }
     static F toF(D value) { return static_cast<F>(value); }
@@ -152,12 +152,12 @@ struct VectorLanes : VectorTypes<kLanes> {
 
     static D setD(double value) { return value - D{}; }  // x − 0 is x, signed zeros kept
     static I setI(std::int32_t value) { return value - I{}; }
-    static I columns(std::uint32_t first)
+    static I columns(std::int32_t first)
     {
         I column{};
         for (unsigned j = 0; j < kCount; ++j)
             column[j] = static_cast<std::int32_t>(j);
-        return setI(static_cast<std::int32_t>(first)) + column;
+        return setI(first) + column;
     }
     static D toD(F value) { return widen(value); }
     static D toD(I value) { return widen(value); }

@@ -103,14 +103,14 @@ struct Block {
 // the far triangle), into the block from `at` on: the texels' own points at u = c / N, or
 // with `corners` the corners of their footprints at u = (c − ½) / N.
 template <class Wide>
-void planePoints(const DiamondSetup& s, const TrianglePlane& plane, float b, bool far, std::uint32_t c0,
-                 std::uint32_t c1, Block& block, std::uint32_t at, bool corners = false)
+void planePoints(const DiamondSetup& s, const TrianglePlane& plane, float b, bool far, std::int32_t c0,
+                 std::int32_t c1, Block& block, std::uint32_t at, bool corners = false)
 {
     const RowPlane<Wide> wide(plane, b, far);
     const RowPlane<OneLane> narrow(plane, b, far);
-    eachGroup<Wide>(c1 - c0, [&](auto lanes, std::uint32_t i) {
+    eachGroup<Wide>(static_cast<std::uint32_t>(c1 - c0), [&](auto lanes, std::uint32_t i) {
         using L = decltype(lanes);
-        const auto c = L::columns(c0 + i);
+        const auto c = L::columns(c0 + static_cast<std::int32_t>(i));
         const typename L::F u = corners ? L::toF(L::toD(c + c - L::setI(1)) * L::setD(0.5 * s.inverseColumns))
                                         : L::toF(L::toD(c) * L::setD(s.inverseColumns));
         Point<L> q;
@@ -127,12 +127,13 @@ void planePoints(const DiamondSetup& s, const TrianglePlane& plane, float b, boo
 // Row r's points of columns [c0, c1), or with `corners` the footprints' corners of that
 // line: the pole triangle's plane up to the column `lastPole`, the far one's beyond.
 template <class Wide>
-void rowPoints(const DiamondSetup& s, float v, std::int64_t lastPole, std::uint32_t c0, std::uint32_t c1,
+void rowPoints(const DiamondSetup& s, float v, std::int64_t lastPole, std::int32_t c0, std::int32_t c1,
                Block& block, bool corners = false)
 {
-    const auto split = static_cast<std::uint32_t>(clampTo<std::int64_t>(lastPole + 1, c0, c1));
+    const auto split = static_cast<std::int32_t>(clampTo<std::int64_t>(lastPole + 1, c0, c1));
     planePoints<Wide>(s, s.planes.pole, v, false, c0, split, block, 0, corners);
-    planePoints<Wide>(s, s.planes.far, 1.0f - v, true, split, c1, block, split - c0, corners);
+    planePoints<Wide>(s, s.planes.far, 1.0f - v, true, split, c1, block, static_cast<std::uint32_t>(split - c0),
+                      corners);
 }
 
 template <class Wide>

@@ -82,7 +82,7 @@ void blockSamples(const DiamondSetup& s, const Block& block, std::uint32_t n, un
     });
 }
 
-// Rows [rowBegin, rowEnd) of the diamond, each texel at (u, v) = (c / N, r / N): the points
+// Rows [rowBegin, rowEnd) of the region, each texel at (u, v) = (c / N, r / N): the points
 // and the angles with Wide lanes, the samples with Reads (Wide, or one lane where the
 // picture's words do not fit the vector lanes' 32-bit indices).
 template <class Wide, class Reads, class Sampler>
@@ -93,15 +93,17 @@ void renderBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t row
     // source pixels one after the other, which keeps them in the nearer caches.
     Block block;
     const std::size_t texelSize = texelBytes(s.rules.output);
-    const std::size_t rowBytes = static_cast<std::size_t>(s.columns) * texelSize;
-    for (std::uint32_t c0 = 0; c0 < s.columns; c0 += kBlock) {
-        const std::uint32_t c1 = least(c0 + kBlock, s.columns);
-        for (std::uint32_t r = rowBegin; r < rowEnd; ++r) {
+    const std::size_t rowBytes = static_cast<std::size_t>(s.regionColumns) * texelSize;
+    for (std::uint32_t j0 = 0; j0 < s.regionColumns; j0 += kBlock) {
+        const std::uint32_t j1 = least(j0 + kBlock, s.regionColumns);
+        const std::int32_t c0 = s.firstColumn + static_cast<std::int32_t>(j0);
+        for (std::uint32_t i = rowBegin; i < rowEnd; ++i) {
+            const std::int32_t r = s.firstRow + static_cast<std::int32_t>(i);
             const auto v = static_cast<float>(r * s.inverseRows);  // r / N
-            // Columns c <= columns - r belong to the pole triangle, the rest to the far one.
-            rowPoints<Wide>(s, v, static_cast<std::int64_t>(s.columns) - r, c0, c1, block);
-            blockAngles<Wide>(block, c1 - c0);
-            blockSamples<Reads>(s, block, c1 - c0, out + (r - rowBegin) * rowBytes + std::size_t{c0} * texelSize,
+            // Columns c <= N - r belong to the pole triangle, the rest to the far one.
+            rowPoints<Wide>(s, v, std::int64_t{s.columns} - r, c0, c0 + static_cast<std::int32_t>(j1 - j0), block);
+            blockAngles<Wide>(block, j1 - j0);
+            blockSamples<Reads>(s, block, j1 - j0, out + (i - rowBegin) * rowBytes + std::size_t{j0} * texelSize,
                                 sampler);
         }
     }
