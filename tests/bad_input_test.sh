@@ -77,6 +77,9 @@ make_wide_sample_pictures
 wide_sample_rows
 make_deep_pictures
 deep_sample_rows
+make_sample_maps
+kept_sample_rows
+kept_sample_refusal_rows
 
 # --- Names and lengths -----------------------------------------------------------------------
 # Spaces and non-ASCII letters in the picture's name and the output folder's.

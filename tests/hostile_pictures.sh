@@ -1167,3 +1167,122 @@ kept_layout_rows() {
     texture_options=()
     texture_suffix=tga
 }
+
+# --- A map's own samples, as the Linux build reads them --------------------------------------
+# Maps of 16-bit, signed 16-bit and float samples and of alpha, in PNG, TIFF (LZW with the
+# predictor, deflate tiles in big-endian order, PackBits planes, BigTIFF, floats with the
+# floating-point predictor) and OpenEXR (ZIP, float and half), 128 × 64, converted with their
+# own samples (--channels auto --depth auto) into TIFF, PNG or OpenEXR textures by every
+# filter. The textures of the four runs of a map and format, one after the other, hash to
+# the Linux build's: held here on Linux, and on Windows, whose command line reads these maps
+# through the portable readers (GDI+ reads them as 8 bits, or not at all).
+make_sample_maps() {
+    local to=$work/sample-maps
+    mkdir -p "$to"
+    python3 - "$to" <<'PYTHON'
+import struct, sys, zlib
+
+width, height = 128, 64
+def png(name, colour, depth, channels, sample):
+    def chunk(kind, data):
+        return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+    code = '>%d%s' % (width * channels, 'H' if depth == 16 else 'B')
+    rows = b''.join(b'\0' + struct.pack(code, *[sample(x, y, c) for x in range(width) for c in range(channels)])
+                    for y in range(height))
+    header = struct.pack('>IIBBBBB', width, height, depth, colour, 0, 0, 0)
+    open(sys.argv[1] + '/' + name, 'wb').write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', header) +
+                                               chunk(b'IDAT', zlib.compress(rows)) + chunk(b'IEND', b''))
+# Smooth ramps of every slope, and noise in the low bits (integers alone: the same everywhere).
+def sixteen(x, y, c):
+    ramp = (x * (311 + 97 * c) + y * (523 - 61 * c)) % 65536
+    return ramp ^ ((x * 7919 + y * 104729 + c * 1299709) % 1021)
+png('rgb16.png', 2, 16, 3, sixteen)
+png('ga16.png', 4, 16, 2, sixteen)
+png('grey16.png', 0, 16, 1, sixteen)
+png('rgba8.png', 6, 8, 4, lambda x, y, c: sixteen(x, y, c) >> 8 if c < 3 else (x * 2 + y * 4) % 256)
+PYTHON
+    convert "$to/rgb16.png" -depth 16 -compress LZW -define tiff:predictor=2 "$to/rgb16-lzw.tif"
+    convert "$to/rgb16.png" -depth 16 -compress Zip -endian MSB -define tiff:tile-geometry=32x16 "$to/rgb16-tiles.tif"
+    convert "$to/rgb16.png" \( "$to/grey16.png" \) -compose CopyOpacity -composite -depth 16 -compress RLE \
+        -interlace Plane -define tiff:alpha=unassociated "$to/rgba16-planes.tif"
+    convert "$to/grey16.png" -depth 16 TIFF64:"$to/grey16-bigtiff.tif"
+    convert "$to/grey16.png" -depth 16 -define quantum:format=signed -compress Zip "$to/int16.tif"
+    convert "$to/rgb16.png" -depth 32 -define quantum:format=floating-point -compress LZW \
+        -define tiff:predictor=3 "$to/float.tif"
+    # OpenEXR maps of the program's own writing, float and half.
+    run --size 64 --format exr --channels auto --depth auto "$to/float.tif" "$work/out"
+    cp "$work/out/new3.exr" "$to/float.exr"
+    run --size 64 --format exr --channels auto --depth 16 "$to/rgba8.png" "$work/out"
+    cp "$work/out/new3.exr" "$to/half.exr"
+}
+
+# kept_samples MAP FORMAT HASH: one row: MAP's textures in FORMAT by every filter hash to
+# HASH (the first 16 hexadecimal digits of the SHA-256 of the forty files, in order).
+kept_samples() {
+    local map=$1 format=$2 filter got="" suffix=$2
+    [ "$format" = tiff ] && suffix=tif
+    for filter in nearest bilinear area mode; do
+        run --size 64 --format "$format" --channels auto --depth auto --filter "$filter" \
+            "$work/sample-maps/$map" "$work/out"
+        if [ "$status" != 0 ]; then
+            fail "$map as $format, filter $filter: exit status $status"
+            return
+        fi
+        got+=$(cat "$work/out"/new{1,2,3,4,5,6,7,8,9,10}."$suffix" | sha256sum | cut -c1-16)
+    done
+    got=$(printf '%s' "$got" | sha256sum | cut -c1-16)
+    if [ "$got" != "$3" ]; then
+        fail "$map as $format: textures hash to $got, not the Linux build's $3"
+    else
+        passed=$((passed + 1))
+    fi
+}
+
+kept_sample_rows() {
+    kept_samples rgb16.png png 2512d8b735452888
+    kept_samples rgb16.png tiff f138983eb76d95b1
+    kept_samples rgb16.png exr 1a344b088e460f50
+    kept_samples rgba8.png png 1830be214fb9377d
+    kept_samples rgba8.png tiff 3e885eba0ea70cde
+    kept_samples rgba8.png exr ceb0ec0185a292b3
+    kept_samples ga16.png png 83784eb50e3b8fc1
+    kept_samples ga16.png tiff b93b7ef0b20e249c
+    kept_samples rgb16-lzw.tif tiff f138983eb76d95b1
+    kept_samples rgb16-lzw.tif png 2512d8b735452888
+    kept_samples rgb16-tiles.tif tiff f138983eb76d95b1
+    kept_samples rgb16-tiles.tif exr 1a344b088e460f50
+    kept_samples rgba16-planes.tif tiff 480dd07be546565a
+    kept_samples grey16-bigtiff.tif tiff e220755a92c98dd6
+    kept_samples grey16-bigtiff.tif png e35396dfba6a3955
+    kept_samples int16.tif tiff 6fbd4dc09e534cbb
+    kept_samples int16.tif exr d0f0134e18f8bc69
+    kept_samples float.tif tiff 0259ffd2d450f206
+    kept_samples float.tif exr 5cf6734f9903326e
+    kept_samples float.exr exr fe5058d581b84198
+    kept_samples float.exr tiff 5233e495bf161a70
+    kept_samples half.exr exr 87765824ebcbf776
+}
+
+# The broken TIFF pictures and bombs again, read as their own samples (by the portable TIFF
+# reader on every platform): each refused alike, named apart from the rows above (the
+# platform's own decoder, which a row may skip, never sees them).
+kept_sample_refusal_rows() {
+    local to=$work/kept-refused name bomb
+    mkdir -p "$to"
+    for name in empty cut header garbage bomb bomb-fits wide bomb-tiled tile-bomb; do
+        cp "$work/$name.tif" "$to/kept-$name.tif"
+    done
+    tiff_header 300000000 1 >"$to/kept-row-bomb.tif"
+    convert -size 48x32 plasma:fractal -seed 1 -depth 8 PPM:"$to/plasma.ppm" 2>/dev/null
+    python_picture tiff-strips "$to/plasma.ppm" "$to/kept-strip-short.tif" short
+    python_picture tiff-strips "$to/plasma.ppm" "$to/kept-strip-cut.tif" cut
+    python_picture tiff-tiles "$to/plasma.ppm" "$to/kept-tile-short.tif" short
+    for name in empty cut header garbage tile-bomb row-bomb strip-short strip-cut tile-short; do
+        refused --channels=auto "$to/kept-$name.tif" "$cannot_open"
+    done
+    # As grey bytes, the pixels of 200000 × 100000 fit in a large machine's memory: refused
+    # for their size, or for the data missing.
+    for bomb in bomb bomb-fits wide bomb-tiled; do
+        refused --channels=auto "$to/kept-$bomb.tif" "$too_large" "$cannot_open"
+    done
+}

@@ -1,20 +1,30 @@
 // The texture writers: what each format holds and how it says no; every layout written and
 // read back sample for sample by another reader (libpng, OpenImageIO, on Linux); and the
 // files' hashes, the same on every platform, so that the Windows build's bytes are held to
-// the Linux build's.
+// the Linux build's. Then the portable readers of PNG, TIFF and OpenEXR that keep a map's
+// own samples (the Windows build's, where GDI+ cannot): every layout the writers write read
+// back, and pictures of every kind that libtiff, ImageMagick and OpenImageIO write read as
+// the Linux build reads them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <iterator>
 #include <limits>
 #include <string>
 #include <vector>
 
+#include "decoded_picture.h"
+#include "half_float.h"
+#include "image_object.h"
 #include "test_support.h"
 #include "texture_encoder.h"
 
 #if !defined(_WIN32)
+// Imath's own conversion of halves to floats rather than its table, which lives in its
+// library.
+#define IMATH_HALF_NO_LOOKUP_TABLE
 #include <Imath/half.h>
 #include <OpenImageIO/imageio.h>
 #include <png.h>
@@ -219,6 +229,194 @@ TEST(TextureEncoder, FilesAreTheSameBytesOnEveryPlatform)
     }
 }
 
+// A decoded picture's samples, densely, in its channels' order (8-bit RGB and RGBA pixels
+// are picture words: blue, green, red and alpha in memory).
+Bytes samplesOf(DecodedPicture& picture)
+{
+    Bytes samples;
+    const bool words = picture.layout.type == SampleType::U8 && picture.layout.channels >= 3;
+    for (std::uint32_t y = 0; y < picture.rows; ++y)
+        for (std::uint32_t x = 0; x < picture.columns; ++x) {
+            const unsigned char* pixel = pixelAt(picture, x, y);
+            if (!words)
+                samples.insert(samples.end(), pixel, pixel + texelBytes(picture.layout));
+            else
+                samples.insert(samples.end(), {pixel[2], pixel[1], pixel[0]});
+            if (words && picture.layout.channels == 4)
+                samples.push_back(pixel[3]);
+        }
+    return samples;
+}
+
+int readKeepingSamples(TextureFormat format, const std::string& path, DecodedPicture& picture)
+{
+    picture.keepSamples = true;
+    switch (format) {
+    case TextureFormat::Png:
+        return readPngDirect(path.c_str(), picture);
+    case TextureFormat::Tiff:
+        return readTiffDirect(path.c_str(), picture);
+    default:
+        return readExrDirect(path.c_str(), picture);
+    }
+}
+
+TEST(PortableReaders, ReadEveryLayoutTheWritersWriteBack)
+{
+    testing_support::ScratchDir dir;
+    for (const TextureFormat format : {TextureFormat::Png, TextureFormat::Tiff, TextureFormat::Exr})
+        for (bool half : {false, true})
+            for (const Case& c : casesOf(format, half)) {
+                const TestImage image = makeImage(c.layout, c.width, c.height);
+                const std::string path = dir.write(std::string("t") + textureFormatName(format).extension, encode(c, image));
+                DecodedPicture picture;
+                ASSERT_EQ(readKeepingSamples(format, path, picture), imaging_status::kOk) << describe(c);
+                EXPECT_EQ(picture.layout, c.layout) << describe(c);
+                EXPECT_EQ(picture.fileLayout, c.layout) << describe(c);
+                Bytes expected;
+                for (std::uint32_t y = 0; y < c.height; ++y) {
+                    const unsigned char* row = image.bytes.data() + y * image.image.rowBytes;
+                    expected.insert(expected.end(), row, row + c.width * texelBytes(c.layout));
+                }
+                if (half)  // the floats the half floats stand for
+                    for (std::size_t i = 0; i < expected.size(); i += 4) {
+                        float f;
+                        std::memcpy(&f, &expected[i], 4);
+                        f = halfToFloat(floatToHalf(f));
+                        std::memcpy(&expected[i], &f, 4);
+                    }
+                EXPECT_TRUE(samplesOf(picture) == expected) << describe(c);
+            }
+}
+
+// The pictures of tests/windows/data/readers, 13 × 7: TIFF written by libtiff's tiffcp (and
+// ImageMagick, for 16-bit planes) from plain strips, OpenEXR by OpenImageIO, all of one
+// picture whose samples are sixteen(x, y, channel) made into each type.
+std::uint32_t sixteen(std::uint32_t x, std::uint32_t y, std::uint32_t c)
+{
+    return (x * 5003 + y * 1471 * (c + 1) + c * 20011 + x * y * 37 % 256) % 65536;
+}
+
+enum class Stored { U8, U16, I16, U32, F32, Half, Palette, Grey4 };
+
+std::string readerPicture(const char* name)
+{
+    std::string path = std::string(ORBILUNE_READER_PICTURES) + "/" + name;
+#if defined(_WIN32)
+    if (path[0] == '/')  // a Unix path, which Wine maps to Z:
+        path = "Z:" + path;
+#endif
+    return path;
+}
+
+Bytes readFile(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+}
+
+// The samples the Linux build reads from a picture whose samples are stored as `stored`:
+// 32-bit integers as floats of their values, half floats as floats, a palette's entries
+// (entry i of channel k is (771 i + 4369 k) mod 65536) divided by 257, 4 bits scaled to 8.
+Bytes expectedSamples(Stored stored, unsigned channels)
+{
+    Bytes samples;
+    const auto put = [&samples](const auto value) {
+        const auto* bytes = reinterpret_cast<const unsigned char*>(&value);
+        samples.insert(samples.end(), bytes, bytes + sizeof value);
+    };
+    for (std::uint32_t y = 0; y < 7; ++y)
+        for (std::uint32_t x = 0; x < 13; ++x)
+            for (std::uint32_t c = 0; c < channels; ++c) {
+                const std::uint32_t v = sixteen(x, y, c);
+                switch (stored) {
+                case Stored::U8:
+                    samples.push_back(static_cast<unsigned char>(v >> 8));
+                    break;
+                case Stored::U16:
+                    put(static_cast<std::uint16_t>(v));
+                    break;
+                case Stored::I16:
+                    put(static_cast<std::int16_t>(static_cast<std::int32_t>(v) - 32768));
+                    break;
+                case Stored::U32:
+                    put(static_cast<float>(v * 65537));
+                    break;
+                case Stored::F32:
+                    put((static_cast<float>(v) - 32768) / 256);
+                    break;
+                case Stored::Half:
+                    put(static_cast<float>(v >> 6) / 64 - 8);
+                    break;
+                case Stored::Palette:
+                    samples.push_back(static_cast<unsigned char>(((sixteen(x, y, 0) >> 8) * 771 + 4369 * c) % 65536 / 257));
+                    break;
+                case Stored::Grey4:
+                    samples.push_back(static_cast<unsigned char>((v >> 12) * 17));
+                    break;
+                }
+            }
+    return samples;
+}
+
+TEST(PortableReaders, ReadTiffAndOpenExrOfEveryKindAsTheLinuxBuildDoes)
+{
+    const struct {
+        const char* name;
+        SampleLayout layout;
+        Stored stored;
+    } rows[] = {
+        {"rgb16-strips.tif", {SampleType::U16, 3}, Stored::U16},
+        {"rgb16-lzw-big-endian.tif", {SampleType::U16, 3}, Stored::U16},  // LZW, horizontal predictor
+        {"rgba16-deflate-tiles-bigtiff.tif", {SampleType::U16, 4}, Stored::U16},
+        {"rgba16-packbits-planes.tif", {SampleType::U16, 4}, Stored::U16},
+        // Five channels, ExtraSamples unspecified then alpha: OpenImageIO's alpha is the fifth,
+        // so the fourth and fifth are dropped.
+        {"rgb5-extras.tif", {SampleType::U16, 3}, Stored::U16},
+        {"grey8-lzw-tiles.tif", {SampleType::U8, 1}, Stored::U8},
+        {"rgb8-deflate.tif", {SampleType::U8, 3}, Stored::U8},
+        {"ga8-packbits-big-endian.tif", {SampleType::U8, 2}, Stored::U8},
+        {"int16-deflate.tif", {SampleType::I16, 1}, Stored::I16},
+        {"float-rgb-lzw.tif", {SampleType::F32, 3}, Stored::F32},  // the floating-point predictor
+        {"float-deflate-tiles.tif", {SampleType::F32, 1}, Stored::F32},
+        {"float-lzw-big-endian.tif", {SampleType::F32, 1}, Stored::F32},
+        {"double-deflate.tif", {SampleType::F32, 1}, Stored::F32},
+        {"uint32.tif", {SampleType::F32, 1}, Stored::U32},
+        {"half-lzw.tif", {SampleType::F32, 1}, Stored::Half},
+        {"palette8-lzw.tif", {SampleType::U8, 3}, Stored::Palette},
+        {"grey4.tif", {SampleType::U8, 1}, Stored::Grey4},
+        {"rgba-half-none.exr", {SampleType::F32, 4}, Stored::Half},
+        {"grey-float-rle.exr", {SampleType::F32, 1}, Stored::F32},
+        {"ga-half-zips-decreasing.exr", {SampleType::F32, 2}, Stored::Half},  // data window at (3, −2)
+        {"rgb-float-zip.exr", {SampleType::F32, 3}, Stored::F32},
+    };
+    testing_support::ScratchDir dir;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const std::string path = readerPicture(row.name);
+        const TextureFormat format = path.back() == 'r' ? TextureFormat::Exr : TextureFormat::Tiff;
+        DecodedPicture picture;
+        ASSERT_EQ(readKeepingSamples(format, path, picture), imaging_status::kOk);
+        EXPECT_EQ(picture.layout, row.layout);
+        EXPECT_EQ(picture.fileLayout, row.layout);
+        EXPECT_EQ(picture.columns, 13u);
+        EXPECT_EQ(picture.rows, 7u);
+        EXPECT_TRUE(samplesOf(picture) == expectedSamples(row.stored, row.layout.channels));
+        // Cut short anywhere in its data or directory, it is refused, never read past its end.
+        const Bytes whole = readFile(path);
+        for (const std::size_t length : {whole.size() / 2, whole.size() * 3 / 4}) {
+            DecodedPicture cut;
+            EXPECT_EQ(readKeepingSamples(format, dir.write("cut", Bytes(whole.begin(), whole.begin() + length)), cut),
+                      imaging_status::kUnknownImageFormat)
+                << length << " bytes";
+            EXPECT_FALSE(cut.pixels);
+        }
+    }
+    // A colour space it leaves to the platform's decoder.
+    DecodedPicture cmyk;
+    EXPECT_EQ(readKeepingSamples(TextureFormat::Tiff, readerPicture("cmyk.tif"), cmyk), kNotMine);
+}
+
 #if !defined(_WIN32)
 
 // The samples a reader returns, in the image's channel order and the machine's byte order.
@@ -363,6 +561,13 @@ TEST(TextureEncoder, HalfFloatsAreImathsForEveryStepOfTheFloats)
     }
     for (float f : kFloats)
         EXPECT_EQ(floatToHalf(f), Imath::half(f).bits()) << f;
+    // And back: every half is the float Imath makes of it.
+    for (std::uint32_t bits = 0; bits < 65536; ++bits) {
+        Imath::half half;
+        half.setBits(static_cast<std::uint16_t>(bits));
+        const float mine = halfToFloat(static_cast<std::uint16_t>(bits)), imaths = half;
+        ASSERT_EQ(std::memcmp(&mine, &imaths, 4), 0) << std::hex << bits;
+    }
 }
 
 #endif

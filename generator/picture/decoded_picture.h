@@ -84,10 +84,18 @@ struct NativeImage : DecodedPicture {};
 
 // The Linux backend's readers.
 
-// Every PNG file is read by our own reader, without OpenImageIO's start-up. Returns kOk, a
-// failure status, or kNotMine for a file that is not a PNG.
+// Every PNG file is read by our own reader, without OpenImageIO's start-up (on Windows, when
+// its samples are kept). Returns kOk, a failure status, or kNotMine for a file that is not a
+// PNG.
 constexpr int kNotMine = -1;
 int readPngDirect(const char* path, DecodedPicture& picture);
+
+// Portable readers of a map's own samples (keepSamples). TIFF (tiff_reader.cpp) on every
+// platform, so that both builds read the same samples; OpenEXR (exr_reader.cpp) on Windows,
+// where GDI+ reads neither as more than 8 bits. kNotMine for a file of another format, or a
+// TIFF of a kind left to the platform's decoder.
+int readTiffDirect(const char* path, DecodedPicture& picture);
+int readExrDirect(const char* path, DecodedPicture& picture);
 
 // A direct reader's last step: on success each row's wrap word written, on failure the
 // pixels freed. Returns `status`.

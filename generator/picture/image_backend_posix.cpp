@@ -1,6 +1,8 @@
 // The image object's backend everywhere but Windows: PNG, BMP and FITS files go through our
-// own readers (png_reader.cpp, bmp_reader.cpp, fits_reader.cpp); everything else through
-// OpenImageIO, loaded on first use.
+// own readers (png_reader.cpp, bmp_reader.cpp, fits_reader.cpp), and TIFF files whose samples
+// are kept through the portable reader that the Windows build uses too (tiff_reader.cpp: the
+// same samples on both, faster than libtiff through OpenImageIO, which it spares loading);
+// everything else through OpenImageIO, loaded on first use.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -72,6 +74,8 @@ int load(const char* path, bool keepSamples, NativeImage*& image)
         status = readBmpDirect(path, *decoded);
     if (status == kNotMine)
         status = readFitsDirect(path, *decoded);
+    if (status == kNotMine && keepSamples)
+        status = readTiffDirect(path, *decoded);
     if (status == kNotMine)
         status = readWithOpenImageIO(path, *decoded);
     if (status == imaging_status::kOk)

@@ -1,11 +1,12 @@
 // The PNG reader, for every PNG: all colour types and bit depths, palettes, Adam7
-// interlacing. The chunks are read here, the image data inflated by ISA-L (two to three
-// times as fast as zlib, and inflating is most of the work of reading a PNG) and unfiltered
-// row by row straight into the picture's words. It checks what libpng checks and refuses
-// what libpng refuses: a bad CRC in a critical chunk, a chunk name that is not four
-// letters, an unknown critical chunk, image data interrupted by another chunk or ending
-// early, a palette picture without a palette, sides over a million pixels. Ancillary chunks
-// are skipped unread, so a chunk that declares two gigabytes costs a seek. The pixels come
+// interlacing. The chunks are read here, the image data inflated (inflater.h: ISA-L on
+// Linux, two to three times as fast as zlib, and inflating is most of the work of reading a
+// PNG; zlib on Windows) and unfiltered row by row straight into the picture's words. It
+// checks what libpng checks and refuses what libpng refuses: a bad CRC in a critical
+// chunk, a chunk name that is not four letters, an unknown critical chunk, image data
+// interrupted by another chunk or ending early, a palette picture without a palette, sides
+// over a million pixels. Ancillary chunks are skipped unread, so a chunk that declares two
+// gigabytes costs a seek. The pixels come
 // out as libpng expands them: grey repeated in the three channels, samples of fewer than 8
 // bits scaled to 8 (v × 255 / (2^depth − 1)), palette indices looked up (indices past the
 // palette read black), 16-bit samples cut to their high byte (as GDI+ does), alpha and
@@ -13,9 +14,6 @@
 // 8 or 16 bits, alpha straight, and a palette's transparency (tRNS) as alpha; grey samples
 // of fewer than 8 bits are scaled to 8 as above. (The transparent colour that tRNS may name
 // in a grey or RGB picture is not read.)
-#include <isa-l/crc.h>
-#include <isa-l/igzip_lib.h>
-
 #include <algorithm>
 #include <array>
 #include <cstdio>
@@ -26,6 +24,8 @@
 
 #include "decoded_picture.h"
 #include "image_object.h"
+#include "inflater.h"
+#include "picture_file.h"
 
 namespace {
 
@@ -51,10 +51,6 @@ std::uint32_t bigEndian32(const unsigned char* bytes)
 bool chunkIs(const unsigned char* type, const char* name) { return std::memcmp(type, name, 4) == 0; }
 
 bool isLetter(unsigned char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); }
-
-struct FileCloser {
-    void operator()(std::FILE* file) const { std::fclose(file); }
-};
 
 std::uint8_t paeth(int a, int b, int c)
 {
@@ -336,19 +332,19 @@ private:
         unsigned char crc[4];
         if (!readExactly(data, bytes) || !readExactly(crc, sizeof crc))
             return false;
-        const std::uint32_t computed = crc32_gzip_refl(crc32_gzip_refl(0, type, 4), data, bytes);
+        const std::uint32_t computed = crc32Update(crc32Update(0, type, 4), data, bytes);
         return computed == bigEndian32(crc);
     }
 
     // Reads a chunk's data, whatever its length, only to check its CRC.
     bool checkChunkCrc(const unsigned char* type, std::uint32_t length)
     {
-        std::uint32_t crc = crc32_gzip_refl(0, type, 4);
+        std::uint32_t crc = crc32Update(0, type, 4);
         for (std::uint32_t remaining = length; remaining > 0;) {
             const std::size_t piece = std::min<std::size_t>(remaining, input_.size());
             if (!readExactly(input_.data(), piece))
                 return false;
-            crc = crc32_gzip_refl(crc, input_.data(), piece);
+            crc = crc32Update(crc, input_.data(), piece);
             remaining -= static_cast<std::uint32_t>(piece);
         }
         unsigned char stored[4];
@@ -357,7 +353,7 @@ private:
 
     bool skipChunkData(std::uint32_t length)
     {
-        return std::fseek(file_, static_cast<long>(length) + 4, SEEK_CUR) == 0;
+        return skipInPictureFile(file_, std::uint64_t{length} + 4);
     }
 
     int readChunks(DecodedPicture& picture)
@@ -373,8 +369,9 @@ private:
         if (interlaced_)
             passPixels_.resize(std::size_t{picture.columns} * pixelBytes(picture.layout));
         input_.resize(kInputBytes);
-        isal_inflate_init(&inflater_);
-        inflater_.crc_flag = ISAL_ZLIB;
+        if (!inflater_.ok())
+            return imaging_status::kOutOfMemory;
+        inflater_.reset();
         makeRoom();
 
         bool seenPalette = false;
@@ -444,13 +441,13 @@ private:
     // Inflates one IDAT chunk, unfiltering and storing every row it completes.
     int readImageData(const unsigned char* type, std::uint32_t length, DecodedPicture& picture)
     {
-        std::uint32_t crc = crc32_gzip_refl(0, type, 4);
+        std::uint32_t crc = crc32Update(0, type, 4);
         std::uint32_t remaining = length;
         while (remaining > 0) {
             const std::size_t piece = std::min<std::size_t>(remaining, input_.size());
             if (!readExactly(input_.data(), piece))
                 return imaging_status::kUnknownImageFormat;
-            crc = crc32_gzip_refl(crc, input_.data(), piece);
+            crc = crc32Update(crc, input_.data(), piece);
             remaining -= static_cast<std::uint32_t>(piece);
             if (!done() && !inflate(piece, picture))
                 return imaging_status::kUnknownImageFormat;
@@ -463,19 +460,20 @@ private:
 
     bool inflate(std::size_t bytes, DecodedPicture& picture)
     {
-        inflater_.next_in = input_.data();
-        inflater_.avail_in = static_cast<std::uint32_t>(bytes);
+        inflater_.nextIn = input_.data();
+        inflater_.availIn = static_cast<std::uint32_t>(bytes);
         for (;;) {
-            const std::uint8_t* outBefore = inflater_.next_out;
-            const std::uint32_t inBefore = inflater_.avail_in;
-            if (isal_inflate(&inflater_) != ISAL_DECOMP_OK)
+            const std::uint8_t* outBefore = inflater_.nextOut;
+            const std::uint32_t inBefore = inflater_.availIn;
+            const Inflater::Result result = inflater_.run();
+            if (result == Inflater::Result::kError)
                 return false;
-            produced_ += static_cast<std::uint64_t>(inflater_.next_out - outBefore);
+            produced_ += static_cast<std::uint64_t>(inflater_.nextOut - outBefore);
             if (!storeRows(picture))
                 return false;
             if (done())
                 return true;  // what follows the last row is read for the CRC only
-            if (inflater_.avail_out == 0) {
+            if (inflater_.availOut == 0) {
                 // The band is full (possibly with bits still inside the inflater, so it is
                 // asked again even without input).
                 if (produced_ == imageDataBytes_)
@@ -483,11 +481,11 @@ private:
                 makeRoom();
                 continue;
             }
-            if (inflater_.block_state == ISAL_BLOCK_FINISH)
+            if (result == Inflater::Result::kEnd)
                 return false;  // the stream ended before the last row
-            if (inflater_.avail_in == 0)
+            if (inflater_.availIn == 0)
                 return true;  // the next piece, or the next IDAT chunk, goes on
-            if (inflater_.next_out == outBefore && inflater_.avail_in == inBefore)
+            if (inflater_.nextOut == outBefore && inflater_.availIn == inBefore)
                 return false;  // no progress
         }
     }
@@ -495,7 +493,7 @@ private:
     // Unfilters and stores every whole row that the band holds beyond those done.
     bool storeRows(DecodedPicture& picture)
     {
-        const std::size_t filled = static_cast<std::size_t>(inflater_.next_out - band_.data());
+        const std::size_t filled = static_cast<std::size_t>(inflater_.nextOut - band_.data());
         while (!done()) {
             const Pass& pass = passes_[pass_];
             if (filled - consumed_ < pass.rowBytes + 1)
@@ -533,14 +531,14 @@ private:
             above_ = carried_.data();
         }
         const std::size_t filled =
-            inflater_.next_out != nullptr ? static_cast<std::size_t>(inflater_.next_out - band_.data()) : 0;
+            inflater_.nextOut != nullptr ? static_cast<std::size_t>(inflater_.nextOut - band_.data()) : 0;
         const std::size_t partial = filled - consumed_;
         std::memmove(band_.data(), band_.data() + consumed_, partial);
         consumed_ = 0;
-        inflater_.next_out = band_.data() + partial;
+        inflater_.nextOut = band_.data() + partial;
         // Never more than the image data holds: the inflater stops at the last row, as
         // libpng's does, whatever follows it in the stream.
-        inflater_.avail_out = static_cast<std::uint32_t>(
+        inflater_.availOut = static_cast<std::uint32_t>(
             std::min<std::uint64_t>(band_.size() - partial, imageDataBytes_ - produced_));
     }
 
@@ -565,14 +563,14 @@ private:
     const std::uint8_t* above_ = nullptr;
     std::vector<unsigned char> passPixels_;  // one row of an interlaced pass, converted
     bool keep_ = false;                      // the file's own samples, not words
-    inflate_state inflater_{};
+    Inflater inflater_;
 };
 
 }  // namespace
 
 int readPngDirect(const char* path, DecodedPicture& picture)
 {
-    std::unique_ptr<std::FILE, FileCloser> file(std::fopen(path, "rb"));
+    const PictureFile file = openPictureFile(path);
     if (!file)
         return kNotMine;  // let the general reader say what is wrong
     unsigned char signature[8];

@@ -28,6 +28,6 @@ windows_build_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mi
 
 # Running it: Wine (64-bit only), its fonts and the X libraries its X11 driver loads, Xvfb
 # (and xvfb-run), ImageMagick (import for screenshots, convert for the command line's
-# pictures) and GNU time.
-windows_run_packages=(wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick time
-  libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1 libxxf86vm1)
+# pictures), Python 3 (the pictures ImageMagick cannot write) and GNU time.
+windows_run_packages=(wine wine64 fonts-wine fonts-liberation xvfb xauth x11-utils imagemagick python3
+  time libxrender1 libxrandr2 libxi6 libxcursor1 libxfixes3 libxinerama1 libxcomposite1 libxxf86vm1)

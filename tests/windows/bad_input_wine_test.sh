@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Hostile and unusual pictures through the Windows command line under Wine: the same tables
-# as on Linux (tests/hostile_pictures.sh) decoded by GDI+, then names and paths: spaces,
+# as on Linux (tests/hostile_pictures.sh) decoded by GDI+, maps of 16-bit, signed, float and
+# alpha samples read as their own samples (by the portable PNG, TIFF and OpenEXR readers) to
+# the Linux build's textures in TIFF, PNG and OpenEXR, then names and paths: spaces,
 # Latin-1, Greek, Cyrillic and Chinese letters (converted to the Linux build's bytes, also by
 # the program as Windows before 10 1903 runs it, in the system code page), an image path at
 # and past the job's 1023 bytes, a name past 255 letters, and output folders whose texture
@@ -11,7 +13,8 @@
 #       PATH/TO/orbilune-cli-code-page.exe PATH/TO/tests/windows/data
 #
 # The Wine prefix is made as for the dialog tests (wine-desktop.sh, whose
-# ORBILUNE_TEST_WINEPREFIX applies here too). Needs ImageMagick's convert, gzip and GNU time.
+# ORBILUNE_TEST_WINEPREFIX applies here too). Needs ImageMagick's convert, Python 3, gzip and
+# GNU time.
 #
 # Left out from the Linux table: a file without read permission (Wine runs as root here and
 # refuses a prefix owned by another user, so the permission never applies), and the Linux
@@ -86,6 +89,11 @@ make_bad_pictures
 bad_picture_rows
 make_valid_pictures
 valid_picture_rows
+# Maps read as their own samples: through the portable PNG, TIFF and OpenEXR readers, to the
+# Linux build's textures; the broken TIFF pictures and bombs refused by that reader too.
+make_sample_maps
+kept_sample_rows
+kept_sample_refusal_rows
 
 # --- Names and lengths -----------------------------------------------------------------------
 # converts_into FOLDER: the one-pixel picture converted into FOLDER (a path below $work,

@@ -1,5 +1,7 @@
 // The GDI+ image backend as the generator sees it: the pixels it hands back, the paths it
-// opens (UTF-8, in a program whose code page is the system's) and the files it refuses.
+// opens (UTF-8, in a program whose code page is the system's) and the files it refuses; and
+// a map's own samples, from the portable readers for PNG, TIFF and OpenEXR and from GDI+ for
+// the rest.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -7,12 +9,14 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
 #include "decoded_picture.h"
 #include "image_object.h"
 #include "error_report.h"
+#include "texture_encoder.h"
 #include "texture_job.h"
 #include "utf8.h"
 
@@ -157,20 +161,67 @@ TEST(GdiplusBackend, KeepsTheHighByteOfSixteenBitChannels)
     expectThePicture(path);
 }
 
+// The picture as a texture writer writes it: samples of `type` (16-bit ones 257 × the 8-bit
+// value, floats the value / 255), three channels.
+std::vector<unsigned char> encodedPicture(TextureFormat format, SampleType type, bool half)
+{
+    const SampleLayout layout{type, 3};
+    std::vector<unsigned char> texels;
+    for (const auto& row : kPicture)
+        for (std::uint32_t rgb : row)
+            for (int shift : {16, 8, 0}) {
+                const std::uint32_t value = rgb >> shift & 0xFF;
+                const std::uint16_t wide = static_cast<std::uint16_t>(value * 257);
+                const float real = static_cast<float>(value) / 255;
+                const auto* bytes = type == SampleType::U16 ? reinterpret_cast<const unsigned char*>(&wide)
+                                                            : reinterpret_cast<const unsigned char*>(&real);
+                texels.insert(texels.end(), bytes, bytes + sampleBytes(type));
+            }
+    const SampleImage image{3, 2, layout, texels.data(), 3 * texelBytes(layout)};
+    std::vector<unsigned char> file;
+    EXPECT_TRUE(encodeTexture(format, image, half, file));
+    return file;
+}
+
+// An icon of the picture with alpha, 32 bits a pixel (bottom-up, then the AND mask's rows of
+// 4 bytes): alpha 0x80 but in the last pixel, 0x00.
+std::vector<unsigned char> pictureAsIcon()
+{
+    std::vector<unsigned char> out = {0, 0, 1, 0, 1, 0, 3, 2, 0, 0, 1, 0, 32, 0};  // one 3 × 2 icon
+    auto put32 = [&out](std::uint32_t value) {
+        for (int i = 0; i < 4; ++i)
+            out.push_back(static_cast<unsigned char>(value >> (8 * i)));
+    };
+    put32(40 + 24 + 8);  // its bytes, and where they start
+    put32(22);
+    put32(40);
+    put32(3);
+    put32(2 * 2);  // the pixels' and the mask's rows
+    put32(1 | (32u << 16));
+    for (int i = 0; i < 6; ++i)
+        put32(0);
+    for (int row = 1; row >= 0; --row)
+        for (int column = 0; column < 3; ++column)
+            put32(kPicture[row][column] | (row == 1 && column == 2 ? 0u : 0x80000000u));
+    out.insert(out.end(), 8, 0);
+    return out;
+}
+
 std::vector<std::string> reported;
 void recordError(void*, const char* message) { reported.emplace_back(message); }
 
-int sinkNothing(const char*, const unsigned char*, int) { return 1; }
+int sinkNothing(const char*, const unsigned char*, std::size_t) { return 1; }
 
-// A job of face size 8 on the picture at `path` that writes nothing; its messages land in
-// `reported`.
-int runJobOn(const std::string& path)
+// A job of face size 8 on the picture at `path` that writes nothing, the design's textures or
+// `output`'s; its messages land in `reported`.
+int runJobOn(const std::string& path, const TextureOutput& output = {})
 {
     static TextureJob job;
     job = TextureJob{};
     std::snprintf(job.imagePath, sizeof job.imagePath, "%s", path.c_str());
     job.faceSize = 8;
     job.sink = sinkNothing;
+    job.output = output;
     reported.clear();
     const ErrorReporter previous = setErrorReporter(recordError);
     const int result = runTextureJob(job);
@@ -203,18 +254,36 @@ TEST(GdiplusBackend, WhatItCannotDecodeIsCouldntOpenImageFile)
 TEST(GdiplusBackend, APictureLargerThanMemoryIsRefusedForItsSize)
 {
     const TempFile file(L"orbilune-gdiplus-memory.bmp", pictureAsBmp());
+    // The picture as 16-bit TIFF and half OpenEXR, read by the portable readers when the
+    // samples are kept: 2 rows of 4 pixels of 6 or 12 bytes; the TIFF reader's offsets (16
+    // bytes), a row of samples (18) and for its one plane a piece of file data (256 KiB), a
+    // decoded row and the predictor's copy (2 × 18) and 8 bytes; the OpenEXR reader's offset
+    // (8 bytes for its one block) and a block of 16 lines of 3 × 3 halves three times (as
+    // stored, inflated, and as lines).
+    const TempFile tiff(L"orbilune-kept-memory.tif", encodedPicture(TextureFormat::Tiff, SampleType::U16, false));
+    const TempFile exr(L"orbilune-kept-memory.exr", encodedPicture(TextureFormat::Exr, SampleType::F32, true));
+    TextureOutput own;
+    own.format = TextureFormat::Tiff;
+    own.channels = TextureChannels::Auto;
+    own.depth = TextureDepth::Auto;
     // Our copy: 2 padded rows of 16 words, 128 bytes; GDI+'s 24-bit bitmap: 2 rows of 12.
     const struct {
+        const std::string* path;
+        bool keep;
         std::uint64_t limit;
         const char* message;  // null: ten textures
     } rows[] = {
-        {151, messages::kImageTooLarge},
-        {152, nullptr},
+        {&file.narrowPath, false, 151, messages::kImageTooLarge},
+        {&file.narrowPath, false, 152, nullptr},
+        {&tiff.narrowPath, true, 48 + 16 + 18 + 262144 + 2 * 18 + 8 - 1, messages::kImageTooLarge},
+        {&tiff.narrowPath, true, 48 + 16 + 18 + 262144 + 2 * 18 + 8, nullptr},
+        {&exr.narrowPath, true, 96 + 8 + 3 * 16 * 18 - 1, messages::kImageTooLarge},
+        {&exr.narrowPath, true, 96 + 8 + 3 * 16 * 18, nullptr},
     };
     for (const auto& row : rows) {
-        SCOPED_TRACE(row.limit);
+        SCOPED_TRACE(*row.path + " " + std::to_string(row.limit));
         pictureMemory.limitBytes = row.limit;
-        const int result = runJobOn(file.narrowPath);
+        const int result = runJobOn(*row.path, row.keep ? own : TextureOutput{});
         pictureMemory.limitBytes = 0;
         if (row.message == nullptr) {
             EXPECT_EQ(result, 1);
@@ -223,6 +292,58 @@ TEST(GdiplusBackend, APictureLargerThanMemoryIsRefusedForItsSize)
             EXPECT_EQ(result, 0);
             EXPECT_EQ(reported, std::vector<std::string>{row.message});
         }
+    }
+}
+
+// Kept samples: PNG, TIFF and OpenEXR files through the portable readers, to the samples the
+// Linux build reads (held in the generator's tests); other files through GDI+, as 8-bit
+// words with the alpha as stored where the file has alpha (never multiplied into the
+// colours). What the file holds is what GDI+'s pixel format says, kept or not.
+TEST(GdiplusBackend, KeptSamplesComeFromThePortableReadersOrFromGdiplus)
+{
+    const char* data = std::getenv("ORBILUNE_TEST_DATA");
+    ASSERT_NE(data, nullptr) << "ORBILUNE_TEST_DATA names the folder of the test pictures";
+    std::string png16 = std::string(data) + "/picture-3x2-16bit.png";
+    if (png16[0] == '/')  // a Unix path, which Wine maps to Z:
+        png16 = "Z:" + png16;
+    const TempFile bmp(L"orbilune-kept.bmp", pictureAsBmp());
+    const TempFile alpha(L"orbilune-kept-alpha.ico", pictureAsIcon());
+    const TempFile tiff(L"orbilune-kept.tif", encodedPicture(TextureFormat::Tiff, SampleType::F32, false));
+    const TempFile exr(L"orbilune-kept.exr", encodedPicture(TextureFormat::Exr, SampleType::F32, true));
+    const struct {
+        std::string path;
+        bool keep;
+        SampleLayout layout, fileLayout;
+        std::vector<unsigned char> last;  // the bottom-right pixel's bytes
+    } rows[] = {
+        // The 16-bit PNG kept: 0x0AFF, 0x1BFF, 0x2CFF.
+        {png16, true, {SampleType::U16, 3}, {SampleType::U16, 3}, {0xFF, 0x0A, 0xFF, 0x1B, 0xFF, 0x2C}},
+        {tiff.narrowPath, true, {SampleType::F32, 3}, {SampleType::F32, 3}, {}},
+        {exr.narrowPath, true, {SampleType::F32, 3}, {SampleType::F32, 3}, {}},
+        {bmp.narrowPath, true, {SampleType::U8, 3}, {SampleType::U8, 3}, {0x2C, 0x1B, 0x0A, 0xFF}},
+        {bmp.narrowPath, false, {SampleType::U8, 3}, {SampleType::U8, 3}, {0x2C, 0x1B, 0x0A}},
+        {alpha.narrowPath, true, {SampleType::U8, 4}, {SampleType::U8, 4}, {0x2C, 0x1B, 0x0A, 0x00}},
+        {alpha.narrowPath, false, {SampleType::U8, 3}, {SampleType::U8, 4}, {0x2C, 0x1B, 0x0A}},
+    };
+    ImagingRun imaging;
+    ASSERT_TRUE(imaging.started);
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.path + (row.keep ? " kept" : ""));
+        ImageObject* image = ImageObject::createBitmapFromFile(row.path.c_str(), row.keep);
+        ASSERT_NE(image, nullptr);
+        ASSERT_EQ(image->takeLastStatus(), imaging_status::kOk);
+        EXPECT_EQ(image->layout(), row.layout);
+        EXPECT_EQ(image->fileLayout(), row.fileLayout);
+        const auto* last = reinterpret_cast<const unsigned char*>(image->pixels()) +
+                           (image->stride() + 2) * pixelBytes(image->layout());
+        for (std::size_t i = 0; i < row.last.size(); ++i)
+            EXPECT_EQ(last[i], row.last[i]) << "byte " << i;
+        if (row.layout.type == SampleType::F32) {  // the float the writer was given, or its half
+            float blue;
+            std::memcpy(&blue, last + 8, 4);
+            EXPECT_NEAR(blue, 0x2C / 255.0f, row.path.back() == 'r' ? 1e-3f : 0.0f);
+        }
+        image->destroy(true);
     }
 }
 
