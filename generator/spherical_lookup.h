@@ -94,6 +94,8 @@ public:
         runState = {faceSize, faceSize, source, samples};
     }
     ~PublishedRun() { runState = RunState{}; }
+    // A mip level of the run: its texels a side.
+    void setFaceSize(std::uint32_t faceSize) const { runState.rows = runState.columns = faceSize; }
     PublishedRun(const PublishedRun&) = delete;
     PublishedRun& operator=(const PublishedRun&) = delete;
 };

@@ -1,7 +1,10 @@
-// runTextureJob: load the picture, publish the run state, render the ten diamonds into
-// one reused TGA buffer and hand each to the sink.
+// runTextureJob: load the picture, publish the run state, render the ten diamonds (and
+// their mip levels, with their borders) into one reused buffer and hand each file to the
+// sink.
 #include "texture_job.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <string>
@@ -52,6 +55,14 @@ const char* loadFailureMessage(int status)
 }
 
 }  // namespace
+
+std::size_t textureFileCount(const TextureOutput& output, int faceSize)
+{
+    std::size_t levels = 1;
+    while (output.mips && !holdsMipChain(output.format) && (faceSize >> levels) >= 1)
+        ++levels;
+    return kTextureCount * levels;
+}
 
 int runTextureJob(TextureJob& job)
 {
@@ -114,44 +125,97 @@ int runTextureJob(TextureJob& job)
     const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter), samples);
     setRenderThreads(job.threads);
 
+    // Every mip level from N down to 1 with --mips, each with the border rings; a container
+    // holds a diamond's levels in one file, other formats take a file a level.
+    std::vector<std::uint32_t> levelSizes{faceSize};
+    while (output.mips && levelSizes.back() > 1)
+        levelSizes.push_back(levelSizes.back() / 2);
+    const bool chain = holdsMipChain(output.format);
+    const std::size_t texelSize = texelBytes(plan.output);
+    const auto levelBytes = [&](std::uint32_t size) {
+        const std::size_t side = std::size_t{size} + 2 * output.border;
+        return side * side * texelSize;
+    };
+    std::uint64_t totalTexels = 0;
+    std::size_t chainBytes = 0;
+    for (const std::uint32_t size : levelSizes) {
+        totalTexels += kTextureCount * (levelBytes(size) / texelSize);
+        chainBytes += levelBytes(size);
+    }
+
     // The design's textures are rendered straight into their TGA file; others into texels
     // of their own layout, which the writer makes into a file.
-    const std::size_t rowBytes = std::size_t{faceSize} * texelBytes(plan.output);
-    const std::size_t header = plan.words ? kTgaHeaderSize : 0;
-    const std::size_t imageSize = header + rowBytes * faceSize;
-    LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(imageSize);
+    const std::size_t header = plan.words && output.format == TextureFormat::Tga ? kTgaHeaderSize : 0;
+    LargeBuffer<unsigned char> buffer = makeLargeBuffer<unsigned char>(header + (chain ? chainBytes : levelBytes(faceSize)));
     if (!buffer) {
         reportError(job.owner, messages::kNoMemoryForTexture);
         return 0;
     }
-    if (plan.words)
-        writeTgaHeader(buffer.get(), faceSize, faceSize);
-    unsigned char* texels = buffer.get() + header;
     std::vector<unsigned char> file;
+    const auto encodeFailed = [&] {
+        reportError(job.owner, messages::kCouldntEncodeTexture);
+        return 0;
+    };
+    std::uint64_t texelsDone = 0;
+    if (job.progress != nullptr)
+        job.progress(0, totalTexels);
 
     for (int k = 0; k < kDiamondCount; ++k) {
-        renderDiamondRecord(kIcosaDiamonds[k], texels, isSouthernDiamond(k) ? 1 : 0);
-        const std::string name = textureFileName(k, job.output.format);
-        if (plan.words && job.output.format == TextureFormat::Tga) {
-            if (job.sink(name.c_str(), buffer.get(), imageSize) == 0)
-                return 0;
-            continue;
-        }
-        if (plan.words)  // blue, green, red to the writer's red, green, blue
-            for (std::size_t i = 0; i < rowBytes * faceSize; i += 3)
-                std::swap(texels[i], texels[i + 2]);
-        const SampleImage texture{faceSize, faceSize, plan.output, texels, rowBytes};
-        try {
-            file.clear();
-            if (!encodeTexture(job.output.format, texture, plan.half, file, job.threads)) {
-                reportError(job.owner, messages::kCouldntEncodeTexture);
+        std::vector<SampleImage> levels;
+        std::size_t at = header;
+        for (std::size_t level = 0; level < levelSizes.size(); ++level) {
+            const std::uint32_t size = levelSizes[level];
+            const TexelRegion region = diamondRegion(size, output.border);
+            unsigned char* texels = buffer.get() + at;
+            run.setFaceSize(size);
+            // In pieces of rows, each texel the same whichever piece holds it, for the progress.
+            constexpr std::uint32_t kPieceRows = 256;
+            for (std::uint32_t row = 0; row < region.rows; row += kPieceRows) {
+                const TexelRegion piece{region.firstRow + static_cast<std::int32_t>(row), region.firstColumn,
+                                        std::min(kPieceRows, region.rows - row), region.columns};
+                renderDiamondRegion(kIcosaDiamonds[k], isSouthernDiamond(k) ? 1 : 0, piece,
+                                    texels + std::size_t{row} * region.columns * texelSize);
+                texelsDone += std::uint64_t{piece.rows} * piece.columns;
+                if (job.progress != nullptr)
+                    job.progress(texelsDone, totalTexels);
+            }
+            const std::size_t bytes = levelBytes(size);
+            if (plan.words && header != 0) {
+                writeTgaHeader(buffer.get(), region.columns, region.rows);
+                if (job.sink(textureFileName(k, output.format, static_cast<int>(level)).c_str(), buffer.get(),
+                             header + bytes) == 0)
+                    return 0;
+                continue;
+            }
+            if (plan.words)  // blue, green, red to the writer's red, green, blue
+                for (std::size_t i = 0; i < bytes; i += 3)
+                    std::swap(texels[i], texels[i + 2]);
+            levels.push_back(SampleImage{region.columns, region.rows, plan.output, texels, region.columns * texelSize});
+            if (chain) {
+                at += bytes;
+                continue;
+            }
+            try {
+                if (!encodeTexture(output.format, levels.back(), plan.half, file, job.threads))
+                    return encodeFailed();
+            } catch (const std::bad_alloc&) {
+                reportError(job.owner, messages::kNoMemoryForTexture);
                 return 0;
             }
+            if (job.sink(textureFileName(k, output.format, static_cast<int>(level)).c_str(), file.data(), file.size()) == 0)
+                return 0;
+        }
+        if (!chain)
+            continue;
+        try {
+            const ChainEncoding encoding{plan.half, output.compression, job.threads};
+            if (!encodeTextureChain(output.format, levels.data(), levels.size(), encoding, file))
+                return encodeFailed();
         } catch (const std::bad_alloc&) {
             reportError(job.owner, messages::kNoMemoryForTexture);
             return 0;
         }
-        if (job.sink(name.c_str(), file.data(), file.size()) == 0)
+        if (job.sink(textureFileName(k, output.format).c_str(), file.data(), file.size()) == 0)
             return 0;
     }
     return 1;

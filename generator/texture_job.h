@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 
 #include "texture_file.h"
 #include "texture_filter.h"
@@ -16,6 +17,10 @@
 // its size. Returns 0 to stop the run, anything else to go on. (A size, not an int: a
 // texture of float samples at the largest size passes 2 GiB.)
 using FileSink = int (*)(const char* fileName, const unsigned char* bytes, std::size_t byteCount);
+
+// Told how far a run has got, in texels rendered of all it will render (from 0 of the total
+// at the start, to the total), on the calling thread.
+using ProgressSink = void (*)(std::uint64_t texelsDone, std::uint64_t texelsTotal);
 
 constexpr int kImagePathCapacity = 1024;
 // MAX_PATH (260) UTF-16 units, the longest folder Windows writes into, take up to three
@@ -77,7 +82,11 @@ struct TextureJob {
     char outputDir[kOutputDirCapacity];    // for the sink; the job never reads it
     unsigned threads;                      // threads that render; 0: every core
     TextureOutput output;                  // what the textures hold; the dialog's by default
+    ProgressSink progress;                 // null: none
 };
+
+// The files a run with `output` at face size `faceSize` hands to its sink.
+std::size_t textureFileCount(const TextureOutput& output, int faceSize);
 
 // Runs one job. Returns 1 when all ten images went through the sink, 0 on any failure
 // (reported through reportError) or when the sink returned 0.

@@ -105,6 +105,42 @@ TEST(TextureJob, RefusesAFaceSizeItCannotMake)
     }
 }
 
+// With --mips every level is the run at that level's size (with the same border), never a
+// texture shrunk: the files of one run against separate runs, level by level.
+TEST(TextureJob, MipLevelsAreTheRunsAtTheirSizes)
+{
+    ScratchDir dir;
+    const std::string map = dir.writeBmp("map.bmp", testing_support::noisePicture(67, 35));
+    const struct {
+        TextureFilter filter;
+        TextureFormat format;
+        unsigned border;
+    } rows[] = {
+        {TextureFilter::Area, TextureFormat::Tga, 1},
+        {TextureFilter::Bilinear, TextureFormat::Png, 0},
+        {TextureFilter::Nearest, TextureFormat::Tiff, 2},
+    };
+    for (const auto& row : rows) {
+        TextureOutput output;
+        output.format = row.format;
+        output.border = row.border;
+        output.mips = true;
+        SinkCalls chain;
+        ASSERT_EQ(runIntoMemory(map, 16, row.filter, chain, output), 1);
+        ASSERT_EQ(chain.names.size(), 10u * 5);  // 16, 8, 4, 2 and 1 texels a side
+        output.mips = false;
+        for (int level = 0; level < 5; ++level) {
+            SinkCalls single;
+            ASSERT_EQ(runIntoMemory(map, 16 >> level, row.filter, single, output), 1);
+            for (int k = 0; k < 10; ++k) {
+                EXPECT_EQ(chain.names[5 * k + level], textureFileName(k, row.format, level));
+                EXPECT_TRUE(chain.images[5 * k + level] == single.images[k])
+                    << "filter " << static_cast<int>(row.filter) << " level " << level << " " << chain.names[5 * k + level];
+            }
+        }
+    }
+}
+
 TEST(TextureJob, ASecondRunGivesTheSameImages)
 {
     ScratchDir dir;
