@@ -130,3 +130,23 @@ DiamondPoint locateDirection(double x, double y, double z)
     const double b = std::clamp(dot(fromCorner, hit->dualB), 0.0, 1.0);
     return hit->far ? DiamondPoint{hit->diamond, 1 - a, 1 - b} : DiamondPoint{hit->diamond, a, b};
 }
+
+DiamondPoint locateInDiamond(int index, double x, double y, double z)
+{
+    const Double3 d{x, y, z};
+    for (const bool far : {false, true}) {
+        const Face face = faceOf(index, far);
+        const double along = dot(face.normal, d);
+        if (along == 0.0)
+            continue;
+        const Double3 p = scaled(d, face.offset / along);
+        const Double3 fromCorner{p.x - face.corner.x, p.y - face.corner.y, p.z - face.corner.z};
+        const double a = dot(fromCorner, face.dualA), b = dot(fromCorner, face.dualB);
+        // Each triangle's plane holds the points of its own side of the diagonal u + v = 1.
+        if (!far && a + b <= 1.0)
+            return {index, a, b};
+        if (far)
+            return {index, 1 - a, 1 - b};
+    }
+    return {index, 0.0, 0.0};
+}

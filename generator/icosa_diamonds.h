@@ -45,3 +45,7 @@ struct DiamondPoint {
     double u, v;
 };
 DiamondPoint locateDirection(double x, double y, double z);
+
+// Where a direction meets the planes of diamond `index`, as its (u, v), which lie outside
+// [0, 1] for a direction beyond the diamond's edges: the place of a border texel.
+DiamondPoint locateInDiamond(int index, double x, double y, double z);

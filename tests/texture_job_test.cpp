@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "diamond_renderer.h"
+#include "icosa_diamonds.h"
 #include "test_support.h"
 #include "texture_job.h"
 
@@ -136,6 +137,80 @@ TEST(TextureJob, MipLevelsAreTheRunsAtTheirSizes)
                 EXPECT_EQ(chain.names[5 * k + level], textureFileName(k, row.format, level));
                 EXPECT_TRUE(chain.images[5 * k + level] == single.images[k])
                     << "filter " << static_cast<int>(row.filter) << " level " << level << " " << chain.names[5 * k + level];
+            }
+        }
+    }
+}
+
+// Border rings make the diamonds' edges seamless under a GPU's bilinear filter (clamp to
+// edge, texel centres at (u·N + K, v·N + K)): at each diamond's four edges the two textures
+// that meet there, read at the same directions, differ on average by no more than
+// neighbouring texels beside the edge do. Without a border the far edges are not stored in
+// either texture and show a step.
+TEST(TextureJob, BorderRingsCloseTheSeamsForAGpuFilter)
+{
+    ScratchDir dir;
+    testing_support::Picture map = testing_support::noisePicture(512, 256, 3);
+    for (std::uint32_t row = 0; row < map.height; ++row)
+        for (std::uint32_t column = 0; column < map.width; ++column) {
+            const double x = column * 6.283185307179586 / map.width, y = row * 3.141592653589793 / map.height;
+            const auto wave = [](double value) { return static_cast<std::uint32_t>(128 + 100 * value); };
+            map.at(column, row) = wave(std::sin(3 * x) * std::sin(y)) << 16 | wave(std::cos(2 * x + 5 * y)) << 8 |
+                                  wave(std::sin(7 * y + x));
+        }
+    const std::string path = dir.writeBmp("waves.bmp", map);
+    constexpr std::uint32_t kN = 64;
+    for (const TextureFilter filter : {TextureFilter::Bilinear, TextureFilter::Area}) {
+        for (const unsigned border : {0u, 1u}) {
+            TextureOutput output;
+            output.border = border;
+            SinkCalls calls;
+            ASSERT_EQ(runIntoMemory(path, kN, filter, calls, output), 1);
+            const std::uint32_t side = kN + 2 * border;
+            const auto texel = [&](int k, std::int64_t row, std::int64_t column, int channel) {
+                row = std::clamp<std::int64_t>(row, 0, side - 1);
+                column = std::clamp<std::int64_t>(column, 0, side - 1);
+                return calls.images[k][kTgaHeaderSize + 3 * (row * side + column) + channel];
+            };
+            const auto gpuRead = [&](int k, double u, double v, int channel) {
+                const double x = u * kN + border, y = v * kN + border;
+                const double x0 = std::floor(x), y0 = std::floor(y), fx = x - x0, fy = y - y0;
+                const auto c = static_cast<std::int64_t>(x0), r = static_cast<std::int64_t>(y0);
+                return (1 - fy) * ((1 - fx) * texel(k, r, c, channel) + fx * texel(k, r, c + 1, channel)) +
+                       fy * ((1 - fx) * texel(k, r + 1, c, channel) + fx * texel(k, r + 1, c + 1, channel));
+            };
+            int stepped = 0;
+            for (int k = 0; k < kDiamondCount; ++k) {
+                // Each edge: where it lies in (u, v), and the way out of the diamond.
+                const struct {
+                    double u0, v0, du, dv, outU, outV;
+                } edges[] = {{0, 0, 1, 0, 0, -1}, {0, 0, 0, 1, -1, 0}, {1, 0, 0, 1, 1, 0}, {0, 1, 1, 0, 0, 1}};
+                for (const auto& edge : edges) {
+                    double across = 0, beside = 0;
+                    for (std::uint32_t i = 0; i < kN; ++i) {
+                        const double t = (i + 0.5) / kN;
+                        const double u = edge.u0 + t * edge.du, v = edge.v0 + t * edge.dv;
+                        const Vector3 on = diamondPointAt(k, u, v);
+                        const Vector3 out = diamondPointAt(k, u + 0.01 * edge.outU, v + 0.01 * edge.outV);
+                        const int other = locateDirection(out.x, out.y, out.z).diamond;
+                        const DiamondPoint there = locateInDiamond(other, on.x, on.y, on.z);
+                        for (int channel = 0; channel < 3; ++channel) {
+                            across += std::abs(gpuRead(k, u, v, channel) - gpuRead(other, there.u, there.v, channel));
+                            // Neighbouring texels beside the edge, one step inwards.
+                            const double inU = u - edge.outU / kN, inV = v - edge.outV / kN;
+                            beside += std::abs(gpuRead(k, inU, inV, channel) - gpuRead(k, inU - edge.outU / kN,
+                                                                                          inV - edge.outV / kN, channel));
+                        }
+                    }
+                    stepped += across > beside;
+                    if (border != 0) {
+                        EXPECT_LE(across, beside) << "filter " << static_cast<int>(filter) << " record " << k + 1
+                                                  << " edge (" << edge.u0 << ", " << edge.v0 << ")";
+                    }
+                }
+            }
+            if (border == 0) {
+                EXPECT_GT(stepped, 0) << "filter " << static_cast<int>(filter) << ": no seam without a border?";
             }
         }
     }
