@@ -172,7 +172,11 @@ private:
             return false;
         channels_.clear();
         std::size_t at = 0;
-        while (list[at] != 0) {
+        for (;;) {
+            if (at == size)
+                return false;  // no zero byte after the last channel
+            if (list[at] == 0)
+                break;
             const void* end = std::memchr(list.data() + at, 0, size - at);
             const std::size_t length = static_cast<const unsigned char*>(end) - (list.data() + at);
             if (at + length + 1 + 16 > size || channels_.size() == 4)
