@@ -188,6 +188,14 @@ for cli in "$shipped" "$cli_code_page"; do
     converts_like_linux "$work/地图.bmp" "$work/输出"
     converts_like_linux "$work/地图 Χάρτης Карта é€/地图 Χάρτης Карта é€.bmp" "$work/出 Έξοδος Выход œ"
 done
+# The portable readers open such names too: a float TIFF and a 16-bit PNG read as their own
+# samples, to the Linux build's textures (the hashes of kept_sample_rows).
+cp "$work/sample-maps/float.tif" "$work/sample-maps/地图 Χάρτης Карта é€.tif"
+cp "$work/sample-maps/rgb16.png" "$work/sample-maps/Χάρτης œ.png"
+for cli in "$shipped" "$cli_code_page"; do
+    kept_samples "地图 Χάρτης Карта é€.tif" tiff 0259ffd2d450f206
+    kept_samples "Χάρτης œ.png" png 2512d8b735452888
+done
 cli=$shipped
 
 # The help names the decoder of this platform.
