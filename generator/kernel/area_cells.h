@@ -54,26 +54,32 @@ void coverCells(const Footprint<L>& f, CellWindow<L, kSide>& window)
         const F rise = yb - ya, run = xb - xa;
         const typename L::I level = rise == zero, upright = run == zero;
         const F perRise = level ? zero : one / rise, perRun = upright ? zero : one / run;
+        // The part of the edge in each column k, as t from a (0) to b (1): all of it or none
+        // for an upright edge.
+        F columnLow[kSide], columnHigh[kSide];
+        for (int k = 0; k < kSide; ++k) {
+            const F left = k == 0 ? -farAway : L::setF(static_cast<float>(k));
+            const F right = L::setI(k) >= window.spanX ? farAway : L::setF(static_cast<float>(k + 1));
+            const F from = (left - xa) * perRun, to = (right - xa) * perRun;
+            const typename L::I inside = (xa >= left) & (xa < right);
+            columnLow[k] = upright ? (inside ? zero : one) : (from < to ? from : to);
+            columnHigh[k] = upright ? (inside ? one : zero) : (from < to ? to : from);
+        }
+        const typename L::I sloped = level == L::setI(0);
         for (int r = 0; r < kSide; ++r) {
-            // The part of the edge in band r, as t from a (0) to b (1).
+            // The part of the edge in band r.
             const F enter = (L::setF(static_cast<float>(r)) - ya) * perRise;
             const F leave = (L::setF(static_cast<float>(r + 1)) - ya) * perRise;
             F low = enter < leave ? enter : leave, high = enter < leave ? leave : enter;
             low = low > zero ? low : zero;
             high = high < one ? high : one;
             for (int k = 0; k < kSide; ++k) {
-                const F left = k == 0 ? -farAway : L::setF(static_cast<float>(k));
-                const F right = L::setI(k) >= window.spanX ? farAway : L::setF(static_cast<float>(k + 1));
-                // The part of that in column k: all of it or none for an upright edge.
-                const F from = (left - xa) * perRun, to = (right - xa) * perRun;
-                const typename L::I inside = (xa >= left) & (xa < right);
-                F columnLow = upright ? (inside ? zero : one) : (from < to ? from : to);
-                F columnHigh = upright ? (inside ? one : zero) : (from < to ? to : from);
-                columnLow = columnLow > low ? columnLow : low;
-                columnHigh = columnHigh < high ? columnHigh : high;
-                const typename L::I crosses = (columnHigh > columnLow) & (level == L::setI(0));
-                const F drop = crosses ? (columnHigh - columnLow) * rise : zero;
-                const F middle = xa + L::setF(0.5f) * (columnLow + columnHigh) * run;
+                // The part in both.
+                const F partLow = columnLow[k] > low ? columnLow[k] : low;
+                const F partHigh = columnHigh[k] < high ? columnHigh[k] : high;
+                const typename L::I crosses = (partHigh > partLow) & sloped;
+                const F drop = crosses ? (partHigh - partLow) * rise : zero;
+                const F middle = xa + L::setF(0.5f) * (partLow + partHigh) * run;
                 window.area[r][k] += drop * (L::setF(static_cast<float>(k + 1)) - middle);
                 drops[r][k] += drop;
             }

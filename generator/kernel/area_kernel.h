@@ -101,7 +101,7 @@ void renderAreaBand(const DiamondSetup& s, const Terms& terms, std::uint32_t row
             });
             for (std::int32_t c = c0; c < c1; ++c)
                 if (exact(c))
-                    poleTexel(s, terms, r, c, texels + texelSize * static_cast<std::size_t>(c - c0));
+                    poleTexel<Wide>(s, terms, r, c, texels + texelSize * static_cast<std::size_t>(c - c0));
         }
     }
 }

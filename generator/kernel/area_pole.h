@@ -16,6 +16,7 @@
 #include "lanes.h"
 #include "map_edges.h"
 #include "map_terms.h"
+#include "point_passes.h"
 #include "spherical_lookup.h"
 
 // Samples per side of a footprint next to the pole: twice a pixel and a couple more, up to
@@ -47,7 +48,7 @@ void addCell(const DiamondSetup& s, const Terms& terms, double x, double y, doub
 // Texel (r, c)'s footprint in the diamond of `planes`: its terms, normalised by its weight,
 // added to `sums`. Depends on nothing but its arguments, so every diamond that takes in this
 // footprint adds the same values.
-template <class Terms>
+template <class Wide, class Terms>
 void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes& planes, std::int32_t r,
                   std::int32_t c, double (&sums)[kMaxTerms])
 {
@@ -72,14 +73,29 @@ void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes
         };
         const std::int32_t ku = count(most(side(f.dx[0], f.dy[0]), side(f.dx[2] - f.dx[1], f.dy[2] - f.dy[1])));
         const std::int32_t kv = count(most(side(f.dx[1], f.dy[1]), side(f.dx[2] - f.dx[0], f.dy[2] - f.dy[0])));
+        // The samples' points a block at a time, their angles with Wide lanes (the same
+        // floats as directionToAngles gives), then each sample's cell, in order.
+        Block block;
+        std::uint32_t filled = 0;
+        const auto sampleBlock = [&] {
+            blockAngles<Wide>(block, filled);
+            for (std::uint32_t i = 0; i < filled; ++i)
+                addCell(s, terms, pictureColumn(s.scales, block.longitude[i]), pictureRow(s.scales, block.latitude[i]),
+                        footprint);
+            filled = 0;
+        };
         for (std::int32_t row = 0; row < kv; ++row) {
             for (std::int32_t column = 0; column < ku; ++column) {
-                double x = 0, y = 0;
-                pictureAt(s, planes, (c - 0.5 + (column + 0.5) / ku) * s.inverseColumns,
-                          (r - 0.5 + (row + 0.5) / kv) * s.inverseRows, x, y);
-                addCell(s, terms, x, y, footprint);
+                const Vector3 q = diamondPoint(planes, (c - 0.5 + (column + 0.5) / ku) * s.inverseColumns,
+                                               (r - 0.5 + (row + 0.5) / kv) * s.inverseRows);
+                block.x[filled] = q.x;
+                block.y[filled] = q.y;
+                block.z[filled] = q.z;
+                if (++filled == kBlock)
+                    sampleBlock();
             }
         }
+        sampleBlock();
         weight = static_cast<double>(ku) * kv;
     }
     for (int k = 0; k < terms.count(); ++k)
@@ -87,7 +103,7 @@ void addFootprint(const DiamondSetup& s, const Terms& terms, const DiamondPlanes
 }
 
 // Texel (r, c) near the pole or on a pole edge (isPoleTexel).
-template <class Terms>
+template <class Wide, class Terms>
 void poleTexel(const DiamondSetup& s, const Terms& terms, std::int32_t r, std::int32_t c, unsigned char* out)
 {
     // The diamond's own texels on its pole edges are shared; border texels beyond them are
@@ -98,18 +114,18 @@ void poleTexel(const DiamondSetup& s, const Terms& terms, std::int32_t r, std::i
     int footprints = 1;
     if (inside && r == 0 && c == 0 && s.aroundPoleCount > 0) {
         for (int k = 0; k < s.aroundPoleCount; ++k)
-            addFootprint(s, terms, s.aroundPole[k], 0, 0, sums);
+            addFootprint<Wide>(s, terms, s.aroundPole[k], 0, 0, sums);
         footprints = s.aroundPoleCount;
     } else if (inside && r == 0 && s.besideCount[0] != 0) {  // the top row's diamond first
-        addFootprint(s, terms, s.planes, 0, c, sums);
-        addFootprint(s, terms, s.besideTopRow, c, 0, sums);
+        addFootprint<Wide>(s, terms, s.planes, 0, c, sums);
+        addFootprint<Wide>(s, terms, s.besideTopRow, c, 0, sums);
         footprints = 2;
     } else if (inside && c == 0 && s.besideCount[1] != 0) {
-        addFootprint(s, terms, s.besideLeftColumn, 0, r, sums);
-        addFootprint(s, terms, s.planes, r, 0, sums);
+        addFootprint<Wide>(s, terms, s.besideLeftColumn, 0, r, sums);
+        addFootprint<Wide>(s, terms, s.planes, r, 0, sums);
         footprints = 2;
     } else {
-        addFootprint(s, terms, s.planes, r, c, sums);
+        addFootprint<Wide>(s, terms, s.planes, r, c, sums);
     }
     terms.store(sums, footprints, out);
 }

@@ -45,24 +45,11 @@ struct WordTerms {
     void addRun(const unsigned char* row, std::uint32_t column, std::int64_t count, double weight,
                 double (&sums)[kMaxTerms]) const
     {
-        // In stretches up to the period's end; sums of up to 2^24 bytes fit 32 bits.
+        // In stretches up to the period's end.
         std::uint64_t total[3] = {};
         while (count > 0) {
             const std::int64_t stretch = least<std::int64_t>(count, std::int64_t{map.period} - column);
-            const auto* words = reinterpret_cast<const std::uint32_t*>(row) + column;
-            for (std::int64_t done = 0; done < stretch;) {
-                const std::int64_t part = least<std::int64_t>(stretch - done, std::int64_t{1} << 24);
-                std::uint32_t sum[3] = {};
-                for (std::int64_t k = 0; k < part; ++k) {
-                    const std::uint32_t word = words[done + k];
-                    sum[0] += word & 0xFF;
-                    sum[1] += (word >> 8) & 0xFF;
-                    sum[2] += (word >> 16) & 0xFF;
-                }
-                for (int c = 0; c < 3; ++c)
-                    total[c] += sum[c];
-                done += part;
-            }
+            sumWordBytes(reinterpret_cast<const std::uint32_t*>(row) + column, static_cast<std::size_t>(stretch), total);
             count -= stretch;
             column = 0;
         }
@@ -75,16 +62,11 @@ struct WordTerms {
                     double fractionLast, double weight, double (&sums)[kMaxTerms]) const
     {
         const auto* words = reinterpret_cast<const std::uint32_t*>(row) + first;
-        std::uint32_t sum[3] = {};  // up to 2^24 pixels of a row
-        for (std::uint32_t k = 0; k < count; ++k) {
-            const std::uint32_t word = words[k];
-            sum[0] += word & 0xFF;
-            sum[1] += (word >> 8) & 0xFF;
-            sum[2] += (word >> 16) & 0xFF;
-        }
+        std::uint64_t sum[3] = {};
+        sumWordBytes(words, count, sum);
         const std::uint32_t head = words[0], tail = words[count];
         for (int c = 0; c < 3; ++c)
-            sums[c] += weight * (sum[c] - fractionFirst * ((head >> (8 * c)) & 0xFF) +
+            sums[c] += weight * (static_cast<double>(sum[c]) - fractionFirst * ((head >> (8 * c)) & 0xFF) +
                                  fractionLast * ((tail >> (8 * c)) & 0xFF));
     }
 
