@@ -1,6 +1,7 @@
 // Turns three.js's ES modules into one classic script, vendor/three.js, that defines the
-// global THREE. Chromium refuses module scripts on a page opened from file:// (its origin is
-// "null", and module scripts are fetched with CORS), so the page loads plain scripts.
+// global THREE, and its loaders of DDS and KTX2 into another, vendor/three-addons.js.
+// Chromium refuses module scripts on a page opened from file:// (its origin is "null", and
+// module scripts are fetched with CORS), so the page loads plain scripts.
 //
 // three.js is built as two modules: three.core.js, which imports nothing, and
 // three.module.js, which imports from three.core.js and re-exports part of it. Each body is
@@ -97,3 +98,92 @@ if (!THREE || typeof THREE.WebGLRenderer !== 'function' || typeof THREE.DataText
 
 fs.mkdirSync(path.dirname(outFile), { recursive: true });
 fs.writeFileSync(outFile, out);
+
+// three.js's own loaders of the GPU's containers, DDSLoader and KTX2Loader, and the modules
+// they import, as a second classic script, vendor/three-addons.js, that defines the global
+// THREE_ADDONS. Each module's body is wrapped in a function of its own: its imports (a
+// brace list from 'three' or from one of the modules before it, at the start of a line)
+// become constants taken from THREE or from that module, and its exports (an export list,
+// which the minified libraries put at their very end, or an exported class, function or
+// constant) the returned object. import.meta.url, which KTX2Loader uses only to find the
+// Basis transcoder (never loaded here: the textures are uploaded as they are), becomes the
+// page's address. Any other import or export is refused.
+const jsmDir = path.join(here, 'node_modules/three/examples/jsm');
+const addonsFile = path.join(here, 'vendor/three-addons.js');
+const addonModules = ['libs/ktx-parse.module.js', 'libs/zstddec.module.js', 'utils/WorkerPool.js',
+  'math/ColorSpaces.js', 'loaders/DDSLoader.js', 'loaders/KTX2Loader.js'];
+
+// `{ a, b as c }` as a destructuring pattern (`a, b: c`), or as an object's entries for an
+// export list (`a, c: b`); plain identifiers only.
+function bindings(list, where, exporting) {
+  return list.split(',').map((s) => s.trim()).filter(Boolean).map((item) => {
+    const m = /^([A-Za-z_$][\w$]*)(?:\s+as\s+([A-Za-z_$][\w$]*))?$/.exec(item);
+    if (!m) fail(`unexpected name "${item}" in ${where}`);
+    const [, name, alias] = m;
+    if (!alias) return name;
+    return exporting ? `${alias}: ${name}` : `${name}: ${alias}`;
+  });
+}
+
+function wrapAddon(file) {
+  let body = fs.readFileSync(path.join(jsmDir, file), 'utf8');
+  const exported = [];
+  body = body.replace(/^import\s*\{([^}]*)\}\s*from\s*'([^']+)';[ \t]*$/gm, (all, list, from) => {
+    let source = 'THREE';
+    if (from !== 'three') {
+      const target = path.posix.normalize(path.posix.join(path.posix.dirname(file), from));
+      if (addonModules.indexOf(target) < 0 || addonModules.indexOf(target) >= addonModules.indexOf(file)) {
+        fail(`${file} imports ${from}, which is not one of the modules before it`);
+      }
+      source = `modules[${JSON.stringify(target)}]`;
+    }
+    return `const { ${bindings(list, file, false).join(', ')} } = ${source};`;
+  });
+  body = body.replace(/export\s*\{([^}]*)\}\s*;?\s*$/, (all, list) => {
+    exported.push(...bindings(list, file, true));
+    return '\n';
+  });
+  body = body.replace(/^export (class|function|const) ([A-Za-z_$][\w$]*)/gm, (all, kind, name) => {
+    exported.push(name);
+    return `${kind} ${name}`;
+  });
+  body = body.replace(/\bimport\.meta\.url\b/g, 'pageUrl');
+  if (/^\s*(import|export)\b|\bexport\s*\{|\bimport\s*\(|\bimport\.meta\b/m.test(body)) {
+    fail(`an import or export in ${file} that this script does not know`);
+  }
+  if (!exported.length) fail(`no exports in ${file}`);
+  return [
+    `modules[${JSON.stringify(file)}] = (function () {`,
+    body,
+    `return { ${exported.join(', ')} };`,
+    '})();',
+  ].join('\n');
+}
+
+const addons = [
+  `// three.js ${version}'s DDSLoader and KTX2Loader (MIT licence, see node_modules/three/LICENSE)`,
+  '// with the modules they import, as a classic script that defines the global THREE_ADDONS;',
+  '// made from examples/jsm by build-vendor.mjs. Load it after vendor/three.js.',
+  'var THREE_ADDONS = (function () {',
+  '\'use strict\';',
+  'const pageUrl = typeof document !== \'undefined\' && document.baseURI ? document.baseURI : \'file:///\';',
+  'const modules = {};',
+  ...addonModules.map(wrapAddon),
+  'return Object.freeze({',
+  '  DDSLoader: modules[\'loaders/DDSLoader.js\'].DDSLoader,',
+  '  KTX2Loader: modules[\'loaders/KTX2Loader.js\'].KTX2Loader,',
+  '});',
+  '})();',
+  '',
+].join('\n');
+
+// Run both without a browser, as above.
+const addonSandbox = { URL, TextDecoder, TextEncoder };
+vm.runInNewContext(out + '\n' + addons + '\nthis.THREE_ADDONS = THREE_ADDONS;', addonSandbox,
+  { filename: 'vendor/three-addons.js' });
+const made = addonSandbox.THREE_ADDONS;
+if (!made || typeof made.DDSLoader !== 'function' || typeof made.KTX2Loader !== 'function' ||
+    typeof new made.DDSLoader().parse !== 'function') {
+  fail('the script made does not define THREE_ADDONS');
+}
+fs.writeFileSync(addonsFile, addons);

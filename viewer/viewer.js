@@ -1,6 +1,7 @@
-// Shows Orbilune's ten diamond textures, new1.tga .. new10.tga, on the icosahedral sphere.
-// A plain script over the global THREE (vendor/three.js) so that the page also works when
-// opened straight from disk, where browsers refuse ES modules.
+// Shows Orbilune's ten diamond textures, new1.tga .. new10.tga (or .dds, .ktx2), on the
+// icosahedral sphere. A plain script over the globals THREE (vendor/three.js) and
+// THREE_ADDONS (vendor/three-addons.js: three.js's DDSLoader and KTX2Loader) so that the page
+// also works when opened straight from disk, where browsers refuse ES modules.
 (function () {
   'use strict';
 
@@ -37,7 +38,11 @@
     [SP, L108, L36, U72], [SP, L180, L108, U144], [SP, L252, L180, U216],
     [SP, L324, L252, U288], [SP, L36, L324, U0],
   ];
-  const NAMES = DIAMONDS.map((_, i) => 'new' + (i + 1) + '.tga');
+  // The formats of a set, in the order the checking tools take them: a set is in the first
+  // whose new1 is among the files. DDS and KTX2 files bring their own mip levels.
+  const FORMATS = ['tga', 'dds', 'ktx2'];
+  const TEXTURE_NAME = /^new(10|[1-9])\.(tga|dds|ktx2)$/i;
+  const namesOf = (format) => DIAMONDS.map((_, i) => 'new' + (i + 1) + '.' + format);
 
   // Cells per diamond side. Flat cells of about a degree keep the picture within a small
   // fraction of a pixel of the true sphere, even near the limb where flattening shows most.
@@ -186,19 +191,30 @@
     statusEl.classList.toggle('error', !!isError);
   }
 
+  // Smooth: the mip levels of the file, or levels made here from a texture that has none
+  // (which a block-compressed one cannot have made).
   function applySampling(texture) {
-    texture.generateMipmaps = smooth;
-    texture.minFilter = smooth ? THREE.LinearMipmapLinearFilter : THREE.LinearFilter;
+    const fileLevels = texture.mipmaps ? texture.mipmaps.length : 0;
+    const made = fileLevels === 0 && !texture.isCompressedTexture;
+    texture.generateMipmaps = smooth && made;
+    texture.minFilter = smooth && (made || fileLevels > 1) ? THREE.LinearMipmapLinearFilter : THREE.LinearFilter;
     texture.magFilter = THREE.LinearFilter;
     texture.anisotropy = smooth ? renderer.capabilities.getMaxAnisotropy() : 1;
     texture.needsUpdate = true;
   }
 
+  // A TGA picture's texture, or the texture three.js's loader made of a DDS or KTX2 file.
   function makeTexture(picture) {
-    const texture = new THREE.DataTexture(picture.rgba, picture.width, picture.height,
-      THREE.RGBAFormat, THREE.UnsignedByteType);
+    let texture = picture.texture;
+    if (!texture) {
+      texture = new THREE.DataTexture(picture.rgba, picture.width, picture.height,
+        THREE.RGBAFormat, THREE.UnsignedByteType);
+    } else if (!texture.isCompressedTexture && texture.mipmaps.length === 1) {
+      texture.mipmaps = []; // one level: levels are made here, as for TGA
+    }
     // Row 0 (the pole row) at texture coordinate 0, as the mesh's v counts from the pole.
     texture.flipY = false;
+    // The texels as they are, as for TGA, also where the file says sRGB: no decoding.
     texture.colorSpace = THREE.NoColorSpace;
     texture.wrapS = texture.wrapT = THREE.ClampToEdgeWrapping;
     // Texel centres sit half a texel inside the points they were sampled at.
@@ -207,19 +223,48 @@
     return texture;
   }
 
-  // Picks new1.tga .. new10.tga out of the given files (by name, any case; other files
-  // are ignored), decodes them and shows them if all ten are there and of one square size.
-  // Resolves to { ok, message }; on failure the globe shown before stays.
+  // Reads one DDS or KTX2 file through three.js's loader into a texture with the file's
+  // mip levels. Resolves to { width, height, levels, texture }.
+  let ktx2Loader = null;
+  async function decodeContainer(format, buffer) {
+    if (typeof THREE_ADDONS === 'undefined') {
+      throw new Error('three.js\'s loaders are missing: run "npm ci --omit=dev" in the viewer folder');
+    }
+    if (format === 'dds') {
+      const dds = new THREE_ADDONS.DDSLoader().parse(buffer, true);
+      if (!dds.mipmaps.length || dds.format === null || dds.isCubemap) {
+        throw new Error('a DDS texture three.js does not read (it reads BC1, BC3 and 8-bit RGB and RGBA: ' +
+          'write them with --compress bc1, bc3 or none)');
+      }
+      const texture = new THREE.CompressedTexture(dds.mipmaps, dds.width, dds.height, dds.format);
+      return { width: dds.width, height: dds.height, levels: dds.mipmaps.length, texture };
+    }
+    if (!ktx2Loader) ktx2Loader = new THREE_ADDONS.KTX2Loader().detectSupport(renderer);
+    const texture = await new Promise((resolve, reject) => {
+      ktx2Loader.parse(buffer, resolve, (e) => reject(new Error('not a KTX2 texture three.js reads (' +
+        (e && e.message ? e.message : e) + ')')));
+    });
+    const { width, height } = texture.image;
+    return { width, height, levels: Math.max(1, texture.mipmaps.length), texture };
+  }
+
+  // Picks new1.tga .. new10.tga (or .dds, or .ktx2) out of the given files (by name, any
+  // case; other files are ignored), decodes them and shows them if all ten are there and of
+  // one square size. Resolves to { ok, message }; on failure the globe shown before stays.
   let latestLoad = 0;
   async function loadFiles(fileList) {
     // A slow load overtaken by a newer one must not replace what the newer one shows.
     const ticket = ++latestLoad;
     const files = Array.from(fileList || []);
+    const named = files.map((file) => [file, TEXTURE_NAME.exec(file.name)]).filter(([, m]) => m);
+    const formatOf = (m) => m[2].toLowerCase();
+    const format = FORMATS.find((f) => named.some(([, m]) => m[1] === '1' && formatOf(m) === f)) ||
+      FORMATS.find((f) => named.some(([, m]) => formatOf(m) === f)) || 'tga';
+    const NAMES = namesOf(format);
     const byIndex = new Array(10).fill(null);
     const twice = [];
-    for (const file of files) {
-      const m = /^new(10|[1-9])\.tga$/i.exec(file.name);
-      if (!m) continue;
+    for (const [file, m] of named) {
+      if (formatOf(m) !== format) continue;
       const k = Number(m[1]) - 1;
       if (byIndex[k]) twice.push(NAMES[k]);
       byIndex[k] = file;
@@ -231,31 +276,37 @@
     if (twice.length) return fail('Given twice: ' + twice.join(', ') + '. Pick the ten textures of one set.');
     const missing = NAMES.filter((_, k) => !byIndex[k]);
     if (missing.length === 10) {
-      return fail('None of these files is one of the textures new1.tga … new10.tga.');
+      return fail('None of these files is one of the textures new1 … new10 (.tga, .dds or .ktx2).');
     }
     if (missing.length) {
-      return fail('Missing: ' + missing.join(', ') + '. All ten textures new1.tga … new10.tga are needed.');
+      return fail('Missing: ' + missing.join(', ') + '. All ten textures ' + NAMES[0] + ' … ' + NAMES[9] +
+        ' are needed.');
     }
 
     showStatus('Reading the ten textures…', false);
     const pictures = [];
+    const drop = (message) => {
+      pictures.forEach((p) => p.texture && p.texture.dispose());
+      return fail(message);
+    };
     for (let k = 0; k < 10; k++) {
       try {
-        pictures.push(window.OrbiluneTga.decodeTga(await byIndex[k].arrayBuffer()));
+        const buffer = await byIndex[k].arrayBuffer();
+        pictures.push(format === 'tga' ? window.OrbiluneTga.decodeTga(buffer) : await decodeContainer(format, buffer));
       } catch (e) {
-        return fail(NAMES[k] + ': ' + e.message + '.');
+        return drop(NAMES[k] + ': ' + e.message + '.');
       }
     }
-    if (ticket !== latestLoad) return { ok: false, message: 'Replaced by a later load.' };
+    if (ticket !== latestLoad) return drop('Replaced by a later load.');
     const notSquare = pictures.findIndex((p) => p.width !== p.height);
     if (notSquare >= 0) {
       const p = pictures[notSquare];
-      return fail(NAMES[notSquare] + ' is ' + p.width + ' × ' + p.height + ' texels; the textures are square.');
+      return drop(NAMES[notSquare] + ' is ' + p.width + ' × ' + p.height + ' texels; the textures are square.');
     }
     const n = pictures[0].width;
     const odd = pictures.map((p, k) => [p, k]).filter(([p]) => p.width !== n);
     if (odd.length) {
-      return fail('The textures differ in size: new1.tga is ' + n + ' × ' + n + ', ' +
+      return drop('The textures differ in size: ' + NAMES[0] + ' is ' + n + ' × ' + n + ', ' +
         odd.map(([p, k]) => NAMES[k] + ' is ' + p.width + ' × ' + p.width).join(', ') +
         '. All ten must be the same size.');
     }
@@ -266,9 +317,10 @@
       mesh.material.needsUpdate = true;
       mesh.visible = true;
     });
-    texturesShown = { size: n, names: NAMES.map((name, k) => byIndex[k].name) };
+    const levels = pictures[0].levels || 1;
+    texturesShown = { size: n, levels, names: NAMES.map((name, k) => byIndex[k].name) };
     const message = 'Showing ' + texturesShown.names[0] + ' … ' + texturesShown.names[9] +
-      ', ' + n + ' × ' + n + ' texels each.';
+      ', ' + n + ' × ' + n + ' texels each' + (levels > 1 ? ', with ' + levels + ' mip levels' : '') + '.';
     showStatus(message, false);
     document.body.classList.add('loaded');
     requestRender();
@@ -356,7 +408,8 @@
       showStatus(message, true);
       return { ok: false, message };
     };
-    const instead = 'drop the ten files new1.tga … new10.tga themselves, or pick them with “Open textures…”.';
+    const instead = 'drop the ten files new1.tga … new10.tga themselves (or their .dds or .ktx2), or pick them ' +
+      'with “Open textures…”.';
     let dropped;
     try {
       dropped = await droppedFiles(dataTransfer);
@@ -364,7 +417,7 @@
       return fail('The drop could not be read (' + e.message + '): ' + instead);
     }
     const { files, unread } = dropped;
-    const found = files.filter((f) => /^new(10|[1-9])\.tga$/i.test(f.name)).length;
+    const found = files.filter((f) => TEXTURE_NAME.test(f.name)).length;
     if (unread.length && found < 10) {
       const which = unread.map((n) => '“' + n + '”').join(', ');
       const why = location.protocol === 'file:'

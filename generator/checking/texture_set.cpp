@@ -8,6 +8,7 @@
 #include <memory>
 #include <string>
 
+#include "container_reader.h"
 #include "decoded_picture.h"
 #include "error_report.h"
 #include "image_object.h"
@@ -199,9 +200,11 @@ int loadTextureSet(const char* folder, TextureSet& set)
         SampleLayout layout;
         std::vector<unsigned char> texels;
         bool read = false;
-        if (set.format == TextureFormat::Tga) {
+        if (set.format == TextureFormat::Tga || holdsMipChain(set.format)) {
             SamplePicture picture;
-            read = readTgaFile(path.c_str(), picture) && picture.width == picture.height;
+            read = (set.format == TextureFormat::Tga ? readTgaFile(path.c_str(), picture)
+                                                     : readTextureContainerFile(path.c_str(), picture)) &&
+                   picture.width == picture.height;
             side = picture.width;
             layout = picture.layout;
             texels = std::move(picture.samples);

@@ -118,6 +118,11 @@ private:
 bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
                 const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces);
 
+// Runs work(k) once for every k from 0 to count − 1, on up to `threads` threads (0: one a
+// core), each thread taking the next k in turn. A shortage of memory on any thread is thrown
+// as std::bad_alloc once they have all stopped.
+void shareWork(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work);
+
 // CRC-32 as PNG's chunks take it (zlib's).
 std::uint32_t crc32Of(const unsigned char* bytes, std::size_t count, std::uint32_t crc = 0);
 
@@ -126,5 +131,32 @@ bool encodeTga(const SampleImage& image, Bytes& file);
 bool encodePng(const SampleImage& image, Bytes& file);
 bool encodeTiff(const SampleImage& image, unsigned threads, Bytes& file);
 bool encodeExr(const SampleImage& image, bool half, unsigned threads, Bytes& file);
+
+// The GPU's containers (DDS, KTX2): a chain of levels, checked by encodeTextureChain (one
+// layout, each level half the one before, as the container counts them).
+//
+// How a container stores a level's texels uncompressed: `channels` samples a texel (the
+// image's, or 4 where RGB is stored as RGBA with opaque alpha), floats as half floats when
+// `half`, 8-bit colour as blue, green, red (and alpha) when `blueFirst`.
+struct TexelStorage {
+    unsigned channels;
+    bool half;
+    bool blueFirst;
+};
+std::size_t storedTexelBytes(SampleLayout layout, const TexelStorage& storage);
+// Writes the level's rows, tightly packed, at `to` (storedTexelBytes × width × height bytes).
+void storeTexels(const SampleImage& image, const TexelStorage& storage, unsigned threads, unsigned char* to);
+
+// Bytes of one 4 × 4 block: 8 (BC1, BC4) or 16 (BC3, BC5).
+std::size_t blockBytes(TextureCompression compression);
+// Bytes of a level of width × height texels in blocks: a whole block for every started one.
+std::uint64_t blockLevelBytes(std::uint32_t width, std::uint32_t height, TextureCompression compression);
+// Compresses the level block by block at `to`, rows of blocks top to bottom, each left to
+// right; the bytes never depend on `threads`. The image is 8-bit with the channels the
+// compression takes (BC1 3, BC3 4, BC4 1, BC5 2).
+void compressBlocks(const SampleImage& image, TextureCompression compression, unsigned threads, unsigned char* to);
+
+bool encodeDds(const SampleImage* levels, std::size_t count, const ChainEncoding& encoding, Bytes& file);
+bool encodeKtx2(const SampleImage* levels, std::size_t count, const ChainEncoding& encoding, Bytes& file);
 
 }  // namespace output

@@ -7,6 +7,7 @@
 // the system's (1.2.13). Written over it alone, every byte is ours or zlib's on both.
 #include "texture_encoder.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "encoder_parts.h"
@@ -28,7 +29,8 @@ constexpr const char* kHalfFromSigned =
     "Half floats are made from float samples alone: write signed 16-bit samples with --format "
     "tiff.";
 constexpr const char* kHalfInExrAlone =
-    "Only OpenEXR holds half floats: use --format exr, or --format tiff for 32-bit floats.";
+    "Only OpenEXR, DDS and KTX2 hold half floats: use --format exr, dds or ktx2, or --format tiff for "
+    "32-bit floats.";
 constexpr const char* kTgaGreyAlpha =
     "TGA holds 8-bit grey, RGB and RGBA, not grey with alpha: use --format png or tiff.";
 constexpr const char* kTga16 =
@@ -52,7 +54,49 @@ constexpr const char* kExrSigned =
 
 constexpr const char* kCompressionInContainers =
     "Block compression is for the GPU's containers: use --format dds or ktx2 with --compress.";
-constexpr const char* kContainersToCome = "DDS and KTX2 files cannot be written yet.";
+constexpr const char* kContainerSigned =
+    "DDS and KTX2 hold no signed 16-bit samples: use --format tiff, or --depth float for DDS or KTX2.";
+constexpr const char* kKtx2Grey16 =
+    "KTX2 holds 16-bit samples as RGB or RGBA alone (three.js reads no 16-bit grey): use --format dds, "
+    "png or tiff.";
+// Blocks hold 8-bit samples, and each compression its own channels.
+constexpr const char* kBlocksOf8 =
+    "Block compression takes 8-bit samples: use --depth 8, or --compress none for these samples.";
+constexpr const char* kBlocksOfHalf =
+    "Block compression takes 8-bit samples, not half floats: use --compress none, or --depth 8.";
+constexpr const char* kBlocksFor[5] = {
+    nullptr,
+    "Grey is compressed as BC4: use --compress bc4 (bc1 is for RGB, bc3 for RGBA, bc5 for grey and alpha).",
+    "Grey and alpha are compressed as BC5: use --compress bc5 (bc4 is for grey, bc1 for RGB, bc3 for RGBA).",
+    "RGB is compressed as BC1: use --compress bc1 (bc3 is for RGBA, bc4 for grey, bc5 for grey and alpha).",
+    "RGBA is compressed as BC3: use --compress bc3 (bc1 is for RGB, bc4 for grey, bc5 for grey and alpha).",
+};
+constexpr const char* kNoBc7 =
+    "BC7 cannot be written: use --compress bc1 for RGB or bc3 for RGBA (bc4 for grey, bc5 for grey and "
+    "alpha).";
+
+// The channels each block compression takes (none: 0).
+constexpr unsigned kBlockChannels[] = {0, 3, 4, 1, 2, 0};
+
+// What DDS and KTX2 hold: every 8-bit and float layout (as half floats too), 16-bit grey
+// (DDS alone) and colour, and block-compressed 8-bit samples. The containers' encoders say
+// how each is stored.
+const char* containerRefusal(TextureFormat format, SampleLayout layout, bool half, TextureCompression compression)
+{
+    if (layout.type == SampleType::I16)
+        return kContainerSigned;
+    if (format == TextureFormat::Ktx2 && layout.type == SampleType::U16 && layout.channels < 3)
+        return kKtx2Grey16;
+    if (compression == TextureCompression::None)
+        return nullptr;
+    if (half)
+        return kBlocksOfHalf;
+    if (layout.type != SampleType::U8)
+        return kBlocksOf8;
+    if (compression == TextureCompression::Bc7)
+        return kNoBc7;
+    return kBlockChannels[static_cast<int>(compression)] == layout.channels ? nullptr : kBlocksFor[layout.channels];
+}
 
 }  // namespace
 
@@ -67,7 +111,7 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half, 
         return type == SampleType::U8    ? (layout.channels == 2 ? kHalfFrom8GreyAlpha : kHalfFrom8)
                : type == SampleType::U16 ? kHalfFrom16
                                          : kHalfFromSigned;
-    if (half && format != TextureFormat::Exr)
+    if (half && format != TextureFormat::Exr && !holdsMipChain(format))
         return kHalfInExrAlone;
     switch (format) {
     case TextureFormat::Tga:
@@ -100,7 +144,7 @@ const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half, 
         break;
     case TextureFormat::Dds:
     case TextureFormat::Ktx2:
-        return kContainersToCome;
+        return containerRefusal(format, layout, half, compression);
     }
     return kBadChannels;  // no such format
 }
@@ -142,5 +186,21 @@ bool encodeTextureChain(TextureFormat format, const SampleImage* levels, std::si
     if (count == 0 || !holdsMipChain(format) ||
         formatRefusal(format, levels[0].layout, encoding.half, encoding.compression) != nullptr)
         return false;
-    return false;  // the containers' encoders are still to come
+    // Every level of one layout, each half the one before as the containers' readers count
+    // them (rounded down, at least 1), and none after the level of 1 × 1; sides in 31 bits.
+    const SampleImage& base = levels[0];
+    if (base.width > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()) ||
+        base.height > static_cast<std::uint32_t>(std::numeric_limits<std::int32_t>::max()))
+        return false;
+    for (std::size_t k = 0; k < count; ++k) {
+        const SampleImage& level = levels[k];
+        const std::uint32_t width = std::max(1u, base.width >> std::min<std::size_t>(k, 31));
+        const std::uint32_t height = std::max(1u, base.height >> std::min<std::size_t>(k, 31));
+        const bool past = k > 0 && levels[k - 1].width == 1 && levels[k - 1].height == 1;
+        if (level.layout != base.layout || level.data == nullptr || level.width != width || level.height != height ||
+            width == 0 || height == 0 || past || level.rowBytes / texelBytes(level.layout) < level.width)
+            return false;
+    }
+    return format == TextureFormat::Dds ? output::encodeDds(levels, count, encoding, file)
+                                        : output::encodeKtx2(levels, count, encoding, file);
 }

@@ -1,6 +1,7 @@
 // The texture writers: one finished texture, a picture of samples in memory, made into the
-// whole bytes of a TGA, PNG, TIFF or OpenEXR file. Portable C++17, the same bytes on every
-// platform (only zlib beneath, the same version everywhere).
+// whole bytes of a TGA, PNG, TIFF or OpenEXR file, or a texture with its mip levels in a
+// DDS or KTX2 file. Portable C++17, the same bytes on every platform (only zlib and
+// stb_dxt beneath, the same versions everywhere).
 //
 // What each format holds (formatRefusal says it to the user):
 //   TGA   8-bit grey, RGB and RGBA (not grey with alpha)
@@ -8,6 +9,13 @@
 //   TIFF  8- and 16-bit unsigned, signed 16-bit and 32-bit float samples, 1 to 4 channels
 //   EXR   half or 32-bit float, made from float samples, 1 to 4 channels (Y, Y A, R G B,
 //         R G B A)
+//   DDS   8-bit and float (or half float) samples, 1 to 4 channels; 16-bit samples, 1 to 4
+//         channels (RGB as RGBA); block-compressed 8-bit samples: BC1 RGB, BC3 RGBA, BC4
+//         grey, BC5 grey and alpha (dds_encoder.cpp tells each header)
+//   KTX2  as DDS, but 16-bit samples as RGB or RGBA alone; RGB is stored as RGBA with opaque
+//         alpha (ktx2_encoder.cpp tells each Vulkan format)
+// BC7 is not written (no encoder for it is at hand), nor signed 16-bit samples in DDS or
+// KTX2.
 #pragma once
 
 #include <cstdint>
@@ -16,10 +24,10 @@
 #include "samples.h"
 #include "texture_file.h"  // TextureFormat
 
-// Null when `format` holds textures of `layout` (as half floats, when `half`: OpenEXR alone,
-// from float samples), block-compressed as asked (DDS and KTX2 alone); otherwise the message
-// that tells the user why not and which formats would. Called before anything is read, so
-// that no run is started that cannot be written.
+// Null when `format` holds textures of `layout` (as half floats, when `half`: OpenEXR, DDS
+// and KTX2, from float samples), block-compressed as asked (DDS and KTX2 alone); otherwise
+// the message that tells the user why not and which formats would. Called before anything
+// is read, so that no run is started that cannot be written.
 const char* formatRefusal(TextureFormat format, SampleLayout layout, bool half,
                           TextureCompression compression = TextureCompression::None);
 

@@ -22,9 +22,10 @@ ensure_packages() {
 }
 
 # The Windows build: the cross compiler, its binutils (windres), the sources of GoogleTest
-# and CLI11 (header only), and zlib built for MinGW-w64 (the texture writers').
+# and CLI11 (header only), zlib built for MinGW-w64 and stb's header stb_dxt.h (the texture
+# writers').
 windows_build_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 googletest
-  libcli11-dev libz-mingw-w64-dev)
+  libcli11-dev libz-mingw-w64-dev libstb-dev)
 
 # Running it: Wine (64-bit only), its fonts and the X libraries its X11 driver loads, Xvfb
 # (and xvfb-run), ImageMagick (import for screenshots, convert for the command line's

@@ -1,7 +1,8 @@
 // The viewer page in headless Chromium, opened from disk: textures made by orbilune-cli from
-// the sample map, loaded through the page's file picker and by dropping their folder, views
-// compared with `orbilune-cli globe`, the layout and the wheel's zoom checked on the screen,
-// and a production install (npm ci --omit=dev) of the page checked on its own.
+// the sample map (TGA, and DDS and KTX2 with their mip levels), loaded through the page's
+// file picker and by dropping their folder, views compared with `orbilune-cli globe`, the
+// layout and the wheel's zoom checked on the screen, and a production install
+// (npm ci --omit=dev) of the page checked on its own.
 // Needs ORBILUNE_CLI (the orbilune-cli binary); CHROMIUM defaults to /usr/bin/chromium.
 import { test, before, after } from 'node:test';
 import assert from 'node:assert/strict';
@@ -20,7 +21,15 @@ const SIZE = 512; // side of the compared views, in pixels
 // Centres (longitude, latitude): the equator, both poles with a meridian that is not 0,
 // the date line.
 const CENTRES = [[30, 0], [0, 90], [-60, -90], [180, 25]];
-const TEXTURES = Array.from({ length: 10 }, (_, k) => `new${k + 1}.tga`);
+// The sets the page shows, each made by orbilune-cli into a folder of its own and compared
+// with `orbilune-cli globe` of that folder: the design's TGA (mip levels made by the page),
+// KTX2 (RGBA8 sRGB) and DDS (BC1) with the file's mip levels, which three.js's loaders read.
+const SETS = [
+  { name: 'TGA', folder: 'textures', ext: 'tga', args: [], levels: 1 },
+  { name: 'KTX2', folder: 'ktx2', ext: 'ktx2', args: ['--format', 'ktx2', '--mips'], levels: 9 },
+  { name: 'DDS BC1', folder: 'dds-bc1', ext: 'dds', args: ['--format', 'dds', '--compress', 'bc1', '--mips'], levels: 9 },
+];
+const texturesOf = (set) => Array.from({ length: 10 }, (_, k) => path.join(work, set.folder, `new${k + 1}.${set.ext}`));
 
 let work;
 let browser;
@@ -73,11 +82,13 @@ async function dropPaths(paths) {
   await cdp.detach();
 }
 
-// Waits until the status line no longer reads `before`, and returns it with its kind.
+// Waits until the status line no longer reads `before` (nor that the textures are being
+// read), and returns it with its kind.
 function statusAfter(before) {
   return page.evaluate(async (before) => {
     const el = document.getElementById('status');
-    for (let i = 0; i < 500 && el.textContent === before; i++) await new Promise((r) => setTimeout(r, 20));
+    const waiting = () => el.textContent === before || el.textContent === 'Reading the ten textures…';
+    for (let i = 0; i < 500 && waiting(); i++) await new Promise((r) => setTimeout(r, 20));
     return { text: el.textContent, error: el.classList.contains('error') };
   }, before);
 }
@@ -109,10 +120,17 @@ function psnrInsideDisc(a, b) {
 before(async () => {
   assert.ok(cli && fs.existsSync(cli), 'set ORBILUNE_CLI to the orbilune-cli binary');
   work = fs.mkdtempSync(path.join(os.tmpdir(), 'orbilune-viewer-'));
+  for (const set of SETS) {
+    const dir = path.join(work, set.folder);
+    fs.mkdirSync(dir);
+    execFileSync(cli, ['--size', '256', '--bilinear', ...set.args, path.join(root, 'assets/earth-2048x1024.jpg'), dir],
+      { stdio: ['ignore', 'inherit', 'ignore'] });
+    for (const [lon, lat] of CENTRES) {
+      execFileSync(cli, ['globe', dir, path.join(work, `globe_${set.folder}_${lon}_${lat}.png`),
+        '--size', String(SIZE), '--center', `${lon},${lat}`], { stdio: ['ignore', 'inherit', 'inherit'] });
+    }
+  }
   const texdir = path.join(work, 'textures');
-  fs.mkdirSync(texdir);
-  execFileSync(cli, ['--size', '256', '--bilinear', path.join(root, 'assets/earth-2048x1024.jpg'), texdir],
-    { stdio: ['ignore', 'inherit', 'ignore'] });
   // A folder to drop: a smaller set, so that its arrival shows, beside a file that is not a
   // texture and a folder holding an older texture, neither of which is taken.
   const folder = path.join(work, 'drop', 'textures-64');
@@ -121,10 +139,6 @@ before(async () => {
     { stdio: ['ignore', 'inherit', 'ignore'] });
   fs.writeFileSync(path.join(folder, 'notes.txt'), 'not a texture\n');
   fs.copyFileSync(path.join(texdir, 'new1.tga'), path.join(folder, 'older', 'new1.tga'));
-  for (const [lon, lat] of CENTRES) {
-    execFileSync(cli, ['globe', texdir, path.join(work, `globe_${lon}_${lat}.png`),
-      '--size', String(SIZE), '--center', `${lon},${lat}`], { stdio: ['ignore', 'inherit', 'inherit'] });
-  }
 
   browser = await puppeteer.launch({
     executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
@@ -149,43 +163,54 @@ after(async () => {
   if (work) fs.rmSync(work, { recursive: true, force: true });
 });
 
-test('textures picked with the file picker show the globe', { timeout: 30000 }, async () => {
-  const picker = await page.$('#picker');
-  await picker.uploadFile(...TEXTURES.map((name) => path.join(work, 'textures', name)));
-  await page.waitForFunction(() => document.body.classList.contains('loaded'), { timeout: 20000 });
-  const status = await page.$eval('#status', (e) => e.textContent);
-  assert.match(status, /new1\.tga … new10\.tga, 256 × 256 texels/);
+for (const set of SETS) {
+  test(`${set.name} textures picked with the file picker show the globe`, { timeout: 30000 }, async () => {
+    const before = await page.$eval('#status', (e) => e.textContent);
+    const picker = await page.$('#picker');
+    await picker.uploadFile(...texturesOf(set));
+    const status = await statusAfter(before);
+    await page.waitForFunction(() => document.body.classList.contains('loaded'), { timeout: 20000 });
+    assert.equal(status.error, false, status.text);
+    assert.match(status.text, new RegExp(`new1\\.${set.ext} … new10\\.${set.ext}, 256 × 256 texels`));
+    const shown = await page.evaluate(() => window.orbiluneView.shown());
+    assert.equal(shown.levels, set.levels, 'the mip levels of the files');
 
-  // What the user sees, overlays and all: the middle of the window is the lit globe.
-  const shot = decodePng(await page.screenshot({ type: 'png' }));
-  let dark = 0;
-  let total = 0;
-  for (let j = SIZE / 4; j < (3 * SIZE) / 4; j++) {
-    for (let i = SIZE / 4; i < (3 * SIZE) / 4; i++) {
-      const o = (j * SIZE + i) * 4;
-      if (shot.data[o] + shot.data[o + 1] + shot.data[o + 2] < 24) dark++;
-      total++;
+    // What the user sees, overlays and all, smooth (mipmapped) as the page starts: the middle
+    // of the window is the lit globe, which levels missing or unreadable would leave black.
+    await page.evaluate(() => window.orbiluneView.setSmooth(true));
+    const shot = decodePng(await page.screenshot({ type: 'png' }));
+    let dark = 0;
+    let total = 0;
+    for (let j = SIZE / 4; j < (3 * SIZE) / 4; j++) {
+      for (let i = SIZE / 4; i < (3 * SIZE) / 4; i++) {
+        const o = (j * SIZE + i) * 4;
+        if (shot.data[o] + shot.data[o + 1] + shot.data[o + 2] < 24) dark++;
+        total++;
+      }
     }
-  }
-  assert.ok(dark / total < 0.02, `${((100 * dark) / total).toFixed(1)}% of the middle is black`);
-  assert.deepEqual(pageErrors, []);
-});
+    assert.ok(dark / total < 0.02, `${((100 * dark) / total).toFixed(1)}% of the middle is black`);
+    assert.deepEqual(pageErrors, []);
+  });
 
-test('views match orbilune-cli globe inside the disc', { timeout: 30000 }, async () => {
-  await fitCanvas(SIZE);
-  for (const [lon, lat] of CENTRES) {
-    await page.evaluate((lon, lat) => {
-      window.orbiluneView.setSmooth(false);
-      window.orbiluneView.setView(lon, lat, 1);
-    }, lon, lat);
-    const shown = await captureCanvas();
-    const globe = decodePng(fs.readFileSync(path.join(work, `globe_${lon}_${lat}.png`)));
-    const psnr = psnrInsideDisc(shown, globe);
-    console.log(`centre ${lon},${lat}: PSNR ${psnr.toFixed(2)} dB`);
-    assert.ok(psnr >= 30, `centre ${lon},${lat}: PSNR ${psnr.toFixed(2)} dB < 30 dB`);
-  }
-  assert.deepEqual(pageErrors, []);
-});
+  test(`${set.name}: views match orbilune-cli globe inside the disc`, { timeout: 30000 }, async () => {
+    // The set the test before loaded.
+    const shown = await page.evaluate(() => window.orbiluneView.shown());
+    assert.equal(shown.names[0], `new1.${set.ext}`);
+    await fitCanvas(SIZE);
+    for (const [lon, lat] of CENTRES) {
+      await page.evaluate((lon, lat) => {
+        window.orbiluneView.setSmooth(false);
+        window.orbiluneView.setView(lon, lat, 1);
+      }, lon, lat);
+      const shown = await captureCanvas();
+      const globe = decodePng(fs.readFileSync(path.join(work, `globe_${set.folder}_${lon}_${lat}.png`)));
+      const psnr = psnrInsideDisc(shown, globe);
+      console.log(`${set.name}, centre ${lon},${lat}: PSNR ${psnr.toFixed(2)} dB`);
+      assert.ok(psnr >= 30, `${set.name}, centre ${lon},${lat}: PSNR ${psnr.toFixed(2)} dB < 30 dB`);
+    }
+    assert.deepEqual(pageErrors, []);
+  });
+}
 
 test('at zoom 1 the whole disc is on the screen, poles included, under neither bar', { timeout: 30000 }, async () => {
   // Centred on the equator, the poles are the top and bottom of the disc. Every pixel the
@@ -333,7 +358,8 @@ test('a production install (npm ci --omit=dev) gives a page that loads only its 
   try {
     await tab.goto(pathToFileURL(path.join(copy, 'index.html')).href);
     const state = await tab.evaluate(() => ({
-      three: typeof THREE !== 'undefined' && typeof THREE.WebGLRenderer === 'function',
+      three: typeof THREE !== 'undefined' && typeof THREE.WebGLRenderer === 'function' &&
+        typeof THREE_ADDONS !== 'undefined' && typeof THREE_ADDONS.KTX2Loader === 'function',
       api: typeof window.orbiluneView === 'object',
       status: document.getElementById('status').textContent,
     }));
@@ -345,4 +371,5 @@ test('a production install (npm ci --omit=dev) gives a page that loads only its 
   const copyUrl = pathToFileURL(copy).href + '/';
   assert.deepEqual(fetched.filter((u) => !u.startsWith(copyUrl)), []);
   assert.ok(fetched.some((u) => u.endsWith('/vendor/three.js')));
+  assert.ok(fetched.some((u) => u.endsWith('/vendor/three-addons.js')));
 });
