@@ -379,9 +379,16 @@ TEST(TextureContainers, EveryLevelOfEveryLayoutReadsBack)
                 SamplePicture none;
                 EXPECT_FALSE(readTextureContainer(file.data(), file.size(), static_cast<unsigned>(chain.levels.size()), none))
                     << describe(c);
-                // Cut short, the level stored last (DDS's smallest, KTX2's largest) is refused.
+                // Cut short, the level stored last (DDS's smallest, KTX2's largest) is refused;
+                // so are sides that would make a level's bytes wrap round.
                 const unsigned last = format == TextureFormat::Dds ? static_cast<unsigned>(chain.levels.size() - 1) : 0;
                 EXPECT_FALSE(readTextureContainer(file.data(), file.size() - 1, last, none)) << describe(c);
+                Bytes huge = file;
+                for (const std::size_t side : format == TextureFormat::Dds ? std::vector<std::size_t>{12, 16}
+                                                                           : std::vector<std::size_t>{20, 24})
+                    for (int b = 0; b < 4; ++b)
+                        huge[side + static_cast<std::size_t>(b)] = b == 3 ? 0x40 : 0;  // 2^30
+                EXPECT_FALSE(readTextureContainer(huge.data(), huge.size(), 0, none)) << describe(c);
             }
 }
 

@@ -271,8 +271,9 @@ void readLevel(const unsigned char* from, const Storage& storage, std::uint32_t 
     }
 }
 
-// Sides this reader takes: whole levels of up to 2^30 texels a side.
-constexpr std::uint32_t kLargestSide = 1u << 30;
+// Sides this reader takes: up to 2^20 texels, so that a level's bytes, counted in 64 bits,
+// never wrap round (and must then be in the file before any memory is taken for them).
+constexpr std::uint32_t kLargestSide = 1u << 20;
 
 bool readDds(const unsigned char* bytes, std::size_t size, unsigned level, SamplePicture& picture)
 {
