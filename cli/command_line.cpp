@@ -1,6 +1,7 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cstring>
 #include <map>
 #include <string>
 #include <vector>
@@ -17,6 +18,7 @@ using cli_system::Found;
 using cli_system::lookFor;
 
 constexpr const char* kImagePathTooLong = "The image path is too long.";
+constexpr const char* kBadDiamondList = "--diamonds takes numbers from 1 to 10, such as 1,3,6-10.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
 
 // Has `option` take the names of a table of entries (name, value), case aside; its help
@@ -48,13 +50,55 @@ CLI::Option* takeNames(CLI::Option* option, const Entry (&table)[kCount], Value 
 }
 
 // The longest texture name the sink appends to the folder, after a separator: the last
-// texture's, at the smallest mip level where levels have files of their own.
+// texture's, at the smallest mip level where levels have files of their own, or its last
+// tile and that tile's name while it is written.
 std::size_t longestTextureName(const TextureOutput& output, int faceSize)
 {
+    if (output.tileSize != 0 && output.tileSize <= static_cast<std::uint32_t>(faceSize)) {
+        int level = 0;
+        while ((output.tileSize << (level + 1)) <= static_cast<std::uint32_t>(faceSize))
+            ++level;
+        const std::uint32_t last = (1u << level) - 1;
+        return textureTileName(kTextureCount - 1, level, last, last, output.format).size() +
+               std::strlen(kPartialSuffix);
+    }
     int levels = 0;
     while (output.mips && !holdsMipChain(output.format) && (faceSize >> (levels + 1)) >= 1)
         ++levels;
     return textureFileName(kTextureCount - 1, output.format, levels).size();
+}
+
+// "1,3,6-10" as bits 0, 2 and 5 to 9; false for anything else.
+bool readDiamondList(const std::string& list, std::uint32_t& bits)
+{
+    bits = 0;
+    std::size_t at = 0;
+    const auto number = [&](int& value) {
+        std::size_t digits = 0;
+        value = 0;
+        while (at < list.size() && list[at] >= '0' && list[at] <= '9' && digits < 3) {
+            value = 10 * value + (list[at++] - '0');
+            ++digits;
+        }
+        return digits > 0 && value >= 1 && value <= kTextureCount;
+    };
+    for (;;) {
+        int first = 0, last = 0;
+        if (!number(first))
+            return false;
+        last = first;
+        if (at < list.size() && list[at] == '-') {
+            ++at;
+            if (!number(last) || last < first)
+                return false;
+        }
+        for (int k = first; k <= last; ++k)
+            bits |= 1u << (k - 1);
+        if (at == list.size())
+            return true;
+        if (list[at++] != ',')
+            return false;
+    }
 }
 
 }  // namespace
@@ -116,6 +160,16 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     app.add_flag("--mips", output.mips,
                  "Every mip level from N down to 1, each rendered from the map (area unless --filter says "
                  "otherwise): inside a DDS or KTX2 file, or new1_mip1.<ext> .. beside the others");
+    app.add_option("--tiles", output.tileSize,
+                   "Level-of-detail tiles of T texels a side (a power of two up to --size) instead of whole "
+                   "textures: each diamond a quadtree, new<k>/<level>/<row>_<column>.<ext>, level 0 one tile, "
+                   "each next level twice the texels, up to --size (area unless --filter says otherwise), and "
+                   "an index, tiles.json; a run started again skips the tiles already made")
+        ->check(CLI::Range(1u, 16384u));
+    std::string diamonds;
+    app.add_option("--diamonds", diamonds,
+                   "Only these textures, by number from 1 to 10 (such as 1,3,6-10), to share a planet among "
+                   "machines");
     app.add_flag("--linear", output.linear,
                  "Average colour in linear light (sRGB decoded, then encoded again): for colour maps, "
                  "not heights or masks");
@@ -131,8 +185,12 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     }
     if (*bilinear)
         line.filter = TextureFilter::Bilinear;
-    else if (output.mips && filter->count() == 0)
+    else if ((output.mips || output.tileSize != 0) && filter->count() == 0)
         line.filter = TextureFilter::Area;  // nearest would alias the smaller levels
+    if (!diamonds.empty() && !readDiamondList(diamonds, line.onlyDiamonds)) {
+        reportError(nullptr, kBadDiamondList);
+        return 1;
+    }
     output.nodata = nodata->count() > 0;
     // What the textures are to hold is checked before anything is read.
     if (const char* refusal = outputRefusal(output, line.filter)) {

@@ -2,6 +2,7 @@
 // the job, and a fuzzer drives this part alone.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "texture_filter.h"
@@ -14,7 +15,11 @@ struct CommandLine {
     TextureOutput output;  // what the textures hold: 24-bit TGA by default
     std::string imagePath;
     std::string outputDir;
+    std::uint32_t onlyDiamonds = 0;  // bit k: new<k+1>; 0: all ten
 };
+
+// A tile is written under its name and this, then renamed: a tile of its own name is whole.
+constexpr const char* kPartialSuffix = ".part";
 
 // readCommandLine's answer when the job should run.
 constexpr int kRunTheJob = -1;

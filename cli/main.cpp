@@ -87,10 +87,21 @@ void showProgress(std::uint64_t texelsDone, std::uint64_t texelsTotal)
         drawBar(cli.lastFile.c_str());
 }
 
+// Tiles go into folders of their own, each written under a passing name and renamed when
+// whole, so that a run stopped and started again finds only whole tiles.
 int writeToOutputDir(const char* fileName, const unsigned char* bytes, std::size_t byteCount)
 {
     const std::string path = cli_system::joinPath(cli.outputDir, fileName);
-    const TextureFileResult result = storeTextureFile(path.c_str(), bytes, byteCount);
+    const bool tile = std::strchr(fileName, '/') != nullptr;
+    TextureFileResult result = TextureFileResult::CouldntCreate;
+    if (!tile) {
+        result = storeTextureFile(path.c_str(), bytes, byteCount);
+    } else if (cli_system::makeFoldersFor(cli.outputDir, fileName)) {
+        const std::string partial = path + kPartialSuffix;
+        result = storeTextureFile(partial.c_str(), bytes, byteCount);
+        if (result == TextureFileResult::Written && !cli_system::replaceFile(partial, path))
+            result = TextureFileResult::CouldntWrite;
+    }
     if (result != TextureFileResult::Written) {
         reportError(nullptr, textureFileMessage(result));
         return 0;
@@ -105,6 +116,15 @@ int writeToOutputDir(const char* fileName, const unsigned char* bytes, std::size
         std::fprintf(stderr, "wrote %s (%d/%d)\n", fileName, cli.filesWritten, cli.filesTotal);
         std::fflush(stderr);
     }
+    return 1;
+}
+
+// A tile already made by an earlier run.
+int alreadyWritten(const char* fileName)
+{
+    if (cli_system::lookFor(cli_system::joinPath(cli.outputDir, fileName), false) != cli_system::Found::Yes)
+        return 0;
+    ++cli.filesWritten;  // counted as done
     return 1;
 }
 
@@ -144,9 +164,12 @@ int main(int argc, char** argv)
     job.faceSize = line.faceSize;
     job.sink = writeToOutputDir;
     job.progress = showProgress;
+    job.onlyDiamonds = line.onlyDiamonds;
+    job.done = job.output.tileSize != 0 ? alreadyWritten : nullptr;
     job.threads = line.threads;
     cli.outputDir = line.outputDir;
-    cli.filesTotal = static_cast<int>(textureFileCount(job.output, job.faceSize));
+    cli.filesTotal = static_cast<int>(textureFileCount(job.output, job.faceSize, job.onlyDiamonds)) +
+                     (job.output.tileSize != 0 ? 1 : 0);  // and the index
     cli.drawBar = cli_system::stderrIsTerminal();
 
     if (cli.drawBar)  // reading a large map takes a while: show the bar from the start

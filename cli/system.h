@@ -44,4 +44,11 @@ std::size_t pathLength(const std::string& path);
 // The path of `fileName` in `folder`, with the platform's separator.
 std::string joinPath(const std::string& folder, const char* fileName);
 
+// Makes the folders of `relative` (a file name such as "new1/0/0_0.png", '/' between its
+// parts) inside `folder`, those that are not there; false if one cannot be made.
+bool makeFoldersFor(const std::string& folder, const std::string& relative);
+
+// Renames `from` to `to`, replacing `to`; false if it cannot.
+bool replaceFile(const std::string& from, const std::string& to);
+
 }  // namespace cli_system

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <filesystem>
 #include <system_error>
 
@@ -40,6 +41,21 @@ std::size_t pathLength(const std::string& path) { return path.size(); }
 std::string joinPath(const std::string& folder, const char* fileName)
 {
     return (fs::path(folder) / fileName).string();
+}
+
+bool makeFoldersFor(const std::string& folder, const std::string& relative)
+{
+    const fs::path parent = fs::path(relative).parent_path();
+    if (parent.empty())
+        return true;
+    std::error_code error;
+    fs::create_directories(fs::path(folder) / parent, error);
+    return !error;
+}
+
+bool replaceFile(const std::string& from, const std::string& to)
+{
+    return std::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace cli_system

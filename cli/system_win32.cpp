@@ -77,6 +77,22 @@ std::size_t pathLength(const std::string& path) { return utf8ToWide(path).size()
 // As the dialog joins them, with a backslash; a folder that already ends in a separator,
 // or a bare drive ("D:", that drive's current folder), takes the name as it is. In UTF-8 no
 // byte of a longer letter is an ASCII one, so the last byte tells.
+bool makeFoldersFor(const std::string& folder, const std::string& relative)
+{
+    std::string path = folder;
+    for (std::size_t part = 0, slash; (slash = relative.find('/', part)) != std::string::npos; part = slash + 1) {
+        path = joinPath(path, relative.substr(part, slash - part).c_str());
+        if (!CreateDirectoryW(utf8ToWide(path).c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+            return false;
+    }
+    return true;
+}
+
+bool replaceFile(const std::string& from, const std::string& to)
+{
+    return MoveFileExW(utf8ToWide(from).c_str(), utf8ToWide(to).c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
 std::string joinPath(const std::string& folder, const char* fileName)
 {
     if (folder.empty())

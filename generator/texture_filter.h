@@ -20,3 +20,8 @@ inline constexpr TextureFilterName kTextureFilterNames[] = {
     {"area", TextureFilter::Area},
     {"mode", TextureFilter::Mode},
 };
+
+constexpr const char* textureFilterName(TextureFilter filter)
+{
+    return kTextureFilterNames[static_cast<int>(filter)].name;
+}

@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "texture_file.h"
 #include "texture_filter.h"
@@ -21,6 +22,10 @@ using FileSink = int (*)(const char* fileName, const unsigned char* bytes, std::
 // Told how far a run has got, in texels rendered of all it will render (from 0 of the total
 // at the start, to the total), on the calling thread.
 using ProgressSink = void (*)(std::uint64_t texelsDone, std::uint64_t texelsTotal);
+
+// Asked before a tile is made whether its file (as the FileSink would be given it) is there
+// already, complete: nonzero skips it, so that a run started again goes on where it stopped.
+using DoneQuery = int (*)(const char* fileName);
 
 constexpr int kImagePathCapacity = 1024;
 // MAX_PATH (260) UTF-16 units, the longest folder Windows writes into, take up to three
@@ -49,6 +54,10 @@ struct TextureOutput {
     TextureCompression compression = TextureCompression::None;  // DDS and KTX2 alone
     unsigned border = 0;       // rings of texels round each texture, continuing it onto the sphere
     bool mips = false;         // every mip level from N down to 1, each rendered from the map
+    // Level-of-detail tiles of this many texels a side (a power of two up to N; 0: whole
+    // textures): each diamond a quadtree, level 0 one tile of the diamond at face size T,
+    // each next level twice the texels a side, up to N (textureTileName, tileIndex).
+    std::uint32_t tileSize = 0;
 };
 
 // The names the command line takes.
@@ -83,10 +92,20 @@ struct TextureJob {
     unsigned threads;                      // threads that render; 0: every core
     TextureOutput output;                  // what the textures hold; the dialog's by default
     ProgressSink progress;                 // null: none
+    std::uint32_t onlyDiamonds;            // bit k renders diamond k (new<k+1>); 0: all ten
+    DoneQuery done;                        // null: every file is made
 };
 
-// The files a run with `output` at face size `faceSize` hands to its sink.
-std::size_t textureFileCount(const TextureOutput& output, int faceSize);
+// The files a run with `output` at face size `faceSize` hands to its sink, for the diamonds
+// of `onlyDiamonds` (as TextureJob's: 0 for all ten).
+std::size_t textureFileCount(const TextureOutput& output, int faceSize, std::uint32_t onlyDiamonds = 0);
+
+// The name of tile (row, column) of level `level` of diamond `index` (0 to 9):
+// "new1/0/0_0.png", folders by diamond and level.
+std::string textureTileName(int index, int level, std::uint32_t row, std::uint32_t column, TextureFormat format);
+
+// The tiles' index, written beside the folders: the layout, the sizes and the format.
+constexpr const char* kTileIndexName = "tiles.json";
 
 // Runs one job. Returns 1 when all ten images went through the sink, 0 on any failure
 // (reported through reportError) or when the sink returned 0.
@@ -111,6 +130,7 @@ constexpr const char* kNoMemoryForImage = "Not enough memory to load the image."
 constexpr const char* kNoMemoryForTexture = "Not enough memory for the texture buffer.";
 constexpr const char* kCouldntEncodeTexture = "Couldnt make the texture file: its format cannot hold these texels.";
 constexpr const char* kBadFaceSize = "The texture size must be from 1 to 16384 texels.";
+constexpr const char* kTilesLargerThanTextures = "The tiles must not be larger than the textures: --tiles at most --size.";
 constexpr const char* kCouldntCreateFile = "Couldnt create file";
 constexpr const char* kCouldntWriteFile = "Couldnt write to file";
 // A front end checks the picture and the folder before it starts a run.

@@ -62,6 +62,13 @@ const char* typeName(SampleType type)
 
 const char* outputRefusal(const TextureOutput& output, TextureFilter)
 {
+    if (output.tileSize != 0 && (output.tileSize & (output.tileSize - 1)) != 0)
+        return "The tile size must be a power of two.";
+    if (output.border != 0 && output.mips && holdsMipChain(output.format))
+        return "DDS and KTX2 levels each halve the whole side, border and all: leave out --border with --mips, or "
+               "write levels of their own (--format png, tiff or exr) with both.";
+    if (output.tileSize != 0 && output.mips)
+        return "Tiles are levels of detail already, each rendered from the map: leave out --mips with --tiles.";
     // Every layout the choices leave open must be refused for the choices to be: the map
     // may yet make the others.
     const char* refusal = nullptr;

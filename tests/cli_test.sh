@@ -152,5 +152,27 @@ check "TGA of 16 bits exits 1" [ "$status" = 1 ]
 check "TGA of 16 bits says what would work" grep -qF "error: TGA holds 8-bit grey, RGB and RGBA" "$work/stderr"
 check "TGA of 16 bits writes nothing" no_files
 
+# Tiles: a quadtree a diamond and the index; a run started again makes only what is missing,
+# to the same bytes; --diamonds takes a share of the planet.
+run --size 128 --tiles 64 --border 1 "$work/map.png" "$work/out"
+check "--tiles writes every level's tiles and the index" \
+    [ "$(find "$work/out" -name '*.tga' | wc -l)" = 50 ] && [ -f "$work/out/tiles.json" ]
+check "a tile is the tile size and its rings" [ "$(stat -c %s "$work/out/new7/1/1_0.tga")" = $((18 + 3 * 66 * 66)) ]
+cp "$work/out/new7/1/1_0.tga" "$work/tile"
+rm "$work/out/new7/1/1_0.tga"
+"$cli" --size 128 --tiles 64 --border 1 "$work/map.png" "$work/out" >"$work/stdout" 2>"$work/stderr"
+check "a run started again makes the missing tile alone" [ "$(grep -c '^wrote new' "$work/stderr")" = 1 ]
+check "to the same bytes" cmp -s "$work/tile" "$work/out/new7/1/1_0.tga"
+check "and leaves no passing names" [ -z "$(find "$work/out" -name '*.part')" ]
+run --size 64 --diamonds 2,9-10 "$work/map.png" "$work/out"
+check "--diamonds writes those textures alone" [ "$(ls "$work/out" | tr '\n' ' ')" = "new10.tga new2.tga new9.tga " ]
+for bad in "--tiles 48:The tile size must be a power of two." \
+           "--size 64 --tiles 128:The tiles must not be larger than the textures: --tiles at most --size." \
+           "--diamonds 0,11:--diamonds takes numbers from 1 to 10, such as 1,3,6-10."; do
+    run ${bad%%:*} "$work/map.png" "$work/out"
+    check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
+    check "${bad%%:*} writes nothing" no_files
+done
+
 echo "$passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -107,8 +107,9 @@ TEST(TextureJob, RefusesAFaceSizeItCannotMake)
 }
 
 // With --mips every level is the run at that level's size (with the same border), never a
-// texture shrunk: the files of one run against separate runs, level by level.
-TEST(TextureJob, MipLevelsAreTheRunsAtTheirSizes)
+// texture shrunk: the files of one run against separate runs, level by level. Tiles are
+// the regions of those runs' textures, rings and all.
+TEST(TextureJob, MipLevelsAndTilesAreTheRunsAtTheirSizes)
 {
     ScratchDir dir;
     const std::string map = dir.writeBmp("map.bmp", testing_support::noisePicture(67, 35));
@@ -139,6 +140,38 @@ TEST(TextureJob, MipLevelsAreTheRunsAtTheirSizes)
                     << "filter " << static_cast<int>(row.filter) << " level " << level << " " << chain.names[5 * k + level];
             }
         }
+    }
+
+    constexpr std::uint32_t kTile = 8, kBorder = 2;
+    TextureOutput tiled;
+    tiled.tileSize = kTile;
+    tiled.border = kBorder;
+    SinkCalls tiles;
+    ASSERT_EQ(runIntoMemory(map, 32, TextureFilter::Area, tiles, tiled), 1);
+    ASSERT_EQ(tiles.names.size(), 10u * (1 + 4 + 16) + 1);
+    EXPECT_EQ(tiles.names.back(), kTileIndexName);
+    std::size_t call = 0;
+    for (int level = 0; level < 3; ++level) {
+        const std::uint32_t size = kTile << level, side = size + 2 * kBorder;
+        TextureOutput whole;
+        whole.border = kBorder;
+        SinkCalls textures;
+        ASSERT_EQ(runIntoMemory(map, static_cast<int>(size), TextureFilter::Area, textures, whole), 1);
+        for (int k = 0; k < 10; ++k)
+            for (std::uint32_t row = 0; row < size / kTile; ++row)
+                for (std::uint32_t column = 0; column < size / kTile; ++column, ++call) {
+                    ASSERT_EQ(tiles.names[call], textureTileName(k, level, row, column, TextureFormat::Tga));
+                    const std::vector<unsigned char>& tile = tiles.images[call];
+                    ASSERT_EQ(tile.size(), kTgaHeaderSize + 3 * (kTile + 2 * kBorder) * (kTile + 2 * kBorder));
+                    bool same = true;
+                    for (std::uint32_t r = 0; r < kTile + 2 * kBorder; ++r) {
+                        const auto from = textures.images[k].begin() + kTgaHeaderSize +
+                                          3 * ((row * kTile + r) * side + column * kTile);
+                        same = same && std::equal(from, from + 3 * (kTile + 2 * kBorder),
+                                                  tile.begin() + kTgaHeaderSize + 3 * r * (kTile + 2 * kBorder));
+                    }
+                    EXPECT_TRUE(same) << tiles.names[call];
+                }
     }
 }
 
