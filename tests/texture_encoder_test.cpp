@@ -23,6 +23,7 @@
 #include "decoded_picture.h"
 #include "half_float.h"
 #include "image_object.h"
+#include "inflater.h"
 #include "test_support.h"
 #include "texture_views.h"
 #include "texture_encoder.h"
@@ -732,6 +733,65 @@ TEST(PortableReaders, ReadEveryLayoutTheWritersWriteBack)
                     }
                 EXPECT_TRUE(samplesOf(picture) == expected) << describe(c);
             }
+}
+
+// A PNG whose first image data chunk ends just where the reader's band of rows (256 KiB)
+// fills: the inflater, asked once more with no input and no room, has nothing to give (zlib
+// says so with Z_BUF_ERROR, which is no error), and the next chunk goes on. The zlib stream is
+// of stored blocks, so that each byte of rows lands where it is put.
+TEST(PortableReaders, ReadPngImageDataThatEndsWhereTheBandFills)
+{
+    const std::uint32_t width = 1023, height = 512;  // rows of 1024 bytes with the filter byte
+    Bytes rows, pixels;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        rows.push_back(0);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            rows.push_back(static_cast<unsigned char>(x * 7 + y * 13));
+            pixels.push_back(rows.back());
+        }
+    }
+    Bytes stream = {0x78, 0x01};
+    for (std::size_t at = 0; at < rows.size(); at += 65535) {
+        const auto length = static_cast<std::uint16_t>(std::min<std::size_t>(65535, rows.size() - at));
+        stream.push_back(at + length == rows.size() ? 1 : 0);
+        for (const std::uint16_t half : {length, static_cast<std::uint16_t>(~length)})
+            stream.insert(stream.end(), {static_cast<unsigned char>(half), static_cast<unsigned char>(half >> 8)});
+        stream.insert(stream.end(), rows.begin() + static_cast<std::ptrdiff_t>(at),
+                      rows.begin() + static_cast<std::ptrdiff_t>(at + length));
+    }
+    std::uint32_t a = 1, b = 0;
+    for (unsigned char byte : rows) {
+        a = (a + byte) % 65521;
+        b = (b + a) % 65521;
+    }
+    const std::uint32_t adler = b << 16 | a;
+    const auto putBig = [](Bytes& out, std::uint32_t value) {
+        for (int shift = 24; shift >= 0; shift -= 8)
+            out.push_back(static_cast<unsigned char>(value >> shift));
+    };
+    putBig(stream, adler);
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    const auto chunk = [&](const char* type, const unsigned char* data, std::size_t length) {
+        putBig(png, static_cast<std::uint32_t>(length));
+        const std::size_t typeAt = png.size();
+        png.insert(png.end(), type, type + 4);
+        png.insert(png.end(), data, data + length);
+        putBig(png, crc32Update(0, png.data() + typeAt, 4 + length));
+    };
+    Bytes header;
+    putBig(header, width);
+    putBig(header, height);
+    header.insert(header.end(), {8, 0, 0, 0, 0});  // 8-bit grey
+    chunk("IHDR", header.data(), header.size());
+    // The 262144th byte of rows comes out past the zlib header and five block headers.
+    const std::size_t split = 2 + 5 * 5 + 262144;
+    chunk("IDAT", stream.data(), split);
+    chunk("IDAT", stream.data() + split, stream.size() - split);
+    chunk("IEND", nullptr, 0);
+    testing_support::ScratchDir dir;
+    DecodedPicture picture;
+    ASSERT_EQ(readKeepingSamples(TextureFormat::Png, dir.write("band.png", png), picture), imaging_status::kOk);
+    EXPECT_TRUE(samplesOf(picture) == pixels);
 }
 
 // The pictures of tests/windows/data/readers, 13 × 7: TIFF written by libtiff's tiffcp (and
