@@ -1,26 +1,39 @@
 #!/usr/bin/env bash
-# Makes the pictures that README.md shows, from the sample map assets/earth-2048x1024.jpg:
+# Makes the pictures that README.md shows, from the sample map assets/earth-2048x1024.jpg and
+# two data maps:
 #   assets/filters-side-by-side.png  one crop of new2.tga at --size 512 with each --filter
 #                                    (nearest, bilinear, area), texels enlarged 4 times;
 #   assets/sample-net.jpg            `net --graticule` of the sample map at 512, bilinear;
 #   assets/sample-globes.jpg         `globe` of the same textures, five views in a row;
 #   assets/pattern-net.jpg           `net` of the test map from `pattern`, at 256, bilinear
-#                                    (JPEG: its smooth colours take over 400 KB as PNG).
-# orbilune-cli makes the textures, nets and globes; scripts/make_readme_pictures.py crops,
-# lays out and compresses them (with OpenCV).
-# Installs python3-numpy and python3-opencv when missing, and builds the command line with
-# scripts/build.sh when build/bin/orbilune-cli is missing.
-# Usage: scripts/make-readme-pictures.sh
+#                                    (JPEG: its smooth colours take over 400 KB as PNG);
+#   assets/relief-net.jpg            `net --shade` of the ETOPO5 relief (Debian's
+#                                    ferret-datasets) converted at 512, area, into signed
+#                                    16-bit TIFF textures;
+#   assets/clouds-globes.jpg         `globe` of a synthetic cloud map with alpha converted at
+#                                    512, area, into RGBA textures: alone (alpha over the
+#                                    checkerboard), then laid over the sample map's textures.
+# orbilune-cli makes the textures, nets and globes; scripts/make_readme_pictures.py makes the
+# data maps, lays the cloud textures over the colour ones, then crops, lays out and
+# compresses the pictures (with OpenCV).
+# Installs python3-numpy, python3-opencv and ferret-datasets when missing, and builds the
+# command line as scripts/build.sh does when $BUILD/bin/orbilune-cli is missing.
+# Usage: [BUILD=build] scripts/make-readme-pictures.sh
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-scripts/install-deps.sh python3-numpy python3-opencv >&2
-cli=build/bin/orbilune-cli
-[ -x "$cli" ] || scripts/build.sh >&2
+scripts/install-deps.sh python3-numpy python3-opencv ferret-datasets >&2
+build=${BUILD:-build}
+cli=$build/bin/orbilune-cli
+if [ ! -x "$cli" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >&2
+    cmake --build "$build" >&2
+fi
 
 map=assets/earth-2048x1024.jpg
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+python=(/usr/bin/python3 scripts/make_readme_pictures.py)
 
 # run COMMAND...: runs it quietly, showing what it printed only if it fails.
 run() {
@@ -39,4 +52,15 @@ mkdir "$work/pattern"
 run "$cli" --size 256 --filter bilinear "$work/pattern.png" "$work/pattern"
 run "$cli" net "$work/pattern" "$work/pattern-net.png"
 
-/usr/bin/python3 scripts/make_readme_pictures.py "$work" assets
+# Data maps: heights kept as signed 16-bit samples, clouds with their alpha.
+run "${python[@]}" maps "$work"
+mkdir "$work/relief" "$work/clouds"
+run "$cli" --size 512 --filter area --format tiff --channels grey --depth int16 "$work/etopo5.tif" "$work/relief"
+run "$cli" net --shade "$work/relief" "$work/relief-net.png"
+run "$cli" --size 512 --filter area --format png --channels rgba "$work/clouds.png" "$work/clouds"
+run "$cli" globe "$work/clouds" "$work/clouds-globe.png" --size 320 --center -75,-25
+run "${python[@]}" composite "$work"
+run "$cli" globe "$work/clouded" "$work/clouded-globes.png" --size 320 \
+    --center -75,-25 --center 20,15 --center 120,0
+
+"${python[@]}" layout "$work" assets
