@@ -5,7 +5,9 @@
 # exit status 1 (not a crash), no files, little memory and little time; every valid one of
 # an unusual shape or layout gives ten textures of the picture's colour, and one picture in
 # many layouts gives the plain PNG's textures byte for byte; names with spaces and non-ASCII
-# letters work, and paths too long for the job or the system are refused.
+# letters work, and paths too long for the job or the system are refused. The pictures of the
+# tables read in bands of rows (map_rows.h, through the generator's tests) give the whole
+# decoding's rows, and a large map so read takes a few rows' memory.
 # The pictures and the rows are in hostile_pictures.sh; the Windows program's table, which
 # shares those common to every platform, is tests/windows/bad_input_wine_test.sh.
 # Usage: bad_input_test.sh PATH/TO/orbilune-cli
@@ -80,6 +82,74 @@ deep_sample_rows
 make_sample_maps
 kept_sample_rows
 kept_sample_refusal_rows
+
+# --- Maps read in bands of rows --------------------------------------------------------------
+# The generator's own tests of a map read in bands (map_rows.h), over the pictures made here.
+tests_program=$(dirname "$cli")/generator_tests
+
+# gtest ROW-NAME TEST [VARIABLE=VALUE...]: one row: the generator's test TEST (of the MapRows
+# suite) passes with the variables given, measured; its output in $work/stdout.
+gtest() {
+    local name=$1 test=$2
+    shift 2
+    measured env "$@" "$tests_program" --gtest_filter="MapRows.$test"
+    if [ "$status" != 0 ] || ! grep -q '^\[  PASSED  \] 1 test' "$work/stdout"; then
+        fail "$name: exit status $status"
+        sed 's/^/    stdout: /' "$work/stdout" | grep -v '^    stdout: \[ \(RUN\|  OK\)' | head -20
+        return 1
+    fi
+}
+
+# Every picture of the tables of layouts, orientations and samples gives the whole decoding's
+# rows in bands, kept or not, narrowed or not, or is read whole (a BMP, a turned TIFF, ...).
+if gtest "the tables' pictures in bands" ReadsThePicturesOfTheCommandLinesTablesAsTheWholeDecoding \
+    ORBILUNE_MAP_ROWS_PICTURES="$work/plain.png:$work/layouts:$work/oriented:$work/deep:$work/sample-maps:$(
+        printf '%s:' "$work"/high-byte*)"; then
+    passed=$((passed + 1))
+    grep -F 'read in bands' "$work/stdout"
+fi
+
+# A map of 20000 × 10000 pixels (800 MB of words whole) read in bands, four rows at a time,
+# holds its reader's buffers (about 700 KB) and those rows: its peak memory is that of the same
+# program opening nothing but for 16 rows (of 80 KB of words), and of one that opens it and
+# reads no row but for 8.
+python3 - "$work/large.png" <<'PYTHON'
+import struct, sys, zlib
+width, height = 20000, 10000
+def chunk(kind, data):
+    return struct.pack('>I', len(data)) + kind + data + struct.pack('>I', zlib.crc32(kind + data))
+pattern = bytes((i * 7 + (i // 3) * 13) & 255 for i in range(3 * width + 256))
+with open(sys.argv[1], 'wb') as out:
+    out.write(b'\x89PNG\r\n\x1a\n' + chunk(b'IHDR', struct.pack('>IIBBBBB', width, height, 8, 2, 0, 0, 0)))
+    deflate = zlib.compressobj(1)
+    pending = b''
+    for y in range(height):
+        pending += deflate.compress(b'\0' + pattern[y % 256:y % 256 + 3 * width])
+        if len(pending) >= 1 << 20:
+            out.write(chunk(b'IDAT', pending))
+            pending = b''
+    out.write(chunk(b'IDAT', pending + deflate.flush()) + chunk(b'IEND', b''))
+PYTHON
+row_kb=$((20000 * 4 / 1024))
+declare -A large_peak_kb
+for read in nothing none all; do
+    gtest "the large map, reading $read" ReadsTheMapTheCommandLinesTableMeasures \
+        ORBILUNE_MAP_ROWS_MEASURED="$work/large.png" ORBILUNE_MAP_ROWS_READ=$read || break
+    large_peak_kb[$read]=$peak_kb
+    [ "$read" = all ] && grep -F 'rows ' "$work/stdout"
+done
+if [ "${large_peak_kb[all]:-}" ]; then
+    echo "the large map in bands: peak ${large_peak_kb[nothing]} KiB opening nothing," \
+        "${large_peak_kb[none]} KiB opened, ${large_peak_kb[all]} KiB read, ${seconds} s"
+    if [ $((large_peak_kb[all] - large_peak_kb[nothing])) -gt $((16 * row_kb)) ]; then
+        fail "the large map in bands: ${large_peak_kb[all]} KiB, over 16 rows more than ${large_peak_kb[nothing]} KiB"
+    elif [ $((large_peak_kb[all] - large_peak_kb[none])) -gt $((8 * row_kb)) ]; then
+        fail "the large map in bands: ${large_peak_kb[all]} KiB, over 8 rows more than opened (${large_peak_kb[none]} KiB)"
+    else
+        passed=$((passed + 1))
+    fi
+fi
+rm -f "$work/large.png"
 
 # --- Names and lengths -----------------------------------------------------------------------
 # Spaces and non-ASCII letters in the picture's name and the output folder's.

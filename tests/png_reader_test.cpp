@@ -1,5 +1,7 @@
 // Orbilune's PNG reader stands in for libpng: it must give libpng's pixels for every
-// layout, across the seams of its own buffers, and refuse exactly what libpng refuses.
+// layout, across the seams of its own buffers, and refuse exactly what libpng refuses; read
+// in bands of rows (map_rows.h), the same rows, narrowed as the whole picture is, and the
+// same refusals.
 #include <gtest/gtest.h>
 
 #include <isa-l/crc.h>
@@ -14,6 +16,7 @@
 #include "decoded_picture.h"
 #include "fuzz_checks.h"
 #include "image_object.h"
+#include "map_rows.h"
 #include "test_support.h"
 
 namespace {
@@ -143,9 +146,72 @@ void decodeKeptWithLibpng(const Bytes& bytes, std::uint32_t& columns, std::uint3
     }
 }
 
+// Reads the PNG at `path` in bands of rows, a few rows a call (1, 3, 2, 17, ... in turn, so
+// that calls end anywhere in the reader's band and chunks), narrowed to `working` where it
+// is not the whole decoding's layout. Returns the rows, each with its wrap pixel, packed;
+// `status` is the opening's or the first failing read's, `rowsRead` those read before.
+Bytes readInBands(const std::string& path, bool keepSamples, SampleLayout working, int& status,
+                  std::uint32_t& rowsRead, bool& opened)
+{
+    std::string message;
+    const std::unique_ptr<MapRows> rows = openMapRows({{path}, 1, 1, keepSamples}, status, message);
+    rowsRead = 0;
+    opened = rows != nullptr;
+    if (!rows)
+        return {};
+    EXPECT_TRUE(message.empty());
+    EXPECT_TRUE(rows->layout() == working || rows->narrowTo(working));
+    const std::size_t rowBytes = (std::size_t{rows->width()} + 1) * pixelBytes(rows->layout());
+    Bytes bytes(rowBytes * rows->height(), 0xA5);
+    static constexpr std::uint32_t kPerCall[] = {1, 3, 2, 17, 1, 64, 5, 255};
+    for (std::size_t call = 0; rowsRead < rows->height(); ++call) {
+        const std::uint32_t count = std::min(kPerCall[call % 8], rows->height() - rowsRead);
+        status = rows->readRows(count, bytes.data() + rowsRead * rowBytes, rowBytes);
+        if (status != imaging_status::kOk)
+            break;
+        rowsRead += count;
+    }
+    return bytes;
+}
+
+// The whole decoding's rows (with their wrap pixels), packed.
+Bytes rowsOf(DecodedPicture& picture)
+{
+    Bytes bytes;
+    for (std::uint32_t row = 0; row < picture.rows; ++row)
+        bytes.insert(bytes.end(), pixelAt(picture, 0, row), pixelAt(picture, picture.columns + 1, row));
+    return bytes;
+}
+
+// The file read in bands: an interlaced one is read whole; every other gives the rows of the
+// whole decoding, as they are and narrowed as reshapePicture narrows the whole picture.
+void expectSameInBands(const std::string& path, const Bytes& bytes, DecodedPicture& picture, const std::string& what)
+{
+    const bool interlaced = bytes.size() > 28 && bytes[28] == 1;
+    for (const SampleLayout working : {picture.layout, SampleLayout{SampleType::U8, 3}, SampleLayout{SampleType::U8, 1}}) {
+        if (working != picture.layout && (!picture.keepSamples || !reshapes(picture.layout, working)))
+            continue;
+        DecodedPicture whole;
+        whole.keepSamples = picture.keepSamples;
+        ASSERT_EQ(readPngDirect(path.c_str(), whole), imaging_status::kOk) << what;
+        ASSERT_TRUE(reshapePicture(whole, working)) << what;
+        int status = imaging_status::kOk;
+        std::uint32_t rowsRead = 0;
+        bool opened = false;
+        const Bytes rows = readInBands(path, picture.keepSamples, working, status, rowsRead, opened);
+        EXPECT_EQ(status, imaging_status::kOk) << what;
+        EXPECT_EQ(opened, !interlaced) << what << ": read whole only when interlaced";
+        if (opened) {
+            EXPECT_TRUE(rows == rowsOf(whole)) << what << ", in bands as " << static_cast<int>(working.type) << "/"
+                                               << working.channels;
+        }
+    }
+}
+
 // Reads the file with both readers: they must agree on whether it is readable and, where it
 // is, on every pixel (and each row's wrap word is its first pixel). Kept samples are held to
-// libpng's own samples of the file, and the file's layout to libpng's.
+// libpng's own samples of the file, and the file's layout to libpng's. Read in bands, it
+// gives the same rows, or fails where it is unreadable.
 void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::string& what, bool readable,
                         bool keepSamples = false)
 {
@@ -156,13 +222,20 @@ void expectSameAsLibpng(const ScratchDir& dir, const Bytes& bytes, const std::st
     EXPECT_EQ(libpngReads, readable) << what << ": libpng's verdict";
     DecodedPicture picture;
     picture.keepSamples = keepSamples;
-    const int status = readPngDirect(dir.write("picture.png", bytes).c_str(), picture);
+    const std::string path = dir.write("picture.png", bytes);
+    const int status = readPngDirect(path.c_str(), picture);
     if (!readable) {
         EXPECT_EQ(status, imaging_status::kUnknownImageFormat) << what;
         EXPECT_FALSE(picture.pixels) << what;
+        int bandStatus = imaging_status::kOk;
+        std::uint32_t rowsRead = 0;
+        bool opened = false;
+        readInBands(path, keepSamples, SampleLayout{}, bandStatus, rowsRead, opened);
+        EXPECT_EQ(bandStatus, imaging_status::kUnknownImageFormat) << what << ", in bands";
         return;
     }
     ASSERT_EQ(status, imaging_status::kOk) << what;
+    expectSameInBands(path, bytes, picture, what);
     if (!libpngReads)
         return;
     ASSERT_EQ(picture.columns, columns) << what;
@@ -410,14 +483,43 @@ TEST(PngReader, RefusesWhatLibpngRefusesAndNothingElse)
         expectSameAsLibpng(dir, assemble(chunks), row.what, row.readable);
     }
 
-    // Cut anywhere: refused, whatever the cut.
+    // Cut anywhere: refused, whatever the cut. Read in bands a row at a time, the rows before
+    // the cut come as the whole file's, then a read fails (the last row's, where the cut
+    // takes only the last chunk's CRC), and nothing is read after it.
     const Bytes whole = assemble(rgb);
+    DecodedPicture intact;
+    ASSERT_EQ(readPngDirect(dir.write("whole.png", whole).c_str(), intact), imaging_status::kOk);
+    const Bytes intactRows = rowsOf(intact);
+    const std::size_t rowBytes = (std::size_t{intact.columns} + 1) * 4;
     for (const std::size_t length : {std::size_t{0}, std::size_t{8}, std::size_t{20}, whole.size() / 2,
                                      whole.size() - 13}) {
         DecodedPicture picture;
-        const int status = readPngDirect(dir.write("cut.png", Bytes(whole.begin(), whole.begin() + length)).c_str(), picture);
+        const std::string path = dir.write("cut.png", Bytes(whole.begin(), whole.begin() + length));
+        const int status = readPngDirect(path.c_str(), picture);
         EXPECT_EQ(status, length < 8 ? kNotMine : imaging_status::kUnknownImageFormat) << "cut at " << length;
         EXPECT_FALSE(picture.pixels) << "cut at " << length;
+
+        int bandStatus = imaging_status::kOk;
+        std::string message;
+        const std::unique_ptr<MapRows> bands = openMapRows({{path}, 1, 1, false}, bandStatus, message);
+        if (!bands) {
+            EXPECT_EQ(bandStatus, imaging_status::kUnknownImageFormat) << "cut at " << length;
+            continue;
+        }
+        Bytes row(rowBytes);
+        std::uint32_t read = 0;
+        while ((bandStatus = bands->readRows(1, row.data(), rowBytes)) == imaging_status::kOk && read < 64)
+            EXPECT_TRUE(std::equal(row.begin(), row.end(), intactRows.begin() + read++ * rowBytes))
+                << "cut at " << length << ", row " << read - 1;
+        EXPECT_EQ(bandStatus, imaging_status::kUnknownImageFormat) << "cut at " << length;
+        EXPECT_LT(read, 64u) << "cut at " << length;
+        if (length == whole.size() - 13) {
+            EXPECT_EQ(read, 63u) << "the last row waits for its chunk's CRC";
+        }
+        const Bytes untouched(rowBytes, 0x5A);
+        row = untouched;
+        EXPECT_EQ(bands->readRows(1, row.data(), rowBytes), bandStatus) << "cut at " << length;
+        EXPECT_TRUE(row == untouched) << "cut at " << length << ": read after its failure";
     }
 }
 

@@ -132,6 +132,33 @@ double eightBitsOf(double value, SampleType from)
 
 }  // namespace
 
+void reshapeRow(const unsigned char* in, SampleLayout from, unsigned char* out, SampleLayout target,
+                std::uint32_t columns)
+{
+    const unsigned fromColours = colourChannels(from.channels), toColours = colourChannels(target.channels);
+    const bool alpha = hasAlpha(from.channels) && hasAlpha(target.channels);
+    const std::size_t inBytes = pixelBytes(from), outBytes = pixelBytes(target);
+    for (std::uint32_t column = 0; column < columns; ++column, in += inBytes, out += outBytes) {
+        double values[4] = {};
+        for (unsigned c = 0; c < from.channels; ++c)
+            values[c] = sampleOf(in, from, c);
+        if (target.type != from.type)  // reshaping only narrows: to 8 bits
+            for (double& value : values)
+                value = eightBitsOf(value, from.type);
+        const double alphaValue = alpha ? values[fromColours] : 0.0;
+        if (fromColours == 3 && toColours == 1) {
+            const double luma = 0.2126 * values[0] + 0.7152 * values[1] + 0.0722 * values[2];
+            values[0] = target.type == SampleType::F32 ? luma : static_cast<double>(static_cast<std::int64_t>(luma + 0.5));
+        }
+        for (unsigned c = 0; c < toColours; ++c)
+            storeSampleOf(values[fromColours == 1 ? 0 : c], out, target, c);
+        if (alpha)
+            storeSampleOf(alphaValue, out, target, toColours);
+        else if (outBytes == 4 && target.channels == 3)
+            out[3] = 0xFF;  // a word's top byte, never read: opaque, as a kept RGB word's
+    }
+}
+
 bool reshapePicture(DecodedPicture& picture, SampleLayout target)
 {
     const SampleLayout from = picture.layout;
@@ -144,29 +171,8 @@ bool reshapePicture(DecodedPicture& picture, SampleLayout target)
     reshaped.fileLayout = picture.fileLayout;
     if (allocatePicture(reshaped, picture.columns, picture.rows) != imaging_status::kOk)
         return false;
-    const unsigned fromColours = colourChannels(from.channels), toColours = colourChannels(target.channels);
-    const bool alpha = hasAlpha(from.channels) && hasAlpha(target.channels);
-    for (std::uint32_t row = 0; row < picture.rows; ++row) {
-        for (std::uint32_t column = 0; column < picture.columns; ++column) {
-            const unsigned char* in = pixelAt(picture, column, row);
-            unsigned char* out = pixelAt(reshaped, column, row);
-            double values[4] = {};
-            for (unsigned c = 0; c < from.channels; ++c)
-                values[c] = sampleOf(in, from, c);
-            if (target.type != from.type)  // reshaping only narrows: to 8 bits
-                for (double& value : values)
-                    value = eightBitsOf(value, from.type);
-            const double alphaValue = alpha ? values[fromColours] : 0.0;
-            if (fromColours == 3 && toColours == 1) {
-                const double luma = 0.2126 * values[0] + 0.7152 * values[1] + 0.0722 * values[2];
-                values[0] = target.type == SampleType::F32 ? luma : static_cast<double>(static_cast<std::int64_t>(luma + 0.5));
-            }
-            for (unsigned c = 0; c < toColours; ++c)
-                storeSampleOf(values[fromColours == 1 ? 0 : c], out, target, c);
-            if (alpha)
-                storeSampleOf(alphaValue, out, target, toColours);
-        }
-    }
+    for (std::uint32_t row = 0; row < picture.rows; ++row)
+        reshapeRow(pixelAt(picture, 0, row), from, pixelAt(reshaped, 0, row), target, picture.columns);
     fillWrapPixels(reshaped);
     picture.pixels = std::move(reshaped.pixels);
     picture.layout = target;

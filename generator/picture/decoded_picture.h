@@ -66,6 +66,19 @@ void fillWrapPixels(DecodedPicture& picture);
 // alpha where `target` has none. False, and the picture as it was, without the memory.
 bool reshapePicture(DecodedPicture& picture, SampleLayout target);
 
+// reshapePicture's arithmetic for one row: `columns` pixels of `from` at `in` made of
+// `target`'s samples at `out` (the rows of a map read in bands are made alike).
+void reshapeRow(const unsigned char* in, SampleLayout from, unsigned char* out, SampleLayout target,
+                std::uint32_t columns);
+
+// Whether that arithmetic makes every sample of `target` from pixels of `from`: the same
+// type or 8 bits, and alpha only from alpha.
+constexpr bool reshapes(SampleLayout from, SampleLayout target)
+{
+    return (target.type == from.type || target.type == SampleType::U8) &&
+           (hasAlpha(from.channels) || !hasAlpha(target.channels));
+}
+
 // Whether columns × rows pixels, and `readerBytes` that a reader holds beside them, fit in
 // the memory the picture may take.
 bool pictureFits(const DecodedPicture& picture, std::uint64_t columns, std::uint64_t rows,

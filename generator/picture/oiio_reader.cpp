@@ -29,6 +29,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <new>
 #include <string>
@@ -41,6 +42,7 @@
 #include "image_object.h"
 #include "module_readers.h"
 #include "picture_format.h"
+#include "picture_rows.h"
 
 namespace {
 
@@ -203,11 +205,16 @@ double leastBytesPerPixel(const std::string& format)
 // as GDI+ loads it. OpenImageIO 2.4 reads TIFF pictures of some kinds (YCbCr, CIE L*a*b*,
 // LogLuv, JPEG of other than three channels) through libtiff's RGBA interface, which turns
 // the picture by its Orientation tag as far as flips go (a transposing orientation counts as
-// the flip it contains): those flips are undone here.
-void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
+// the flip it contains): those flips are undone here. A picture so turned is not read in
+// bands of rows: its first rows may be its last.
+struct TiffFlips {
+    bool mirrored = false, upsideDown = false;
+};
+
+TiffFlips tiffFlips(OIIO::ImageInput& input)
 {
     if (std::strcmp(input.format_name(), "tiff") != 0)
-        return;
+        return {};
     const OIIO::ImageSpec spec = input.spec(0, 0);
     const int photometric = spec.get_int_attribute("tiff:PhotometricInterpretation", 2);
     const int compression = spec.get_int_attribute("tiff:Compression", 1);
@@ -217,9 +224,14 @@ void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
                                photometric == 32845;
     const int orientation = spec.get_int_attribute("Orientation", 1);
     if (!rgbaInterface || orientation < 2 || orientation > 8)
-        return;
-    const bool mirrored = orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7;
-    const bool upsideDown = orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8;
+        return {};
+    return {orientation == 2 || orientation == 3 || orientation == 6 || orientation == 7,
+            orientation == 3 || orientation == 4 || orientation == 7 || orientation == 8};
+}
+
+void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
+{
+    const auto [mirrored, upsideDown] = tiffFlips(input);
     const std::size_t bytes = pixelBytes(picture.layout);
     if (mirrored)
         for (std::uint32_t row = 0; row < picture.rows; ++row)
@@ -232,144 +244,167 @@ void undoTiffOrientation(OIIO::ImageInput& input, DecodedPicture& picture)
                              pixelAt(picture, 0, bottom));
 }
 
-// Decodes the first picture of `input`, a file of `fileBytes`. `readerBytes` is what the
-// decoder holds beside the pixels whatever this reader does (libjpeg's coefficients, a
-// GIF's canvas).
-int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t readerBytes, std::uint64_t fileBytes)
-{
-    // The first picture's dimensions, tiling and formats (its metadata is not needed).
-    const OIIO::ImageSpec layout = input.spec_dimensions(0, 0);
-    if (layout.format == OIIO::TypeDesc::UNKNOWN || layout.width <= 0 || layout.height <= 0 ||
-        layout.depth != 1 || layout.nchannels <= 0 || static_cast<std::uint64_t>(layout.width) > kMaxPictureSide ||
-        static_cast<std::uint64_t>(layout.height) > kMaxPictureSide)
-        return imaging_status::kUnknownImageFormat;
-    const std::string format = input.format_name();
-    const double pixelCount = static_cast<double>(layout.width) * static_cast<double>(layout.height);
-    if (pixelCount * leastBytesPerPixel(format) > static_cast<double>(fileBytes))
-        return imaging_status::kUnknownImageFormat;
-    if (readsWholePicture(format))
-        readerBytes = saturatingAdd(readerBytes, saturatingProduct(static_cast<std::uint64_t>(layout.width) *
-                                                                       static_cast<std::uint64_t>(layout.height),
-                                                                   layout.pixel_bytes(true)));
-    // A tiled picture is read a band of whole tiles at a time (read_scanlines on a tiled
-    // file divides by zero in OpenImageIO 2.4). The reader fills up to twice that band in
-    // the file's own pixel format (its scratch and the band it converts from) beside our
-    // pixels: it is counted with them before anything is allocated. Reading any pixel reads
-    // its whole tile, so a tile of more pixels than the picture, and of over 16 MiB, is
-    // refused as unreadable: a few bytes of header would otherwise cost gigabytes. Writers
-    // use tiles of a few hundred pixels a side.
-    //
-    // A scanline picture whose channels share one format is read a band at a time in the
-    // file's own layout into a scratch band of ours, counted in the same check, and
-    // converted from there: OpenImageIO's read_scanlines would allocate 256 rows or 64 MB
-    // of scratch whatever the band, and a few bytes of header declaring a row of millions
-    // of pixels would make that a gigabyte.
-    //
-    // 16-bit channels are read as such (into a band of their own where OpenImageIO does the
-    // reading) and cut to their high byte here.
-    //
-    // Kept samples are converted by OpenImageIO where its conversion keeps their values (the
-    // same type, or floating point made float), else read in the file's own type (into a
-    // band of their own, likewise) and made floats here.
-    const bool tiled = layout.tile_width > 0 && layout.tile_height > 0;
-    const bool ownScratch = !tiled && layout.channelformats.empty();
-    const SampleLayout kept = keptLayout(layout, format);
-    picture.fileLayout = kept;
-    const bool keep = picture.keepSamples;
-    if (keep)
-        picture.layout = kept;
-    const bool wide = !keep && layout.format.basetype == OIIO::TypeDesc::UINT16;
-    const bool asFloats = keep && layout.channelformats.empty() && !convertsExactly(layout.format, kept.type);
-    const auto columns = static_cast<std::uint64_t>(layout.width);
-    const auto rows = static_cast<std::uint64_t>(layout.height);
-    const std::uint64_t bandRows = rowsPerBand(layout, columns);
-    const std::uint64_t filePixelBytes = layout.pixel_bytes(true);
-    // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
-    // are turned into picture words below. The fourth byte is never read. Kept samples land
-    // as they are, 8-bit RGB and RGBA turned into picture words below.
-    const bool grey = layout.nchannels < 3;
-    const int channels = keep ? static_cast<int>(kept.channels) : grey ? 1 : 3;
-    // The bytes of a sample that OpenImageIO reads into a band of ours, to be converted here.
-    const std::uint64_t bandSampleBytes = wide ? 2 : asFloats ? layout.format.size() : 0;
-    std::uint64_t scratchBytes = 0;
-    if (ownScratch) {
-        scratchBytes = saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows)), filePixelBytes);
-    } else if (tiled) {
-        const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
-        const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
-        const std::uint64_t tileBytes = saturatingProduct(tileColumns * tileRows, filePixelBytes);
-        if (tileColumns * tileRows > columns * rows && tileBytes > kLargestOddTileBytes)
+// The first picture of an input read in bands, into the pixels of the whole picture (decode)
+// or a band of rows at a time (the rows of a map read in bands, PictureRows).
+class BandReader {
+public:
+    // The picture of `input`, a file of `fileBytes`, checked and planned. `readerBytes` is
+    // what the decoder holds beside the pixels whatever this reader does (libjpeg's
+    // coefficients, a GIF's canvas). `byRows`: the memory check counts a band of rows of our
+    // own instead of the picture's pixels.
+    int plan(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t readerBytes, std::uint64_t fileBytes,
+             bool byRows)
+    {
+        input_ = &input;
+        // The first picture's dimensions, tiling and formats (its metadata is not needed).
+        layout_ = input.spec_dimensions(0, 0);
+        const OIIO::ImageSpec& layout = layout_;
+        if (layout.format == OIIO::TypeDesc::UNKNOWN || layout.width <= 0 || layout.height <= 0 ||
+            layout.depth != 1 || layout.nchannels <= 0 || static_cast<std::uint64_t>(layout.width) > kMaxPictureSide ||
+            static_cast<std::uint64_t>(layout.height) > kMaxPictureSide)
             return imaging_status::kUnknownImageFormat;
-        const std::uint64_t bandBytes = saturatingProduct(
-            saturatingProduct((columns + tileColumns - 1) / tileColumns * tileColumns, bandRows), filePixelBytes);
-        scratchBytes = saturatingProduct(bandBytes, 2);
-    } else {  // read_scanlines' own scratch, up to 256 rows, and the rows it converts from
-        scratchBytes = saturatingProduct(saturatingProduct(columns, std::min<std::uint64_t>(rows, 256)),
-                                         2 * filePixelBytes);
+        format_ = input.format_name();
+        const std::string& format = format_;
+        const double pixelCount = static_cast<double>(layout.width) * static_cast<double>(layout.height);
+        if (pixelCount * leastBytesPerPixel(format) > static_cast<double>(fileBytes))
+            return imaging_status::kUnknownImageFormat;
+        if (readsWholePicture(format))
+            readerBytes = saturatingAdd(readerBytes, saturatingProduct(static_cast<std::uint64_t>(layout.width) *
+                                                                           static_cast<std::uint64_t>(layout.height),
+                                                                       layout.pixel_bytes(true)));
+        // A tiled picture is read a band of whole tiles at a time (read_scanlines on a tiled
+        // file divides by zero in OpenImageIO 2.4). The reader fills up to twice that band in
+        // the file's own pixel format (its scratch and the band it converts from) beside our
+        // pixels: it is counted with them before anything is allocated. Reading any pixel reads
+        // its whole tile, so a tile of more pixels than the picture, and of over 16 MiB, is
+        // refused as unreadable: a few bytes of header would otherwise cost gigabytes. Writers
+        // use tiles of a few hundred pixels a side.
+        //
+        // A scanline picture whose channels share one format is read a band at a time in the
+        // file's own layout into a scratch band of ours, counted in the same check, and
+        // converted from there: OpenImageIO's read_scanlines would allocate 256 rows or 64 MB
+        // of scratch whatever the band, and a few bytes of header declaring a row of millions
+        // of pixels would make that a gigabyte.
+        //
+        // 16-bit channels are read as such (into a band of their own where OpenImageIO does the
+        // reading) and cut to their high byte here.
+        //
+        // Kept samples are converted by OpenImageIO where its conversion keeps their values (the
+        // same type, or floating point made float), else read in the file's own type (into a
+        // band of their own, likewise) and made floats here.
+        tiled_ = layout.tile_width > 0 && layout.tile_height > 0;
+        ownScratch_ = !tiled_ && layout.channelformats.empty();
+        kept_ = keptLayout(layout, format);
+        picture.fileLayout = kept_;
+        keep_ = picture.keepSamples;
+        if (keep_)
+            picture.layout = kept_;
+        wide_ = !keep_ && layout.format.basetype == OIIO::TypeDesc::UINT16;
+        asFloats_ = keep_ && layout.channelformats.empty() && !convertsExactly(layout.format, kept_.type);
+        columns_ = static_cast<std::uint64_t>(layout.width);
+        rows_ = static_cast<std::uint64_t>(layout.height);
+        const std::uint64_t columns = columns_, rows = rows_;
+        bandRows_ = rowsPerBand(layout, columns);
+        filePixelBytes_ = layout.pixel_bytes(true);
+        // Colour pictures land as R, G, B in bytes 0-2 of each word, grey ones in byte 0; both
+        // are turned into picture words below. The fourth byte is never read. Kept samples land
+        // as they are, 8-bit RGB and RGBA turned into picture words below.
+        grey_ = layout.nchannels < 3;
+        channels_ = keep_ ? static_cast<int>(kept_.channels) : grey_ ? 1 : 3;
+        // The bytes of a sample that OpenImageIO reads into a band of ours, to be converted here.
+        bandSampleBytes_ = wide_ ? 2 : asFloats_ ? layout.format.size() : 0;
+        std::uint64_t scratchBytes = 0;
+        if (ownScratch_) {
+            scratchBytes = saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows_)), filePixelBytes_);
+        } else if (tiled_) {
+            const auto tileColumns = static_cast<std::uint64_t>(layout.tile_width);
+            const auto tileRows = static_cast<std::uint64_t>(layout.tile_height);
+            const std::uint64_t tileBytes = saturatingProduct(tileColumns * tileRows, filePixelBytes_);
+            if (tileColumns * tileRows > columns * rows && tileBytes > kLargestOddTileBytes)
+                return imaging_status::kUnknownImageFormat;
+            const std::uint64_t bandBytes = saturatingProduct(
+                saturatingProduct((columns + tileColumns - 1) / tileColumns * tileColumns, bandRows_), filePixelBytes_);
+            scratchBytes = saturatingProduct(bandBytes, 2);
+        } else {  // read_scanlines' own scratch, up to 256 rows, and the rows it converts from
+            scratchBytes = saturatingProduct(saturatingProduct(columns, std::min<std::uint64_t>(rows, 256)),
+                                             2 * filePixelBytes_);
+        }
+        ownBandRows_ = bandSampleBytes_ != 0 && !ownScratch_ ? std::min(rows, bandRows_) : 0;
+        scratchBytes = saturatingAdd(scratchBytes, saturatingProduct(columns * ownBandRows_, bandSampleBytes_ * channels_));
+        pixelSize_ = pixelBytes(picture.layout);
+        // Rows handed out in bands: a band of our pixels.
+        const std::uint64_t rowsBand = byRows ? saturatingProduct(saturatingProduct(columns, std::min(rows, bandRows_)),
+                                                                  pixelSize_)
+                                              : 0;
+        readerBytes_ = saturatingAdd(saturatingAdd(scratchBytes, readerBytes), rowsBand);
+        if (!(byRows ? pictureFits(picture, 0, 0, readerBytes_) : pictureFits(picture, columns, rows, readerBytes_)))
+            return imaging_status::kValueOverflow;
+        if (ownScratch_) {
+            scratch_.reset(new (std::nothrow) unsigned char[scratchBytes]);
+            if (!scratch_)
+                return imaging_status::kOutOfMemory;
+        }
+        if (ownBandRows_ > 0) {
+            ownBand_.reset(new (std::nothrow) unsigned char[columns * ownBandRows_ * bandSampleBytes_ * channels_]);
+            if (!ownBand_)
+                return imaging_status::kOutOfMemory;
+        }
+        return imaging_status::kOk;
     }
-    const std::uint64_t ownBandRows = bandSampleBytes != 0 && !ownScratch ? std::min(rows, bandRows) : 0;
-    scratchBytes = saturatingAdd(scratchBytes, saturatingProduct(columns * ownBandRows, bandSampleBytes * channels));
-    if (!pictureFits(picture, columns, rows, saturatingAdd(scratchBytes, readerBytes)))
-        return imaging_status::kValueOverflow;
-    std::unique_ptr<unsigned char[]> scratch;
-    if (ownScratch) {
-        scratch.reset(new (std::nothrow) unsigned char[scratchBytes]);
-        if (!scratch)
-            return imaging_status::kOutOfMemory;
-    }
-    std::unique_ptr<unsigned char[]> ownBand;
-    if (ownBandRows > 0) {
-        ownBand.reset(new (std::nothrow) unsigned char[columns * ownBandRows * bandSampleBytes * channels]);
-        if (!ownBand)
-            return imaging_status::kOutOfMemory;
-    }
-    const int status = allocatePicture(picture, columns, rows);
-    if (status != imaging_status::kOk)
-        return status;
 
-    // OpenImageIO 2.4's TIFF reader, given a range of whole strips, reads them itself (a deflate
-    // strip through its own zlib calls) and forgets a strip that failed: a strip cut short left
-    // its rows black and the read reported success. A row at a time it goes through libtiff,
-    // which reports a strip that ends early and reads a strip that holds more than its rows
-    // as libtiff's own tools do.
-    const int rowsPerRead = format == "tiff" ? 1 : static_cast<int>(bandRows);
-    const std::size_t stride = picture.stride;
-    const std::size_t pixelSize = pixelBytes(picture.layout);
-    const auto rowBytes = static_cast<OIIO::stride_t>(stride * pixelSize);
-    const OIIO::TypeDesc pixelType = keep ? typeOf(kept.type) : OIIO::TypeDesc::UINT8;
-    for (std::uint64_t row = 0; row < rows; row += bandRows) {
-        const std::uint64_t end = std::min(rows, row + bandRows);
+    std::uint64_t columns() const { return columns_; }
+    std::uint64_t rows() const { return rows_; }
+    std::uint64_t bandRows() const { return bandRows_; }
+    std::uint64_t readerBytes() const { return readerBytes_; }
+
+    // The band of rows from `row` (a multiple of bandRows) into `band`, rows `rowBytes`
+    // apart, as the picture's pixels.
+    int readBand(std::uint64_t row, unsigned char* band, std::size_t rowBytes)
+    {
+        OIIO::ImageInput& input = *input_;
+        const OIIO::ImageSpec& layout = layout_;
+        const std::uint64_t columns = columns_;
+        const int channels = channels_;
+        // OpenImageIO 2.4's TIFF reader, given a range of whole strips, reads them itself (a
+        // deflate strip through its own zlib calls) and forgets a strip that failed: a strip
+        // cut short left its rows black and the read reported success. A row at a time it goes
+        // through libtiff, which reports a strip that ends early and reads a strip that holds
+        // more than its rows as libtiff's own tools do.
+        const int rowsPerRead = format_ == "tiff" ? 1 : static_cast<int>(bandRows_);
+        const std::size_t pixelSize = pixelSize_;
+        const auto rowStride = static_cast<OIIO::stride_t>(rowBytes);
+        const OIIO::TypeDesc pixelType = keep_ ? typeOf(kept_.type) : OIIO::TypeDesc::UINT8;
+        const std::uint64_t end = std::min(rows_, row + bandRows_);
         const int top = layout.y + static_cast<int>(row);
         const int bottom = layout.y + static_cast<int>(end);
-        unsigned char* band = pixelAt(picture, 0, row);
         // Where OpenImageIO converts, the band it fills: our pixels, or the band of ours.
-        void* target = ownBand ? static_cast<void*>(ownBand.get()) : static_cast<void*>(band);
-        const OIIO::TypeDesc targetType = wide ? OIIO::TypeDesc::UINT16 : asFloats ? layout.format : pixelType;
-        const auto targetPixel = static_cast<OIIO::stride_t>(ownBand ? bandSampleBytes * channels : pixelSize);
-        const auto targetRow = ownBand ? static_cast<OIIO::stride_t>(columns) * targetPixel : rowBytes;
+        void* target = ownBand_ ? static_cast<void*>(ownBand_.get()) : static_cast<void*>(band);
+        const OIIO::TypeDesc targetType = wide_ ? OIIO::TypeDesc::UINT16 : asFloats_ ? layout.format : pixelType;
+        const auto targetPixel = static_cast<OIIO::stride_t>(ownBand_ ? bandSampleBytes_ * channels : pixelSize);
+        const auto targetRow = ownBand_ ? static_cast<OIIO::stride_t>(columns) * targetPixel : rowStride;
         bool read;
-        if (tiled) {
+        if (tiled_) {
             read = input.read_tiles(0, 0, layout.x, layout.x + layout.width, top, bottom, layout.z,
                                     layout.z + 1, 0, channels, targetType, target, targetPixel, targetRow);
-        } else if (ownScratch) {
+        } else if (ownScratch_) {
             // The first `channels` channels of each pixel, converted as read_scanlines would.
-            const auto fileRowBytes = static_cast<OIIO::stride_t>(columns * filePixelBytes);
+            const auto fileRowBytes = static_cast<OIIO::stride_t>(columns * filePixelBytes_);
             read = true;
             for (int y = top; read && y < bottom; y += rowsPerRead)
                 read = input.read_native_scanlines(0, 0, y, std::min(bottom, y + rowsPerRead), layout.z,
-                                                   scratch.get() + (y - top) * fileRowBytes);
-            if (read && wide)
-                keepHighBytes(reinterpret_cast<const std::uint16_t*>(scratch.get()),
+                                                   scratch_.get() + (y - top) * fileRowBytes);
+            if (read && wide_)
+                keepHighBytes(reinterpret_cast<const std::uint16_t*>(scratch_.get()),
                               static_cast<std::size_t>(layout.nchannels), channels, columns, end - row,
-                              reinterpret_cast<std::uint32_t*>(band), stride);
-            else if (read && asFloats)
-                integersAsFloats(scratch.get(), layout.format, static_cast<std::size_t>(layout.nchannels), channels,
-                                 columns, end - row, band, pixelSize, static_cast<std::size_t>(rowBytes));
+                              reinterpret_cast<std::uint32_t*>(band), rowBytes / 4);
+            else if (read && asFloats_)
+                integersAsFloats(scratch_.get(), layout.format, static_cast<std::size_t>(layout.nchannels), channels,
+                                 columns, end - row, band, pixelSize, rowBytes);
             else if (read)
-                read = OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch.get(), layout.format,
-                                           static_cast<OIIO::stride_t>(filePixelBytes), fileRowBytes,
+                read = OIIO::convert_image(channels, layout.width, bottom - top, 1, scratch_.get(), layout.format,
+                                           static_cast<OIIO::stride_t>(filePixelBytes_), fileRowBytes,
                                            OIIO::AutoStride, band, pixelType,
-                                           static_cast<OIIO::stride_t>(pixelSize), rowBytes, OIIO::AutoStride);
+                                           static_cast<OIIO::stride_t>(pixelSize), rowStride, OIIO::AutoStride);
         } else {
             read = true;
             for (int y = top; read && y < bottom; y += rowsPerRead)
@@ -377,34 +412,66 @@ int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t reade
                                             static_cast<char*>(target) + (y - top) * targetRow, targetPixel,
                                             targetRow);
         }
-        if (read && wide && !ownScratch)
-            keepHighBytes(reinterpret_cast<const std::uint16_t*>(ownBand.get()), static_cast<std::size_t>(channels),
-                          channels, columns, end - row, reinterpret_cast<std::uint32_t*>(band), stride);
-        if (read && asFloats && !ownScratch)
-            integersAsFloats(ownBand.get(), layout.format, static_cast<std::size_t>(channels), channels, columns,
-                             end - row, band, pixelSize, static_cast<std::size_t>(rowBytes));
+        if (read && wide_ && !ownScratch_)
+            keepHighBytes(reinterpret_cast<const std::uint16_t*>(ownBand_.get()), static_cast<std::size_t>(channels),
+                          channels, columns, end - row, reinterpret_cast<std::uint32_t*>(band), rowBytes / 4);
+        if (read && asFloats_ && !ownScratch_)
+            integersAsFloats(ownBand_.get(), layout.format, static_cast<std::size_t>(channels), channels, columns,
+                             end - row, band, pixelSize, rowBytes);
         if (!read || input.has_error())
             return imaging_status::kUnknownImageFormat;
+        if (!keep_) {
+            for (std::uint64_t y = 0; y < end - row; ++y) {
+                auto* pixel = reinterpret_cast<std::uint32_t*>(band + y * rowBytes);
+                for (std::uint64_t column = 0; column < columns; ++column) {
+                    const std::uint32_t red = pixel[column] & 0xFFu;
+                    pixel[column] = grey_ ? pictureWord(red, red, red)
+                                          : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
+                }
+            }
+        } else if (kept_.type == SampleType::U8 && kept_.channels >= 3) {
+            // R, G, B (and A) in bytes 0-3 made picture words, opaque without alpha.
+            for (std::uint64_t y = 0; y < end - row; ++y) {
+                auto* pixel = reinterpret_cast<std::uint32_t*>(band + y * rowBytes);
+                for (std::uint64_t column = 0; column < columns; ++column) {
+                    const std::uint32_t rgba = pixel[column];
+                    pixel[column] = pictureWord(rgba & 0xFFu, rgba >> 8 & 0xFFu, rgba >> 16 & 0xFFu) |
+                                    (kept_.channels == 4 ? rgba & 0xFF000000u : 0xFF000000u);
+                }
+            }
+        }
+        return imaging_status::kOk;
     }
-    if (!keep) {
-        for (std::uint64_t row = 0; row < rows; ++row) {
-            std::uint32_t* pixel = picture.pixels.get() + row * stride;
-            for (std::uint64_t column = 0; column < columns; ++column) {
-                const std::uint32_t red = pixel[column] & 0xFFu;
-                pixel[column] = grey ? pictureWord(red, red, red)
-                                     : pictureWord(red, pixel[column] >> 8 & 0xFFu, pixel[column] >> 16 & 0xFFu);
-            }
-        }
-    } else if (kept.type == SampleType::U8 && kept.channels >= 3) {
-        // R, G, B (and A) in bytes 0-3 made picture words, opaque without alpha.
-        for (std::uint64_t row = 0; row < rows; ++row) {
-            std::uint32_t* pixel = picture.pixels.get() + row * stride;
-            for (std::uint64_t column = 0; column < columns; ++column) {
-                const std::uint32_t rgba = pixel[column];
-                pixel[column] = pictureWord(rgba & 0xFFu, rgba >> 8 & 0xFFu, rgba >> 16 & 0xFFu) |
-                                (kept.channels == 4 ? rgba & 0xFF000000u : 0xFF000000u);
-            }
-        }
+
+private:
+    OIIO::ImageInput* input_ = nullptr;
+    OIIO::ImageSpec layout_;
+    std::string format_;
+    bool tiled_ = false, ownScratch_ = false, keep_ = false, wide_ = false, asFloats_ = false, grey_ = false;
+    SampleLayout kept_;
+    std::uint64_t columns_ = 0, rows_ = 0, bandRows_ = 0, filePixelBytes_ = 0, bandSampleBytes_ = 0, ownBandRows_ = 0;
+    int channels_ = 0;
+    std::size_t pixelSize_ = 0;
+    std::uint64_t readerBytes_ = 0;
+    std::unique_ptr<unsigned char[]> scratch_;
+    std::unique_ptr<unsigned char[]> ownBand_;
+};
+
+// Decodes the first picture of `input`, a file of `fileBytes`, band after band into the
+// picture's pixels. `readerBytes`: as BandReader::plan.
+int decode(OIIO::ImageInput& input, DecodedPicture& picture, std::uint64_t readerBytes, std::uint64_t fileBytes)
+{
+    BandReader reader;
+    int status = reader.plan(input, picture, readerBytes, fileBytes, false);
+    if (status == imaging_status::kOk)
+        status = allocatePicture(picture, reader.columns(), reader.rows());
+    if (status != imaging_status::kOk)
+        return status;
+    const std::size_t rowBytes = picture.stride * pixelBytes(picture.layout);
+    for (std::uint64_t row = 0; row < reader.rows(); row += reader.bandRows()) {
+        status = reader.readBand(row, pixelAt(picture, 0, static_cast<std::size_t>(row)), rowBytes);
+        if (status != imaging_status::kOk)
+            return status;
     }
     undoTiffOrientation(input, picture);
     fillWrapPixels(picture);
@@ -532,83 +599,121 @@ std::unique_ptr<OIIO::ImageInput> openInput(const char* path, const char* format
     return input;
 }
 
+// A file opened for reading: OpenImageIO's reader on its first picture, with what it holds
+// beside the pixels; or, for the formats read through their own libraries, that reading.
+struct OpenedPicture {
+    std::unique_ptr<CappedFile> capped;  // the Netpbm file the reader is shown, if any
+    std::unique_ptr<OIIO::ImageInput> input;
+    std::uint64_t readerBytes = 0;
+    std::uint64_t fileBytes = 0;
+    std::function<int(DecodedPicture&)> readWhole;
+
+    ~OpenedPicture()
+    {
+        if (input)
+            input->close();
+        (void)OIIO::geterror();  // clear the library's pending message
+    }
+};
+
+// Knows the file's format, checks it as that format's reader needs and opens it. `byRows`:
+// the memory checks count what the readers hold beside the pixels, not the pixels (the rows
+// of a map read in bands). Returns kOk with `opened` set, or the status the file is refused
+// with.
+int openPicture(const char* path, DecodedPicture& picture, OpenedPicture& opened, bool byRows)
+{
+    const auto fits = [&](std::uint64_t width, std::uint64_t height, std::uint64_t readerBytes) {
+        return byRows ? pictureFits(picture, 0, 0, readerBytes) : pictureFits(picture, width, height, readerBytes);
+    };
+    unsigned char head[kHeadBytes] = {};
+    const char* format = pictureFormat(path, head);
+    if (format == nullptr)
+        return imaging_status::kUnknownImageFormat;
+    const auto is = [format](const char* name) { return std::strcmp(format, name) == 0; };
+    // Formats read through their own libraries, and FITS, which Orbilune reads before any
+    // of this (OpenImageIO 2.4 hands FITS rows out one place off).
+    const std::string named = path;
+    if (is("webp")) {
+        opened.readWhole = [named](DecodedPicture& whole) { return readWebp(named.c_str(), whole); };
+        return imaging_status::kOk;
+    }
+    if (is("heif")) {
+        opened.readWhole = [named](DecodedPicture& whole) { return readHeif(named.c_str(), whole); };
+        return imaging_status::kOk;
+    }
+    if (is("fits"))
+        return imaging_status::kUnknownImageFormat;
+    struct stat file {};
+    const std::uint64_t fileBytes = stat(path, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0;
+    opened.fileBytes = fileBytes;
+    // OpenImageIO's GIF reader lays out the whole logical screen, four bytes a pixel, as
+    // it opens the file: a header of 37 bytes had it fill a gigabyte before it found the
+    // data missing. That memory is counted with the picture's, before the opening, and
+    // the screen must be held by the first image (canvas_check.h).
+    std::uint64_t readerBytes = 0;
+    if (is("gif")) {
+        const std::unique_ptr<std::FILE, int (*)(std::FILE*)> gif(std::fopen(path, "rb"), std::fclose);
+        std::uint64_t width = 0;
+        std::uint64_t height = 0;
+        const int status = gif ? checkGifCanvas(gif.get(), fileBytes, width, height)
+                               : imaging_status::kUnknownImageFormat;
+        if (status != imaging_status::kOk)
+            return status;
+        readerBytes = 4 * width * height;
+        if (!fits(width, height, readerBytes))
+            return imaging_status::kValueOverflow;
+    }
+    // Formats whose readers OpenImageIO lets a hostile file hang or crash.
+    const struct {
+        const char* format;
+        int (*check)(const char*);
+    } checks[] = {{"sgi", format_guards::checkSgi},
+                  {"dds", format_guards::checkDds},
+                  {"softimage", format_guards::checkSoftimage},
+                  {"ico", format_guards::checkIco},
+                  {"dpx", format_guards::checkDpx},
+                  {"cineon", format_guards::checkCineon}};
+    for (const auto& check : checks) {
+        const int status = is(check.format) ? check.check(path) : imaging_status::kOk;
+        if (status != imaging_status::kOk)
+            return status;
+    }
+    if (is("jpeg")) {
+        std::uint64_t width = 0;
+        std::uint64_t height = 0;
+        const int status = format_guards::checkJpegMarkers(path, width, height, readerBytes);
+        if (status != imaging_status::kOk)
+            return status;
+        if (!fits(width, height, readerBytes))
+            return imaging_status::kValueOverflow;
+    }
+    opened.readerBytes = readerBytes;
+    OIIO::ImageSpec config;
+    config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
+    NetpbmHeader netpbm;
+    if (is("pnm") && readNetpbmHeader(path, netpbm)) {
+        if (picture.keepSamples && (netpbm.kind == '5' || netpbm.kind == '6') && netpbm.largest > 255) {
+            opened.readWhole = [named, netpbm, fileBytes](DecodedPicture& whole) {
+                return readSixteenBitNetpbm(named.c_str(), netpbm, fileBytes, whole);
+            };
+            return imaging_status::kOk;
+        }
+        opened.capped = std::make_unique<CappedFile>(path, netpbm.bytes);
+    }
+    opened.input = openInput(path, format, config, opened.capped.get());
+    return opened.input ? imaging_status::kOk : imaging_status::kUnknownImageFormat;
+}
+
 int decodeFile(const char* path, DecodedPicture& picture)
 {
     try {
-        unsigned char head[kHeadBytes] = {};
-        const char* format = pictureFormat(path, head);
-        if (format == nullptr)
-            return imaging_status::kUnknownImageFormat;
-        const auto is = [format](const char* name) { return std::strcmp(format, name) == 0; };
-        // Formats read through their own libraries, and FITS, which Orbilune reads before any
-        // of this (OpenImageIO 2.4 hands FITS rows out one place off).
-        if (is("webp"))
-            return readWebp(path, picture);
-        if (is("heif"))
-            return readHeif(path, picture);
-        if (is("fits"))
-            return imaging_status::kUnknownImageFormat;
-        struct stat file {};
-        const std::uint64_t fileBytes = stat(path, &file) == 0 ? static_cast<std::uint64_t>(file.st_size) : 0;
-        // OpenImageIO's GIF reader lays out the whole logical screen, four bytes a pixel, as
-        // it opens the file: a header of 37 bytes had it fill a gigabyte before it found the
-        // data missing. That memory is counted with the picture's, before the opening, and
-        // the screen must be held by the first image (canvas_check.h).
-        std::uint64_t readerBytes = 0;
-        if (is("gif")) {
-            const std::unique_ptr<std::FILE, int (*)(std::FILE*)> gif(std::fopen(path, "rb"), std::fclose);
-            std::uint64_t width = 0;
-            std::uint64_t height = 0;
-            const int status = gif ? checkGifCanvas(gif.get(), fileBytes, width, height)
-                                   : imaging_status::kUnknownImageFormat;
-            if (status != imaging_status::kOk)
-                return status;
-            readerBytes = 4 * width * height;
-            if (!pictureFits(picture, width, height, readerBytes))
-                return imaging_status::kValueOverflow;
-        }
-        // Formats whose readers OpenImageIO lets a hostile file hang or crash.
-        const struct {
-            const char* format;
-            int (*check)(const char*);
-        } checks[] = {{"sgi", format_guards::checkSgi},
-                      {"dds", format_guards::checkDds},
-                      {"softimage", format_guards::checkSoftimage},
-                      {"ico", format_guards::checkIco},
-                      {"dpx", format_guards::checkDpx},
-                      {"cineon", format_guards::checkCineon}};
-        for (const auto& check : checks) {
-            const int status = is(check.format) ? check.check(path) : imaging_status::kOk;
-            if (status != imaging_status::kOk)
-                return status;
-        }
-        if (is("jpeg")) {
-            std::uint64_t width = 0;
-            std::uint64_t height = 0;
-            const int status = format_guards::checkJpegMarkers(path, width, height, readerBytes);
-            if (status != imaging_status::kOk)
-                return status;
-            if (!pictureFits(picture, width, height, readerBytes))
-                return imaging_status::kValueOverflow;
-        }
-        OIIO::ImageSpec config;
-        config.attribute("oiio:UnassociatedAlpha", 1);  // colours as stored, never premultiplied
-        std::unique_ptr<CappedFile> capped;
-        NetpbmHeader netpbm;
-        if (is("pnm") && readNetpbmHeader(path, netpbm)) {
-            if (picture.keepSamples && (netpbm.kind == '5' || netpbm.kind == '6') && netpbm.largest > 255)
-                return readSixteenBitNetpbm(path, netpbm, fileBytes, picture);
-            capped = std::make_unique<CappedFile>(path, netpbm.bytes);
-        }
-        auto input = openInput(path, format, config, capped.get());
-        if (!input) {
-            (void)OIIO::geterror();  // clear the library's pending message
-            return imaging_status::kUnknownImageFormat;
-        }
-        const int status = decode(*input, picture, readerBytes, fileBytes);
-        input->close();
-        (void)OIIO::geterror();
-        return status;
+        OpenedPicture opened;
+        const int status = openPicture(path, picture, opened, false);
+        if (status != imaging_status::kOk)
+            return status;
+        if (opened.readWhole)
+            return opened.readWhole(picture);
+        return decode(*opened.input, picture, opened.readerBytes, opened.fileBytes);
     } catch (const std::bad_alloc&) {
         return imaging_status::kValueOverflow;
     } catch (...) {
@@ -616,7 +721,83 @@ int decodeFile(const char* path, DecodedPicture& picture)
     }
 }
 
+// A picture's rows for a map read in bands: the bands of the whole decoding, each read into
+// a band of ours and handed out from there.
+class OpenImageIORows final : public PictureRows {
+public:
+    int open(const char* path, const DecodedPicture& settings)
+    {
+        DecodedPicture picture;
+        picture.keepSamples = settings.keepSamples;
+        picture.memoryLimit = settings.memoryLimit;
+        int status = openPicture(path, picture, opened_, true);
+        if (status != imaging_status::kOk)
+            return status;
+        const TiffFlips flips = opened_.input ? tiffFlips(*opened_.input) : TiffFlips{};
+        if (opened_.readWhole || flips.mirrored || flips.upsideDown)
+            return kReadWhole;
+        status = reader_.plan(*opened_.input, picture, opened_.readerBytes, opened_.fileBytes, true);
+        if (status != imaging_status::kOk)
+            return status;
+        columns = static_cast<std::uint32_t>(reader_.columns());
+        rows = static_cast<std::uint32_t>(reader_.rows());
+        layout = picture.layout;
+        fileLayout = picture.fileLayout;
+        readerBytes = reader_.readerBytes();
+        bandRowBytes_ = std::size_t{columns} * pixelBytes(layout);
+        band_.reset(new (std::nothrow) unsigned char[bandRowBytes_ * std::min(reader_.bandRows(), reader_.rows())]);
+        return band_ ? imaging_status::kOk : imaging_status::kOutOfMemory;
+    }
+
+    int readRows(std::uint32_t count, unsigned char* into, std::size_t stride) override
+    {
+        try {
+            const std::uint64_t bandRows = reader_.bandRows();
+            for (std::uint32_t i = 0; i < count; ++i, ++next_) {
+                if (next_ % bandRows == 0) {
+                    const int status = reader_.readBand(next_, band_.get(), bandRowBytes_);
+                    if (status != imaging_status::kOk)
+                        return status;
+                }
+                std::memcpy(into + i * stride, band_.get() + next_ % bandRows * bandRowBytes_, bandRowBytes_);
+            }
+            return imaging_status::kOk;
+        } catch (const std::bad_alloc&) {
+            return imaging_status::kValueOverflow;
+        } catch (...) {
+            return imaging_status::kUnknownImageFormat;
+        }
+    }
+
+private:
+    OpenedPicture opened_;
+    BandReader reader_;
+    std::unique_ptr<unsigned char[]> band_;
+    std::size_t bandRowBytes_ = 0;
+    std::uint64_t next_ = 0;
+};
+
 }  // namespace
+
+// The rows of the picture at `path` (picture_rows.h), read with `settings`' keepSamples and
+// memoryLimit: kOk with `rows` (to be deleted by the caller), kReadWhole, or the status the
+// whole decoding refuses the file with.
+extern "C" __attribute__((visibility("default"))) int orbiluneOpenRowsWithOpenImageIO(
+    const char* path, const DecodedPicture* settings, PictureRows** rows)
+{
+    *rows = nullptr;
+    try {
+        auto opened = std::make_unique<OpenImageIORows>();
+        const int status = opened->open(path, *settings);
+        if (status == imaging_status::kOk)
+            *rows = opened.release();
+        return status;
+    } catch (const std::bad_alloc&) {
+        return imaging_status::kValueOverflow;
+    } catch (...) {
+        return imaging_status::kUnknownImageFormat;
+    }
+}
 
 extern "C" __attribute__((visibility("default"))) int orbiluneDecodeWithOpenImageIO(
     const char* path, DecodedPicture* picture)

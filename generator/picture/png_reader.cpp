@@ -26,6 +26,7 @@
 #include "image_object.h"
 #include "inflater.h"
 #include "picture_file.h"
+#include "picture_rows.h"
 
 namespace {
 
@@ -190,7 +191,24 @@ class PngDecoder {
 public:
     explicit PngDecoder(std::FILE* file) : file_(file) {}
 
+    // The whole picture, every row stored where it belongs in `picture`'s pixels.
     int decode(DecodedPicture& picture)
+    {
+        int status = readHeader(picture);
+        if (status == imaging_status::kOk)
+            status = allocatePicture(picture, columns_, rows_);
+        if (status != imaging_status::kOk)
+            return status;
+        if (!startImageData())
+            return imaging_status::kOutOfMemory;
+        storeInto(reinterpret_cast<unsigned char*>(picture.pixels.get()), picture.stride * pixelBytes(picture.layout), 0,
+                  rows_);
+        return readChunks();
+    }
+
+    // The header, checked: sides, colour type, depth, interlacing; the picture's layouts,
+    // which a palette's transparency may yet change (see prepareRows).
+    int readHeader(DecodedPicture& picture)
     {
         unsigned char header[8];
         if (!readChunkHeader(header) || !chunkIs(header + 4, "IHDR") || bigEndian32(header) != 13)
@@ -198,21 +216,80 @@ public:
         unsigned char ihdr[13];
         if (!readChunkData(header + 4, ihdr, sizeof ihdr))
             return imaging_status::kUnknownImageFormat;
-        const std::uint32_t columns = bigEndian32(ihdr);
-        const std::uint32_t rows = bigEndian32(ihdr + 4);
+        columns_ = bigEndian32(ihdr);
+        rows_ = bigEndian32(ihdr + 4);
         depth_ = ihdr[8];
         colour_ = ihdr[9];
         keep_ = picture.keepSamples;
+        picture_ = &picture;
         // libpng's limits: they also bound the rows of scratch below, which a header of a
         // few bytes could otherwise make gigabytes long.
-        if (columns == 0 || rows == 0 || columns > kMaxPictureSide || rows > kMaxPictureSide ||
+        if (columns_ == 0 || rows_ == 0 || columns_ > kMaxPictureSide || rows_ > kMaxPictureSide ||
             ihdr[10] != 0 || ihdr[11] != 0 || ihdr[12] > 1 || !chooseLayout(picture))
             return imaging_status::kUnknownImageFormat;
-        const int status = allocatePicture(picture, columns, rows);
-        if (status != imaging_status::kOk)
-            return status;
-        planPasses(columns, rows, ihdr[12] == 1);
-        return readChunks(picture);
+        planPasses(columns_, rows_, ihdr[12] == 1);
+        return imaging_status::kOk;
+    }
+
+    bool interlaced() const { return interlaced_; }
+    std::uint32_t columns() const { return columns_; }
+    std::uint32_t rows() const { return rows_; }
+
+    // Bytes of the buffers below (startImageData): a piece of file data, the band of inflated
+    // rows, the row above and the zeros, an interlaced pass's row; and the inflater's state
+    // (ISA-L's takes 85 KiB, zlib's and its window under 48).
+    std::uint64_t bufferBytes() const
+    {
+        static constexpr std::uint64_t kInflaterBytes = 96 << 10;
+        const std::uint64_t widest = widestRow();
+        return kInputBytes + bandRows(widest) * (widest + 1) + 2 * widest +
+               (interlaced_ ? std::uint64_t{columns_} * pixelBytes(picture_->layout) : 0) + kInflaterBytes;
+    }
+
+    bool startImageData()
+    {
+        const std::size_t widest = widestRow();
+        band_.resize(bandRows(widest) * (widest + 1));
+        carried_.assign(widest, 0);
+        zeros_.assign(widest, 0);
+        above_ = zeros_.data();
+        if (interlaced_)
+            passPixels_.resize(std::size_t{columns_} * pixelBytes(picture_->layout));
+        input_.resize(kInputBytes);
+        if (!inflater_.ok())
+            return false;
+        inflater_.reset();
+        makeRoom();
+        return true;
+    }
+
+    // Where rows go: row y (from `first` on, below `limit`) at `out` + (y - first) × `rowBytes`,
+    // as pixels of the picture's layout. An interlaced picture's rows go there pass by pass,
+    // all of them (limit: the last row).
+    void storeInto(unsigned char* out, std::size_t rowBytes, std::uint32_t first, std::uint32_t limit)
+    {
+        out_ = out;
+        outRowBytes_ = rowBytes;
+        outFirst_ = first;
+        rowLimit_ = limit;
+    }
+
+    // Reads the chunks before the image data (the palette and its transparency, which settle
+    // the layouts) and the first IDAT chunk's header, storing no row.
+    int prepareRows()
+    {
+        storeInto(nullptr, 0, 0, 0);
+        return readChunks();
+    }
+
+    // Reads on until the rows below the limit are stored, or the last (with the rest of its
+    // chunk, for the CRC). kOk, or the failure, after which nothing more is read.
+    int readChunks()
+    {
+        if (failed_ != imaging_status::kOk)
+            return failed_;
+        failed_ = readChunksOn();
+        return failed_;
     }
 
 private:
@@ -356,45 +433,76 @@ private:
         return skipInPictureFile(file_, std::uint64_t{length} + 4);
     }
 
-    int readChunks(DecodedPicture& picture)
+    std::size_t widestRow() const
     {
         std::size_t widest = 0;
         for (const Pass& pass : passes_)
             widest = std::max(widest, pass.rowBytes);
-        const std::size_t bandRows = std::max<std::size_t>(1, kBandBytes / (widest + 1));
-        band_.resize(bandRows * (widest + 1));
-        carried_.assign(widest, 0);
-        zeros_.assign(widest, 0);
-        above_ = zeros_.data();
-        if (interlaced_)
-            passPixels_.resize(std::size_t{picture.columns} * pixelBytes(picture.layout));
-        input_.resize(kInputBytes);
-        if (!inflater_.ok())
-            return imaging_status::kOutOfMemory;
-        inflater_.reset();
-        makeRoom();
+        return widest;
+    }
 
-        bool seenPalette = false;
-        bool inImageData = false;
+    static std::size_t bandRows(std::size_t widest) { return std::max<std::size_t>(1, kBandBytes / (widest + 1)); }
+
+    // Rows go to the picture, or to the caller of the rows, row by row: whether the rows
+    // asked for are stored (and more remain to be read).
+    bool rowsStored() const { return !done() && !interlaced_ && rowInPass_ >= rowLimit_; }
+
+    // The chunks from where the last call stopped: inflating a piece of image data, reading
+    // an IDAT chunk, or between chunks.
+    int readChunksOn()
+    {
         for (;;) {
+            if (inflating_) {
+                const Step step = inflate();
+                if (step == Step::kError)
+                    return imaging_status::kUnknownImageFormat;
+                if (step == Step::kRowsStored)
+                    return imaging_status::kOk;
+                inflating_ = false;  // the piece is used up, or the last row stored
+            }
+            if (inImageDataChunk_) {
+                if (chunkLeft_ > 0) {
+                    const std::size_t piece = std::min<std::size_t>(chunkLeft_, input_.size());
+                    if (!readExactly(input_.data(), piece))
+                        return imaging_status::kUnknownImageFormat;
+                    chunkCrc_ = crc32Update(chunkCrc_, input_.data(), piece);
+                    chunkLeft_ -= static_cast<std::uint32_t>(piece);
+                    if (!done()) {  // what follows the last row is read for the CRC only
+                        inflater_.nextIn = input_.data();
+                        inflater_.availIn = static_cast<std::uint32_t>(piece);
+                        inflating_ = true;
+                        ranOnPiece_ = false;
+                    }
+                    continue;
+                }
+                unsigned char stored[4];
+                if (!readExactly(stored, sizeof stored) || bigEndian32(stored) != chunkCrc_)
+                    return imaging_status::kUnknownImageFormat;
+                inImageDataChunk_ = false;
+                if (done())
+                    return imaging_status::kOk;
+                continue;
+            }
             unsigned char header[8];
             if (!readChunkHeader(header))
                 return imaging_status::kUnknownImageFormat;  // cut short before the last row
             const std::uint32_t length = bigEndian32(header);
             const unsigned char* type = header + 4;
             if (chunkIs(type, "IDAT")) {
-                if (colour_ == kPalette && !seenPalette)
+                if (colour_ == kPalette && !seenPalette_)
                     return imaging_status::kUnknownImageFormat;
-                inImageData = true;
-                const int status = readImageData(type, length, picture);
-                if (status != imaging_status::kOk || done())
-                    return status;
-            } else if (inImageData) {
+                inImageData_ = true;
+                inImageDataChunk_ = true;
+                chunkLeft_ = length;
+                chunkCrc_ = crc32Update(0, type, 4);
+                if (out_ == nullptr)
+                    return imaging_status::kOk;  // prepared: the image data begins
+            } else if (inImageData_) {
                 return imaging_status::kUnknownImageFormat;  // image data interrupted or ended early
             } else if (chunkIs(type, "PLTE")) {
-                if (seenPalette)
+                if (seenPalette_)
                     return imaging_status::kUnknownImageFormat;
-                seenPalette = true;
+                seenPalette_ = true;
                 // libpng ignores a palette in a grey picture, and one of a wrong length
                 // where it is only a suggestion (in an RGB picture), but refuses an empty
                 // one and, being a critical chunk, any with a wrong CRC.
@@ -413,17 +521,17 @@ private:
                     for (std::uint32_t i = 0; i < count; ++i)
                         palette_[i] = (keep_ ? 0xFF000000u : 0u) | pictureWord(entries[3 * i], entries[3 * i + 1], entries[3 * i + 2]);
                 }
-            } else if (colour_ == kPalette && seenPalette && chunkIs(type, "tRNS") && length <= 256) {
+            } else if (colour_ == kPalette && seenPalette_ && chunkIs(type, "tRNS") && length <= 256) {
                 // The palette's transparency: alpha for the entries it names (kept with the
                 // file's samples; otherwise the file is only known to hold alpha). A tRNS whose
                 // CRC is wrong is passed over, as libpng passes over a damaged ancillary chunk.
                 unsigned char alphas[256];
                 if (readChunkData(type, alphas, length)) {
-                    picture.fileLayout.channels = 4;
+                    picture_->fileLayout.channels = 4;
                     if (keep_) {
                         for (std::uint32_t i = 0; i < length; ++i)
                             palette_[i] = (palette_[i] & 0xFFFFFFu) | std::uint32_t{alphas[i]} << 24;
-                        picture.layout.channels = 4;
+                        picture_->layout.channels = 4;
                     }
                 }
             } else if (chunkIs(type, "IEND") || (type[0] & 0x20) == 0) {
@@ -438,63 +546,52 @@ private:
 
     bool done() const { return pass_ == passes_.size(); }
 
-    // Inflates one IDAT chunk, unfiltering and storing every row it completes.
-    int readImageData(const unsigned char* type, std::uint32_t length, DecodedPicture& picture)
-    {
-        std::uint32_t crc = crc32Update(0, type, 4);
-        std::uint32_t remaining = length;
-        while (remaining > 0) {
-            const std::size_t piece = std::min<std::size_t>(remaining, input_.size());
-            if (!readExactly(input_.data(), piece))
-                return imaging_status::kUnknownImageFormat;
-            crc = crc32Update(crc, input_.data(), piece);
-            remaining -= static_cast<std::uint32_t>(piece);
-            if (!done() && !inflate(piece, picture))
-                return imaging_status::kUnknownImageFormat;
-        }
-        unsigned char stored[4];
-        if (!readExactly(stored, sizeof stored) || bigEndian32(stored) != crc)
-            return imaging_status::kUnknownImageFormat;
-        return imaging_status::kOk;
-    }
+    enum class Step { kMoreInput, kLastRow, kRowsStored, kError };
 
-    bool inflate(std::size_t bytes, DecodedPicture& picture)
+    // Inflates the piece of image data held, unfiltering and storing every row it completes,
+    // until the piece is used up, the last row or the rows asked for are stored (the rest
+    // stays in the band and the inflater for the next call), or the data is broken. Each
+    // piece is inflated at least once, and the inflater asked again while the band is full
+    // (it may hold bits still).
+    Step inflate()
     {
-        inflater_.nextIn = input_.data();
-        inflater_.availIn = static_cast<std::uint32_t>(bytes);
         for (;;) {
+            if (ranOnPiece_) {
+                if (!storeRows())
+                    return Step::kError;
+                if (done())
+                    return Step::kLastRow;
+                if (rowsStored())
+                    return Step::kRowsStored;
+                if (inflater_.availOut == 0) {
+                    if (produced_ == imageDataBytes_)
+                        return Step::kError;
+                    makeRoom();
+                } else if (lastResult_ == Inflater::Result::kEnd) {
+                    return Step::kError;  // the stream ended before the last row
+                } else if (inflater_.availIn == 0) {
+                    return Step::kMoreInput;  // the next piece, or the next IDAT chunk, goes on
+                } else if (!progressed_) {
+                    return Step::kError;
+                }
+            }
             const std::uint8_t* outBefore = inflater_.nextOut;
             const std::uint32_t inBefore = inflater_.availIn;
-            const Inflater::Result result = inflater_.run();
-            if (result == Inflater::Result::kError)
-                return false;
+            lastResult_ = inflater_.run();
+            if (lastResult_ == Inflater::Result::kError)
+                return Step::kError;
             produced_ += static_cast<std::uint64_t>(inflater_.nextOut - outBefore);
-            if (!storeRows(picture))
-                return false;
-            if (done())
-                return true;  // what follows the last row is read for the CRC only
-            if (inflater_.availOut == 0) {
-                // The band is full (possibly with bits still inside the inflater, so it is
-                // asked again even without input).
-                if (produced_ == imageDataBytes_)
-                    return false;
-                makeRoom();
-                continue;
-            }
-            if (result == Inflater::Result::kEnd)
-                return false;  // the stream ended before the last row
-            if (inflater_.availIn == 0)
-                return true;  // the next piece, or the next IDAT chunk, goes on
-            if (inflater_.nextOut == outBefore && inflater_.availIn == inBefore)
-                return false;  // no progress
+            progressed_ = inflater_.nextOut != outBefore || inflater_.availIn != inBefore;
+            ranOnPiece_ = true;
         }
     }
 
-    // Unfilters and stores every whole row that the band holds beyond those done.
-    bool storeRows(DecodedPicture& picture)
+    // Unfilters and stores every whole row that the band holds beyond those done, up to the
+    // rows asked for.
+    bool storeRows()
     {
         const std::size_t filled = static_cast<std::size_t>(inflater_.nextOut - band_.data());
-        while (!done()) {
+        while (!done() && !rowsStored()) {
             const Pass& pass = passes_[pass_];
             if (filled - consumed_ < pass.rowBytes + 1)
                 return true;
@@ -502,13 +599,14 @@ private:
             if (!unfilterRow(pixelBytes_, row[0], row + 1, above_, pass.rowBytes))
                 return false;
             const std::size_t y = pass.firstRow + static_cast<std::size_t>(rowInPass_) * pass.rowStep;
+            unsigned char* out = out_ + (y - outFirst_) * outRowBytes_;
             if (!interlaced_) {
-                convert_(row + 1, pass.columns, palette_, pixelAt(picture, 0, y));
+                convert_(row + 1, pass.columns, palette_, out);
             } else {
                 convert_(row + 1, pass.columns, palette_, passPixels_.data());
-                const std::size_t bytes = pixelBytes(picture.layout);
+                const std::size_t bytes = pixelBytes(picture_->layout);
                 for (std::uint32_t i = 0; i < pass.columns; ++i)
-                    std::memcpy(pixelAt(picture, pass.firstColumn + static_cast<std::size_t>(i) * pass.columnStep, y),
+                    std::memcpy(out + (pass.firstColumn + static_cast<std::size_t>(i) * pass.columnStep) * bytes,
                                 passPixels_.data() + i * bytes, bytes);
             }
             above_ = row + 1;
@@ -543,6 +641,8 @@ private:
     }
 
     std::FILE* file_;
+    DecodedPicture* picture_ = nullptr;  // its layouts; its pixels are the rows' only when whole
+    std::uint32_t columns_ = 0, rows_ = 0;
     int colour_ = 0;
     int depth_ = 0;
     unsigned bitsPerPixel_ = 0;
@@ -564,6 +664,22 @@ private:
     std::vector<unsigned char> passPixels_;  // one row of an interlaced pass, converted
     bool keep_ = false;                      // the file's own samples, not words
     Inflater inflater_;
+    // Where the reading stands between calls.
+    bool seenPalette_ = false;
+    bool inImageData_ = false;       // the first IDAT chunk has begun
+    bool inImageDataChunk_ = false;  // inside an IDAT chunk's data
+    std::uint32_t chunkLeft_ = 0;    // of its data, still to be read
+    std::uint32_t chunkCrc_ = 0;     // of its type and data so far
+    bool inflating_ = false;         // a piece of it is held
+    bool ranOnPiece_ = false;        // and the inflater has run on it
+    Inflater::Result lastResult_ = Inflater::Result::kMore;
+    bool progressed_ = false;        // that run read or wrote something
+    int failed_ = imaging_status::kOk;
+    // Where the rows go (storeInto).
+    unsigned char* out_ = nullptr;
+    std::size_t outRowBytes_ = 0;
+    std::size_t outFirst_ = 0;
+    std::uint32_t rowLimit_ = 0;
 };
 
 }  // namespace
@@ -579,4 +695,65 @@ int readPngDirect(const char* path, DecodedPicture& picture)
         return kNotMine;
     auto decoder = std::make_unique<PngDecoder>(file.get());
     return finishDirectRead(decoder->decode(picture), picture);
+}
+
+namespace {
+
+// A PNG's rows for a map read in bands: the decoder above, stopped when the rows asked for
+// are stored and taken on from there. An interlaced PNG is read whole: its first row is done
+// only with its sixth pass, when half its pixels are read.
+class PngRows final : public PictureRows {
+public:
+    int open(const char* path, const DecodedPicture& settings)
+    {
+        file_ = openPictureFile(path);
+        unsigned char signature[8];
+        if (!file_ || std::fread(signature, 1, sizeof signature, file_.get()) != sizeof signature ||
+            std::memcmp(signature, kSignature, sizeof signature) != 0)
+            return kNotMine;
+        picture_.keepSamples = settings.keepSamples;
+        picture_.memoryLimit = settings.memoryLimit;
+        decoder_ = std::make_unique<PngDecoder>(file_.get());
+        const int status = decoder_->readHeader(picture_);
+        if (status != imaging_status::kOk)
+            return status;
+        if (decoder_->interlaced())
+            return kReadWhole;
+        readerBytes = decoder_->bufferBytes();
+        if (!pictureFits(picture_, 0, 0, readerBytes))
+            return imaging_status::kValueOverflow;
+        if (!decoder_->startImageData())
+            return imaging_status::kOutOfMemory;
+        const int prepared = decoder_->prepareRows();
+        columns = decoder_->columns();
+        rows = decoder_->rows();
+        layout = picture_.layout;
+        fileLayout = picture_.fileLayout;
+        return prepared;
+    }
+
+    int readRows(std::uint32_t count, unsigned char* into, std::size_t stride) override
+    {
+        decoder_->storeInto(into, stride, next_, next_ + count);
+        const int status = decoder_->readChunks();
+        next_ += count;
+        return status;
+    }
+
+private:
+    PictureFile file_;
+    DecodedPicture picture_;  // the settings and the layouts, never pixels
+    std::unique_ptr<PngDecoder> decoder_;
+    std::uint32_t next_ = 0;
+};
+
+}  // namespace
+
+int openPngRows(const char* path, const DecodedPicture& settings, std::unique_ptr<PictureRows>& rows)
+{
+    auto png = std::make_unique<PngRows>();
+    const int status = png->open(path, settings);
+    if (status == imaging_status::kOk)
+        rows = std::move(png);
+    return status;
 }

@@ -37,6 +37,7 @@
 #include "image_object.h"
 #include "inflater.h"
 #include "picture_file.h"
+#include "picture_rows.h"
 
 namespace {
 
@@ -610,18 +611,104 @@ public:
 
     int decode(std::uint64_t directoryOffset, DecodedPicture& picture)
     {
+        const int planned = plan(directoryOffset, picture, false);
+        if (planned != imaging_status::kOk)
+            return planned;
+        const int allocated = allocatePicture(picture, columns_, rows_);
+        if (allocated != imaging_status::kOk)
+            return allocated;
+        return tiled_ ? readTiles(picture) : readStrips(picture);
+    }
+
+    // The directory, what the picture is made of and how its data lies, checked; `byRows`:
+    // for rows handed out in bands (readStripRow, readTileRow), the memory check counting the
+    // decoder's buffers and a row of tiles instead of the whole picture.
+    int plan(std::uint64_t directoryOffset, DecodedPicture& picture, bool byRows)
+    {
         if (directoryOffset < 8 || !directory_.read(directoryOffset))
             return imaging_status::kUnknownImageFormat;
         const int kind = readKind(picture);
         if (kind != imaging_status::kOk)
             return kind;
-        const int plan = planChunks(picture);
-        if (plan != imaging_status::kOk)
-            return plan;
-        const int allocated = allocatePicture(picture, columns_, rows_);
-        if (allocated != imaging_status::kOk)
-            return allocated;
-        return tiled_ ? readTiles(picture) : readStrips(picture);
+        byRows_ = byRows;
+        return planChunks(picture);
+    }
+
+    std::uint64_t columns() const { return columns_; }
+    std::uint64_t rows() const { return rows_; }
+    bool tiled() const { return tiled_; }
+    std::uint64_t tileRows() const { return chunkRows_; }
+    std::uint64_t readerBytes() const { return readerBytes_; }
+
+    // The decoders and rows that reading strips takes.
+    int startStrips()
+    {
+        const std::size_t planes = planar_ ? channels_ : 1;
+        decoders_.resize(planes);
+        for (auto& decoder : decoders_)
+            if (!(decoder = makeDecoder()))
+                return imaging_status::kOutOfMemory;
+        row_.resize(planeRowBytes_ + 8);
+        units_.resize(columns_ * channels_ * unitBytes());
+        return imaging_status::kOk;
+    }
+
+    // Row y of a picture in strips, the rows before it read, as pixels at `out`.
+    int readStripRow(std::uint64_t y, unsigned char* out)
+    {
+        const std::size_t planes = planar_ ? channels_ : 1;
+        const std::uint64_t strip = y / chunkRows_;
+        const std::uint8_t* samples = nullptr;
+        for (std::size_t plane = 0; plane < planes; ++plane) {
+            const std::size_t chunk = static_cast<std::size_t>(plane * chunksPerPlane_ + strip);
+            if (y % chunkRows_ == 0)
+                decoders_[plane]->start(offsets_[chunk], counts_[chunk]);
+            if (!decoders_[plane]->next(row_.data(), static_cast<std::size_t>(planeRowBytes_)))
+                return imaging_status::kUnknownImageFormat;
+            samples = unpackRow(row_.data(), static_cast<std::size_t>(columns_), plane, units_.data());
+        }
+        storePixels(samples, static_cast<std::size_t>(columns_), out);
+        return imaging_status::kOk;
+    }
+
+    // The decoder and the tile that reading tiles takes.
+    int startTiles()
+    {
+        const std::size_t planes = planar_ ? channels_ : 1;
+        tileDecoder_ = makeDecoder();
+        tile_.reset(new (std::nothrow) std::uint8_t[static_cast<std::size_t>(planeRowBytes_ * chunkRows_) * planes + 8]);
+        units_.resize(static_cast<std::size_t>(chunkColumns_ * channels_ * unitBytes()));
+        if (!tileDecoder_ || !tile_)
+            return imaging_status::kOutOfMemory;
+        return imaging_status::kOk;
+    }
+
+    // The row of tiles `tileRow` (the rows of its tiles that lie in the picture), tile after
+    // tile, as pixels at `out`, rows `rowBytes` apart.
+    int readTileRow(std::uint64_t tileRow, unsigned char* out, std::size_t rowBytes)
+    {
+        const std::size_t planes = planar_ ? channels_ : 1;
+        const auto planeTileBytes = static_cast<std::size_t>(planeRowBytes_ * chunkRows_);
+        const std::uint64_t across = (columns_ + chunkColumns_ - 1) / chunkColumns_;
+        const std::size_t bytes = pixelBytes({outputType(), kept_});
+        for (std::uint64_t index = tileRow * across; index < (tileRow + 1) * across; ++index) {
+            for (std::size_t plane = 0; plane < planes; ++plane) {
+                const std::size_t chunk = static_cast<std::size_t>(plane * chunksPerPlane_ + index);
+                tileDecoder_->start(offsets_[chunk], counts_[chunk]);
+                if (!tileDecoder_->next(tile_.get() + plane * planeTileBytes, planeTileBytes))
+                    return imaging_status::kUnknownImageFormat;
+            }
+            const std::uint64_t left = index % across * chunkColumns_, top = tileRow * chunkRows_;
+            const auto visible = static_cast<std::size_t>(std::min(chunkColumns_, columns_ - left));
+            for (std::uint64_t y = 0; y < chunkRows_ && top + y < rows_; ++y) {
+                const std::uint8_t* samples = nullptr;
+                for (std::size_t plane = 0; plane < planes; ++plane)
+                    samples = unpackRow(tile_.get() + plane * planeTileBytes + y * planeRowBytes_,
+                                        static_cast<std::size_t>(chunkColumns_), plane, units_.data());
+                storePixels(samples, visible, out + y * rowBytes + static_cast<std::size_t>(left) * bytes);
+            }
+        }
+        return imaging_status::kOk;
     }
 
 private:
@@ -789,8 +876,15 @@ private:
         const std::uint64_t unitRowBytes = chunkColumns * channels_ * unitBytes();
         const std::uint64_t buffers = 16 * chunks + unitRowBytes +
                                       planes * (kPieceBytes + 2 * planeRowBytes_ + 8);
-        const std::uint64_t readerBytes = tileBytes > UINT64_MAX - buffers ? UINT64_MAX : tileBytes + buffers;
-        if (!pictureFits(picture, columns_, rows_, readerBytes))
+        std::uint64_t readerBytes = tileBytes > UINT64_MAX - buffers ? UINT64_MAX : tileBytes + buffers;
+        // Rows handed out in bands hold a row of tiles of pixels instead of the picture.
+        const std::uint64_t tileRowBytes =
+            byRows_ && tiled_ ? saturatingProduct(saturatingProduct(columns_, std::min(chunkRows, rows_)),
+                                                  pixelBytes(picture.layout))
+                              : 0;
+        readerBytes = tileRowBytes > UINT64_MAX - readerBytes ? UINT64_MAX : readerBytes + tileRowBytes;
+        readerBytes_ = readerBytes;
+        if (!(byRows_ ? pictureFits(picture, 0, 0, readerBytes) : pictureFits(picture, columns_, rows_, readerBytes)))
             return imaging_status::kValueOverflow;
 
         const Entry* offsets = directory_.find(tiled_ ? kTileOffsets : kStripOffsets);
@@ -913,11 +1007,9 @@ private:
                 row[i * bytes + b] = planes_[(little ? bytes - 1 - b : b) * count + i];
     }
 
-    // Stores `pixels` pixels of samples in `units` at (column, row) of the picture.
-    void storePixels(const std::uint8_t* units, std::size_t pixels, std::size_t column, std::size_t row,
-                     DecodedPicture& picture) const
+    // Stores `pixels` pixels of samples in `units` as the picture's pixels at `out`.
+    void storePixels(const std::uint8_t* units, std::size_t pixels, unsigned char* out) const
     {
-        unsigned char* out = pixelAt(picture, column, row);
         if (palette_) {
             auto* words = reinterpret_cast<std::uint32_t*>(out);
             for (std::size_t i = 0; i < pixels; ++i)
@@ -962,58 +1054,19 @@ private:
 
     int readStrips(DecodedPicture& picture)
     {
-        const std::size_t planes = planar_ ? channels_ : 1;
-        std::vector<std::unique_ptr<ChunkDecoder>> decoders(planes);
-        for (auto& decoder : decoders)
-            if (!(decoder = makeDecoder()))
-                return imaging_status::kOutOfMemory;
-        std::vector<std::uint8_t> row(planeRowBytes_ + 8);
-        std::vector<std::uint8_t> units(columns_ * channels_ * unitBytes());
-        for (std::uint64_t y = 0; y < rows_; ++y) {
-            const std::uint64_t strip = y / chunkRows_;
-            const std::uint8_t* samples = nullptr;
-            for (std::size_t plane = 0; plane < planes; ++plane) {
-                const std::size_t chunk = static_cast<std::size_t>(plane * chunksPerPlane_ + strip);
-                if (y % chunkRows_ == 0)
-                    decoders[plane]->start(offsets_[chunk], counts_[chunk]);
-                if (!decoders[plane]->next(row.data(), static_cast<std::size_t>(planeRowBytes_)))
-                    return imaging_status::kUnknownImageFormat;
-                samples = unpackRow(row.data(), static_cast<std::size_t>(columns_), plane, units.data());
-            }
-            storePixels(samples, static_cast<std::size_t>(columns_), 0, static_cast<std::size_t>(y), picture);
-        }
-        return imaging_status::kOk;
+        int status = startStrips();
+        for (std::uint64_t y = 0; y < rows_ && status == imaging_status::kOk; ++y)
+            status = readStripRow(y, pixelAt(picture, 0, static_cast<std::size_t>(y)));
+        return status;
     }
 
     int readTiles(DecodedPicture& picture)
     {
-        const std::size_t planes = planar_ ? channels_ : 1;
-        const auto planeTileBytes = static_cast<std::size_t>(planeRowBytes_ * chunkRows_);
-        const std::unique_ptr<ChunkDecoder> decoder = makeDecoder();
-        std::unique_ptr<std::uint8_t[]> tile(new (std::nothrow) std::uint8_t[planeTileBytes * planes + 8]);
-        std::vector<std::uint8_t> units(static_cast<std::size_t>(chunkColumns_ * channels_ * unitBytes()));
-        if (!decoder || !tile)
-            return imaging_status::kOutOfMemory;
-        const std::uint64_t across = (columns_ + chunkColumns_ - 1) / chunkColumns_;
-        for (std::uint64_t index = 0; index < chunksPerPlane_; ++index) {
-            for (std::size_t plane = 0; plane < planes; ++plane) {
-                const std::size_t chunk = static_cast<std::size_t>(plane * chunksPerPlane_ + index);
-                decoder->start(offsets_[chunk], counts_[chunk]);
-                if (!decoder->next(tile.get() + plane * planeTileBytes, planeTileBytes))
-                    return imaging_status::kUnknownImageFormat;
-            }
-            const std::uint64_t left = index % across * chunkColumns_, top = index / across * chunkRows_;
-            const auto visible = static_cast<std::size_t>(std::min(chunkColumns_, columns_ - left));
-            for (std::uint64_t y = 0; y < chunkRows_ && top + y < rows_; ++y) {
-                const std::uint8_t* samples = nullptr;
-                for (std::size_t plane = 0; plane < planes; ++plane)
-                    samples = unpackRow(tile.get() + plane * planeTileBytes + y * planeRowBytes_,
-                                        static_cast<std::size_t>(chunkColumns_), plane, units.data());
-                storePixels(samples, visible, static_cast<std::size_t>(left), static_cast<std::size_t>(top + y),
-                            picture);
-            }
-        }
-        return imaging_status::kOk;
+        int status = startTiles();
+        const std::size_t rowBytes = picture.stride * pixelBytes(picture.layout);
+        for (std::uint64_t tileRow = 0; tileRow * chunkRows_ < rows_ && status == imaging_status::kOk; ++tileRow)
+            status = readTileRow(tileRow, pixelAt(picture, 0, static_cast<std::size_t>(tileRow * chunkRows_)), rowBytes);
+        return status;
     }
 
     const PictureFileRanges& file_;
@@ -1034,37 +1087,141 @@ private:
     std::vector<std::uint64_t> offsets_;
     std::vector<std::uint64_t> counts_;
     mutable std::vector<std::uint8_t> planes_;  // the floating-point predictor's scratch
+    bool byRows_ = false;                       // rows handed out in bands (plan)
+    std::uint64_t readerBytes_ = 0;             // what reading holds beside the picture
+    // Reading strips: a decoder a plane, a row of one plane as stored, a row of samples.
+    std::vector<std::unique_ptr<ChunkDecoder>> decoders_;
+    std::vector<std::uint8_t> row_;
+    std::vector<std::uint8_t> units_;
+    // Reading tiles: one decoder, a tile of every plane.
+    std::unique_ptr<ChunkDecoder> tileDecoder_;
+    std::unique_ptr<std::uint8_t[]> tile_;
+};
+
+// A TIFF file opened: its byte order, classic or BigTIFF, and its first directory.
+struct TiffFile {
+    PictureFile file;
+    std::unique_ptr<PictureFileRanges> ranges;
+    bool little = false, big = false;
+    std::uint64_t first = 0;
+
+    // kOk, kNotMine for a file that is not a TIFF, or a failure.
+    int open(const char* path)
+    {
+        file = openPictureFile(path);
+        unsigned char header[16];
+        std::uint64_t bytes = 0;
+        if (!file || !pictureFileBytes(file.get(), bytes) || bytes < 8 || std::fread(header, 1, 8, file.get()) != 8)
+            return kNotMine;
+        little = std::memcmp(header, "II", 2) == 0;
+        if (!little && std::memcmp(header, "MM", 2) != 0)
+            return kNotMine;
+        ranges = std::make_unique<PictureFileRanges>(file.get(), bytes);
+        Directory numbers(*ranges, little, false);
+        const std::uint64_t version = numbers.number(header + 2, 2);
+        if (version != 42 && version != 43)
+            return kNotMine;
+        big = version == 43;
+        first = numbers.number(header + 4, 4);
+        if (big) {
+            // BigTIFF: the offsets' size (8), a reserved zero, then the first directory's offset.
+            if (!ranges->read(8, header + 8, 8) || numbers.number(header + 4, 2) != 8 ||
+                numbers.number(header + 6, 2) != 0)
+                return imaging_status::kUnknownImageFormat;
+            first = numbers.number(header + 8, 8);
+        }
+        return imaging_status::kOk;
+    }
+};
+
+// A TIFF's rows for a map read in bands: a strip's a row at a time, as the whole decoding
+// reads them; tiles a row of tiles at a time, into a band of pixels handed out from there.
+class TiffRows final : public PictureRows {
+public:
+    int open(const char* path, const DecodedPicture& settings)
+    {
+        const int opened = tiff_.open(path);
+        if (opened != imaging_status::kOk)
+            return opened;
+        DecodedPicture picture;
+        picture.keepSamples = settings.keepSamples;
+        picture.memoryLimit = settings.memoryLimit;
+        decoder_ = std::make_unique<TiffDecoder>(*tiff_.ranges, tiff_.little, tiff_.big);
+        int status = decoder_->plan(tiff_.first, picture, true);
+        if (status != imaging_status::kOk)
+            return status;
+        columns = static_cast<std::uint32_t>(decoder_->columns());
+        rows = static_cast<std::uint32_t>(decoder_->rows());
+        layout = picture.layout;
+        fileLayout = picture.fileLayout;
+        readerBytes = decoder_->readerBytes();
+        if (!decoder_->tiled())
+            return decoder_->startStrips();
+        bandRowBytes_ = std::size_t{columns} * pixelBytes(layout);
+        band_.reset(new (std::nothrow) unsigned char[bandRowBytes_ * std::min<std::uint64_t>(decoder_->tileRows(), rows)]);
+        status = decoder_->startTiles();
+        return status == imaging_status::kOk && !band_ ? imaging_status::kOutOfMemory : status;
+    }
+
+    int readRows(std::uint32_t count, unsigned char* into, std::size_t stride) override
+    {
+        try {
+            const std::size_t rowBytes = std::size_t{columns} * pixelBytes(layout);
+            const std::uint64_t tileRows = decoder_->tileRows();
+            for (std::uint32_t i = 0; i < count; ++i, ++next_) {
+                unsigned char* out = into + i * stride;
+                if (!decoder_->tiled()) {
+                    const int status = decoder_->readStripRow(next_, out);
+                    if (status != imaging_status::kOk)
+                        return status;
+                    continue;
+                }
+                if (next_ % tileRows == 0) {
+                    const int status = decoder_->readTileRow(next_ / tileRows, band_.get(), bandRowBytes_);
+                    if (status != imaging_status::kOk)
+                        return status;
+                }
+                std::memcpy(out, band_.get() + next_ % tileRows * bandRowBytes_, rowBytes);
+            }
+            return imaging_status::kOk;
+        } catch (const std::bad_alloc&) {
+            return imaging_status::kValueOverflow;
+        }
+    }
+
+private:
+    TiffFile tiff_;
+    std::unique_ptr<TiffDecoder> decoder_;
+    std::unique_ptr<unsigned char[]> band_;  // a row of tiles' pixels
+    std::size_t bandRowBytes_ = 0;
+    std::uint64_t next_ = 0;
 };
 
 }  // namespace
 
 int readTiffDirect(const char* path, DecodedPicture& picture)
 {
-    const PictureFile file = openPictureFile(path);
-    unsigned char header[16];
-    std::uint64_t bytes = 0;
-    if (!file || !pictureFileBytes(file.get(), bytes) || bytes < 8 || std::fread(header, 1, 8, file.get()) != 8)
-        return kNotMine;
-    const bool little = std::memcmp(header, "II", 2) == 0;
-    if (!little && std::memcmp(header, "MM", 2) != 0)
-        return kNotMine;
-    const PictureFileRanges ranges(file.get(), bytes);
-    Directory numbers(ranges, little, false);
-    const std::uint64_t version = numbers.number(header + 2, 2);
-    if (version != 42 && version != 43)
-        return kNotMine;
-    const bool big = version == 43;
-    std::uint64_t first = numbers.number(header + 4, 4);
-    if (big) {
-        // BigTIFF: the offsets' size (8), a reserved zero, then the first directory's offset.
-        if (!ranges.read(8, header + 8, 8) || numbers.number(header + 4, 2) != 8 || numbers.number(header + 6, 2) != 0)
-            return finishDirectRead(imaging_status::kUnknownImageFormat, picture);
-        first = numbers.number(header + 8, 8);
-    }
+    TiffFile tiff;
+    const int opened = tiff.open(path);
+    if (opened != imaging_status::kOk)
+        return opened == kNotMine ? kNotMine : finishDirectRead(opened, picture);
     try {
-        auto decoder = std::make_unique<TiffDecoder>(ranges, little, big);
-        return finishDirectRead(decoder->decode(first, picture), picture);
+        auto decoder = std::make_unique<TiffDecoder>(*tiff.ranges, tiff.little, tiff.big);
+        return finishDirectRead(decoder->decode(tiff.first, picture), picture);
     } catch (const std::bad_alloc&) {
         return finishDirectRead(imaging_status::kValueOverflow, picture);
+    }
+}
+
+int openTiffRows(const char* path, const DecodedPicture& settings, std::unique_ptr<PictureRows>& rows)
+{
+    try {
+        auto tiff = std::make_unique<TiffRows>();
+        const int status = tiff->open(path, settings);
+        if (status == imaging_status::kOk)
+            rows = std::move(tiff);
+        return status;
+    } catch (const std::bad_alloc&) {
+        return imaging_status::kValueOverflow;
     }
 }
