@@ -1,7 +1,9 @@
 #include "command_line.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -20,6 +22,8 @@ using cli_system::lookFor;
 constexpr const char* kImagePathTooLong = "The image path is too long.";
 constexpr const char* kBadDiamondList = "--diamonds takes numbers from 1 to 10, such as 1,3,6-10.";
 constexpr const char* kOutputPathTooLong = "The output folder path is too long.";
+constexpr const char* kBadMosaic = "--mosaic takes the grid's columns and rows, such as 4x2.";
+constexpr const char* kOneImage = "Give one IMAGE, or with --mosaic the grid's files (or one file listing them).";
 
 // Has `option` take the names of a table of entries (name, value), case aside; its help
 // shows them as NAME|NAME|..., an alias (a later name of the same value) left out.
@@ -101,6 +105,57 @@ bool readDiamondList(const std::string& list, std::uint32_t& bits)
     }
 }
 
+// "4x2" as 4 columns and 2 rows; false for anything else.
+bool readGrid(const std::string& grid, std::uint32_t& columns, std::uint32_t& rows)
+{
+    unsigned long c = 0, r = 0;
+    char x = 0, extra = 0;
+    if (std::sscanf(grid.c_str(), "%4lu%c%4lu%c", &c, &x, &r, &extra) != 3 || (x != 'x' && x != 'X') || c == 0 ||
+        r == 0 || grid.find_first_not_of("0123456789xX") != std::string::npos)
+        return false;
+    columns = static_cast<std::uint32_t>(c);
+    rows = static_cast<std::uint32_t>(r);
+    return true;
+}
+
+// A mosaic's files: the `columns` × `rows` given, or those a list file gives one a line
+// (blank lines aside), a name not absolute taken from the list's folder. Null, or the error.
+const char* mosaicFiles(const std::vector<std::string>& given, std::uint32_t columns, std::uint32_t rows,
+                        std::vector<std::string>& files, std::string& error)
+{
+    files = given;
+    if (given.size() == 1 && std::uint64_t{columns} * rows != 1) {
+        std::ifstream list(given[0]);
+        if (!list) {
+            error = std::string(messages::kFileMissing) + ": " + given[0];
+            return error.c_str();
+        }
+        const std::size_t slash = given[0].find_last_of(cli_system::kPathSeparators);
+        const std::string folder = slash == std::string::npos ? "" : given[0].substr(0, slash + 1);
+        files.clear();
+        std::string line;
+        while (std::getline(list, line) && files.size() <= std::size_t{columns} * rows) {
+            while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+                line.pop_back();
+            if (line.empty())
+                continue;
+            files.push_back(cli_system::isAbsolutePath(line) ? line : folder + line);
+        }
+    }
+    if (files.size() != std::size_t{columns} * rows) {
+        error = "--mosaic " + std::to_string(columns) + "x" + std::to_string(rows) + " takes " +
+                std::to_string(std::uint64_t{columns} * rows) + " files (or one file listing them), not " +
+                std::to_string(files.size()) + ".";
+        return error.c_str();
+    }
+    for (const std::string& file : files)
+        if (lookFor(file, false) != Found::Yes) {
+            error = std::string(messages::kFileMissing) + ": " + file;
+            return error.c_str();
+        }
+    return nullptr;
+}
+
 }  // namespace
 
 int readCommandLine(int argc, const char* const* argv, CommandLine& line)
@@ -121,7 +176,7 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
                                                                 : "'" + value + "' is not a number";
             },
             ""))
-        ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192}))
+        ->check(CLI::IsMember({64, 128, 256, 512, 1024, 2048, 4096, 8192, 16384}))
         ->default_val(512);
     CLI::Option* filter = takeNames(
         app.add_option("--filter", line.filter,
@@ -173,16 +228,32 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     app.add_flag("--linear", output.linear,
                  "Average colour in linear light (sRGB decoded, then encoded again): for colour maps, "
                  "not heights or masks");
-    app.add_option("IMAGE", line.imagePath,
+    std::string grid;
+    app.add_option("--mosaic", grid,
+                   "The map comes in tiles, COLSxROWS of them (such as 4x2): give the grid's files in place of "
+                   "IMAGE, row by row from the north-west, or one text file listing them, one a line; they "
+                   "must agree in size, channels and depth, and convert as the one map they form");
+    app.add_option("--memory", line.memoryMiB,
+                   "The most memory the run may hold, in MiB (default: three quarters of the machine's); a "
+                   "map is read in bands, so its size is not bounded by it")
+        ->check(CLI::Range(std::uint64_t{1}, std::uint64_t{1} << 40));
+    std::vector<std::string> images;
+    app.add_option("IMAGE", images,
                    std::string("The source map, any format ") + cli_system::kPictureDecoder + " reads")
         ->required();
-    app.add_option("OUTDIR", line.outputDir, "The folder that receives new1.tga .. new10.tga")
-        ->required();
+    // IMAGE takes every name given, then hands the last to OUTDIR (CLI11 fills a list first).
+    app.add_option("OUTDIR", line.outputDir, "The folder that receives new1.tga .. new10.tga");
     try {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
         return app.exit(error);
     }
+    if (images.size() < 2) {
+        std::fprintf(stderr, "OUTDIR is required\nRun with --help for more information.\n");
+        return static_cast<int>(CLI::ExitCodes::RequiredError);
+    }
+    line.outputDir = images.back();
+    images.pop_back();
     if (*bilinear)
         line.filter = TextureFilter::Bilinear;
     else if ((output.mips || output.tileSize != 0) && filter->count() == 0)
@@ -192,6 +263,23 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
         return 1;
     }
     output.nodata = nodata->count() > 0;
+    if (!grid.empty()) {
+        std::uint32_t rows = 0;
+        std::string error;
+        if (!readGrid(grid, line.mosaicColumns, rows)) {
+            reportError(nullptr, kBadMosaic);
+            return 1;
+        }
+        if (const char* refusal = mosaicFiles(images, line.mosaicColumns, rows, line.mosaic, error)) {
+            reportError(nullptr, refusal);
+            return 1;
+        }
+    } else if (images.size() != 1) {
+        reportError(nullptr, kOneImage);
+        return 1;
+    } else {
+        line.imagePath = images[0];
+    }
     // What the textures are to hold is checked before anything is read.
     if (const char* refusal = outputRefusal(output, line.filter)) {
         reportError(nullptr, refusal);
@@ -200,7 +288,8 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
 
     // The job holds the image path in a fixed block: a longer one is refused, never cut
     // short into the name of another file.
-    const Found image = line.imagePath.size() >= static_cast<std::size_t>(kImagePathCapacity)
+    const Found image = !line.mosaic.empty() ? Found::Yes
+                        : line.imagePath.size() >= static_cast<std::size_t>(kImagePathCapacity)
                             ? Found::NameTooLong
                             : lookFor(line.imagePath, false);
     if (image != Found::Yes) {

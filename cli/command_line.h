@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "texture_filter.h"
 #include "texture_job.h"
@@ -14,6 +15,9 @@ struct CommandLine {
     unsigned threads = 0;  // 0: every core
     TextureOutput output;  // what the textures hold: 24-bit TGA by default
     std::string imagePath;
+    std::vector<std::string> mosaic;  // a map in tiles, row by row from the north-west; or empty
+    std::uint32_t mosaicColumns = 0;
+    std::uint64_t memoryMiB = 0;      // 0: the job's default share of the machine's memory
     std::string outputDir;
     std::uint32_t onlyDiamonds = 0;  // bit k: new<k+1>; 0: all ten
 };
@@ -24,7 +28,7 @@ constexpr const char* kPartialSuffix = ".part";
 // readCommandLine's answer when the job should run.
 constexpr int kRunTheJob = -1;
 
-// Parses argv into `line`, then checks that the picture and the output folder exist and
+// Parses argv into `line`, then checks that the picture (or a mosaic's) and the output folder exist and
 // that their paths fit the job and the system. Returns kRunTheJob, or the exit status after
 // --help, --version or an error (reported through reportError, or by CLI11 for the syntax).
 int readCommandLine(int argc, const char* const* argv, CommandLine& line);

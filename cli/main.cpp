@@ -167,6 +167,9 @@ int main(int argc, char** argv)
     job.onlyDiamonds = line.onlyDiamonds;
     job.done = job.output.tileSize != 0 ? alreadyWritten : nullptr;
     job.threads = line.threads;
+    job.mosaic = line.mosaic;
+    job.mosaicColumns = line.mosaicColumns;
+    job.memoryBudget = line.memoryMiB << 20;
     cli.outputDir = line.outputDir;
     cli.filesTotal = static_cast<int>(textureFileCount(job.output, job.faceSize, job.onlyDiamonds)) +
                      (job.output.tileSize != 0 ? 1 : 0);  // and the index

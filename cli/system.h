@@ -41,6 +41,11 @@ Found lookFor(const std::string& path, bool directory);
 std::size_t pathCapacity();
 std::size_t pathLength(const std::string& path);
 
+// The characters that end a folder's name in a path ("/", or "\\/" on Windows), and whether
+// a path stands on its own, not from the current folder.
+extern const char* const kPathSeparators;
+bool isAbsolutePath(const std::string& path);
+
 // The path of `fileName` in `folder`, with the platform's separator.
 std::string joinPath(const std::string& folder, const char* fileName);
 

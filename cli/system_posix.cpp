@@ -14,6 +14,12 @@ namespace fs = std::filesystem;
 
 // PNG goes through Orbilune's own reader, everything else through OpenImageIO.
 const char* const kPictureDecoder = "OpenImageIO";
+const char* const kPathSeparators = "/";
+
+bool isAbsolutePath(const std::string& path)
+{
+    return !path.empty() && path[0] == '/';
+}
 
 Arguments::Arguments(int argc, char** argv) : strings_(argv, argv + argc)
 {

@@ -15,6 +15,13 @@
 namespace cli_system {
 
 const char* const kPictureDecoder = "GDI+";
+const char* const kPathSeparators = "\\/";
+
+bool isAbsolutePath(const std::string& path)
+{
+    // "C:\maps", "\\server\share" and "\maps" (the current drive's root) alike.
+    return (path.size() >= 2 && path[1] == ':') || (!path.empty() && (path[0] == '\\' || path[0] == '/'));
+}
 
 // A wide argument that does not convert (half a surrogate pair) stays empty, which no
 // check takes for a file: never a near miss, which could name another one.

@@ -183,12 +183,15 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char
     renderDiamond(p0, p1, p2, p3, TexelRegion{0, 0, runState.rows, runState.columns}, texels);
 }
 
-void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRegion& region, unsigned char* texels)
+namespace {
+
+// The diamond with corners p0..p3 at the run's face size and source.
+void setUpDiamond(const DiamondCorners& corners, DiamondSetup& setup)
 {
     const SourceImage& source = runState.source;
-    DiamondSetup setup{};
-    setup.planes = diamondPlanes({p0, p1, p2, p3});
-    findNeighbours({p0, p1, p2, p3}, setup);
+    setup = DiamondSetup{};
+    setup.planes = diamondPlanes(corners);
+    findNeighbours(corners, setup);
     setup.rows = runState.rows;
     setup.columns = runState.columns;
     setup.inverseRows = 1.0 / setup.rows;
@@ -199,16 +202,63 @@ void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRe
     setup.height = source.height;
     setup.scales = source.scales;
     setup.filter = source.filter;
+    describeSamples(source, runState.samples, setup);
+}
+
+void placeRegion(const TexelRegion& region, std::size_t rowBytes, DiamondSetup& setup)
+{
     setup.firstRow = region.firstRow;
     setup.firstColumn = region.firstColumn;
     setup.regionRows = region.rows;
     setup.regionColumns = region.columns;
-    describeSamples(source, runState.samples, setup);
+    setup.outRowBytes = rowBytes;
+}
+
+}  // namespace
+
+PreparedDiamond::PreparedDiamond(const Diamond& record, int southern) : setup_(std::make_unique<DiamondSetup>())
+{
+    setUpDiamond({diamondCorner(record, 0), diamondCorner(record, 1), diamondCorner(record, 2),
+                  diamondCorner(record, farCornerPoint(southern != 0))},
+                 *setup_);
+    renderRows_ = kernelFor(settings().isa);
+}
+
+PreparedDiamond::~PreparedDiamond() = default;
+
+void PreparedDiamond::readRowsFrom(const MapRowsInMemory& rows)
+{
+    MapView& map = setup_->map;
+    map.base = rows.base;
+    map.rowBytes = rows.rowBytes;
+    map.layout = rows.layout;
+    map.pixelBytes = pixelBytes(rows.layout);
+    map.residentRow = static_cast<std::int32_t>(rows.residentRow);
+    setup_->pixels = reinterpret_cast<const std::uint32_t*>(rows.base);
+    setup_->stride = rows.rowBytes / sizeof(std::uint32_t);
+    setup_->rules.toLinear = setup_->rules.linear ? linearTable(rows.layout.type) : nullptr;
+}
+
+std::uint64_t PreparedDiamond::render(const TexelRegion& region, unsigned char* texels, std::size_t rowBytes) const
+{
+    if (setup_->rows == 0 || setup_->columns == 0 || region.rows == 0 || region.columns == 0)
+        return 0;
+    DiamondSetup setup = *setup_;
+    placeRegion(region, rowBytes, setup);
+    return renderRows_(setup, 0, region.rows, texels);
+}
+
+void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRegion& region, unsigned char* texels)
+{
+    const SourceImage& source = runState.source;
+    DiamondSetup setup;
+    setUpDiamond({p0, p1, p2, p3}, setup);
+    placeRegion(region, std::size_t{region.columns} * texelBytes(setup.rules.output), setup);
     if (setup.rows == 0 || setup.columns == 0 || region.rows == 0 || region.columns == 0)
         return;
 
     const RenderRowsFn renderRows = kernelFor(settings().isa);
-    const std::size_t rowBytes = static_cast<std::size_t>(region.columns) * texelBytes(setup.rules.output);
+    const std::size_t rowBytes = setup.outRowBytes;
     constexpr std::uint32_t kBandRows = 16;
     std::atomic<std::uint32_t> nextRow{0};
     std::atomic<std::uint64_t> failures{0};

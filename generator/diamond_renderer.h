@@ -6,9 +6,12 @@
 // (plain_rasteriser.h).
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "icosa_diamonds.h"
+#include "samples.h"
 
 // A rectangle of a diamond's texel grid at the run's face size N: `rows` rows of `columns`
 // texels from (firstRow, firstColumn), texel (r, c) standing for (u, v) = (c / N, r / N).
@@ -37,6 +40,36 @@ void renderDiamondRegion(const Diamond& record, int southern, const TexelRegion&
 // its N × N texels, or `region` of its grid.
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, unsigned char* texels);
 void renderDiamond(Vector3 p0, Vector3 p1, Vector3 p2, Vector3 p3, const TexelRegion& region, unsigned char* texels);
+
+// A map's rows held in memory, maybe in part: row r's pixels (of `layout`, pixelBytes each,
+// each row followed by its wrap pixel) at base + r × rowBytes for the rows held (base
+// placed as if it held them all), `residentRow` among them.
+struct MapRowsInMemory {
+    const unsigned char* base = nullptr;
+    std::size_t rowBytes = 0;
+    SampleLayout layout;
+    std::uint32_t residentRow = 0;
+};
+
+// A diamond set up once at the run's face size and source, for rendering many regions of it
+// on any threads, each on the thread that asks.
+struct DiamondSetup;
+class PreparedDiamond {
+public:
+    PreparedDiamond(const Diamond& record, int southern);
+    ~PreparedDiamond();
+    PreparedDiamond(const PreparedDiamond&) = delete;
+    PreparedDiamond& operator=(const PreparedDiamond&) = delete;
+
+    // Reads the map's pixels from `rows` from now on, in place of the run's whole picture.
+    void readRowsFrom(const MapRowsInMemory& rows);
+    // Renders `region` into `texels`, rows `rowBytes` apart. Returns the reads that failed.
+    std::uint64_t render(const TexelRegion& region, unsigned char* texels, std::size_t rowBytes) const;
+
+private:
+    std::unique_ptr<DiamondSetup> setup_;
+    std::uint64_t (*renderRows_)(const DiamondSetup&, std::uint32_t, std::uint32_t, unsigned char*) = nullptr;
+};
 
 enum class KernelIsa { Scalar, Avx2, Avx512 };
 

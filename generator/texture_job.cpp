@@ -14,8 +14,11 @@
 #include "diamond_renderer.h"
 #include "error_report.h"
 #include "icosa_diamonds.h"
+#include "decoded_picture.h"
+#include "render_sweep.h"
 #include "image_object.h"
 #include "large_buffer.h"
+#include "map_rows.h"
 #include "spherical_lookup.h"
 #include "texture_encoder.h"
 #include "texture_plan.h"
@@ -48,81 +51,87 @@ private:
     bool started_;
 };
 
+// Rows a window of map rows holds beyond twice the fewest it needs.
+constexpr std::uint64_t kWindowSlackRows = 512;
+
 const char* loadFailureMessage(int status)
 {
     return status == imaging_status::kValueOverflow ? messages::kImageTooLarge
                                                     : messages::kCouldntOpenImage;
 }
 
-// Renders a run's textures (or tiles) and hands each file to the sink, in order: the design's
-// TGA straight from the texel buffer, every other format through its writer.
+// Renders a run's textures (or tiles) in one sweep of the map and hands each file to the
+// sink: the design's TGA straight from the texel buffer, every other format through its
+// writer.
 class TextureWriter {
 public:
     TextureWriter(const TextureJob& job, const TexturePlan& plan)
         : job_(job), output_(job.output), plan_(plan), texelSize_(texelBytes(plan.output)),
           header_(plan.words && job.output.format == TextureFormat::Tga ? kTgaHeaderSize : 0)
     {
+        if (output_.tileSize != 0)
+            planTiles();
+        else
+            planTextures();
     }
 
-    // Whole textures: every diamond at N, and with --mips each level down to 1, each with
-    // the border rings; a container holds a diamond's levels in one file, other formats
-    // take a file a level.
-    int writeTextures(const PublishedRun& run)
+    // Whole textures go out in order, and none before the whole map is read (a map that
+    // fails part way leaves no texture behind); tiles go as they finish.
+    bool tiled() const { return output_.tileSize != 0; }
+    SweepSettings settings() const
+    {
+        SweepSettings settings;
+        settings.texelBytes = texelSize_;
+        settings.headerBytes = header_;
+        settings.threads = job_.threads;
+        settings.holdUntilRead = !tiled();
+        if (job_.progress != nullptr)
+            settings.progress = job_.progress;
+        return settings;
+    }
+    const std::vector<SweepPiece>& pieces() const { return pieces_; }
+
+    // The bytes the run holds beside the map's rows: the pieces' buffers, and for a file
+    // format other than the design's a file's (a container's whole chain) and its encoding.
+    std::uint64_t heldBytes(const std::vector<SweepBlock>& orderedBlocks, bool streamed) const
+    {
+        std::uint64_t bytes = sweepTexelBytes(pieces_, orderedBlocks, settings(), streamed);
+        if (header_ == 0 && !pieces_.empty()) {
+            const bool chain = holdsMipChain(output_.format);
+            std::uint64_t file = 0;  // a file's texels: a piece's, or a diamond's chain
+            for (const SweepPiece& piece : pieces_) {
+                if (!chain)
+                    file = std::max<std::uint64_t>(file, bytesOf(piece.region));
+                else if (piece.diamond == pieces_[0].diamond)
+                    file += bytesOf(piece.region);
+            }
+            bytes += 2 * file;
+        }
+        return bytes;
+    }
+
+    int write(const SweepSource& source) { return tiled() ? writeTiles(source) : writeTextures(source); }
+
+private:
+    void planTextures()
     {
         const auto faceSize = static_cast<std::uint32_t>(job_.faceSize);
-        std::vector<std::uint32_t> levelSizes{faceSize};
-        while (output_.mips && levelSizes.back() > 1)
-            levelSizes.push_back(levelSizes.back() / 2);
-        const bool chain = holdsMipChain(output_.format);
-        std::size_t chainBytes = 0;
-        for (const std::uint32_t size : levelSizes) {
-            const TexelRegion region = diamondRegion(size, output_.border);
-            totalTexels_ += diamondCount() * region.rows * std::uint64_t{region.columns};
-            chainBytes += regionBytes(region);
-        }
-        if (!allocate(chain ? chainBytes : regionBytes(diamondRegion(faceSize, output_.border))))
-            return 0;
-        start();
-        for (int k = 0; k < kDiamondCount; ++k) {
-            if (!rendersDiamond(k))
-                continue;
-            std::vector<SampleImage> levels;
-            std::size_t at = header_;
-            for (std::size_t level = 0; level < levelSizes.size(); ++level) {
-                const TexelRegion region = diamondRegion(levelSizes[level], output_.border);
-                unsigned char* texels = buffer_.get() + at;
-                render(run, k, levelSizes[level], region, texels);
-                levels.push_back(SampleImage{region.columns, region.rows, plan_.output, texels,
-                                             region.columns * texelSize_});
-                if (chain) {
-                    at += regionBytes(region);
-                    continue;
-                }
-                if (!deliver(textureFileName(k, output_.format, static_cast<int>(level)), levels.back()))
-                    return 0;
+        levelSizes_.push_back(faceSize);
+        while (output_.mips && levelSizes_.back() > 1)
+            levelSizes_.push_back(levelSizes_.back() / 2);
+        for (int k = 0; k < kDiamondCount; ++k)
+            for (std::size_t level = 0; rendersDiamond(k) && level < levelSizes_.size(); ++level) {
+                pieces_.push_back({k, levelSizes_[level], diamondRegion(levelSizes_[level], output_.border)});
+                levelOf_.push_back(static_cast<int>(level));
             }
-            if (chain && !deliverChain(textureFileName(k, output_.format), levels))
-                return 0;
-        }
-        return 1;
     }
-
     // Level-of-detail tiles: level l of diamond k at face size T·2^l, cut into 2^l × 2^l
     // tiles of T texels a side (with the border rings round each), each the same texels as
-    // that region of the whole texture; tiles already made (DoneQuery) are passed over; the
-    // index last.
-    int writeTiles(const PublishedRun& run)
+    // that region of the whole texture; tiles already made (DoneQuery) are passed over.
+    void planTiles()
     {
         const std::uint32_t tile = output_.tileSize, faceSize = static_cast<std::uint32_t>(job_.faceSize);
         const auto k0 = static_cast<std::int32_t>(output_.border);
-        const TexelRegion shape{-k0, -k0, tile + 2 * output_.border, tile + 2 * output_.border};
-        struct Tile {
-            int diamond;
-            std::uint32_t faceSize;
-            TexelRegion region;
-            std::string name;
-        };
-        std::vector<Tile> tiles;
         int level = 0;
         for (std::uint32_t size = tile; size <= faceSize; size *= 2, ++level)
             for (int k = 0; k < kDiamondCount; ++k)
@@ -131,89 +140,108 @@ public:
                         std::string name = textureTileName(k, level, row, column, output_.format);
                         if (job_.done != nullptr && job_.done(name.c_str()) != 0)
                             continue;
-                        TexelRegion region = shape;
-                        region.firstRow += static_cast<std::int32_t>(row * tile);
-                        region.firstColumn += static_cast<std::int32_t>(column * tile);
-                        totalTexels_ += region.rows * std::uint64_t{region.columns};
-                        tiles.push_back({k, size, region, std::move(name)});
+                        pieces_.push_back({k, size,
+                                           TexelRegion{static_cast<std::int32_t>(row * tile) - k0,
+                                                       static_cast<std::int32_t>(column * tile) - k0,
+                                                       tile + 2 * output_.border, tile + 2 * output_.border}});
+                        levelOf_.push_back(level);
+                        names_.push_back(std::move(name));
                     }
-        if (!allocate(regionBytes(shape)))
+    }
+
+    // Whole textures: every diamond at N, and with --mips each level down to 1, each with
+    // the border rings; a container holds a diamond's levels in one file, other formats
+    // take a file a level.
+    int writeTextures(const SweepSource& source)
+    {
+        const std::vector<SweepPiece>& pieces = pieces_;
+        const bool chain = holdsMipChain(output_.format);
+        std::vector<unsigned char> chainTexels;  // a diamond's levels, for its container
+        std::vector<SampleImage> levels;
+        return sweep(source, true, [&](std::size_t p, unsigned char* buffer) {
+            const SweepPiece& piece = pieces[p];
+            const SampleImage image = imageOf(piece, buffer + header_);
+            if (!chain)
+                return deliver(textureFileName(piece.diamond, output_.format, levelOf_[p]), image, buffer);
+            if (levelOf_[p] == 0) {
+                chainTexels.clear();
+                levels.clear();
+            }
+            unsigned char* texels = buffer + header_;
+            if (plan_.words)
+                swapRedAndBlue(texels, bytesOf(piece.region));
+            const std::size_t at = chainTexels.size();
+            chainTexels.insert(chainTexels.end(), texels, texels + bytesOf(piece.region));
+            levels.push_back(image);
+            levels.back().data = reinterpret_cast<const void*>(at);  // placed once every level is in
+            if (static_cast<std::size_t>(levelOf_[p]) + 1 < levelSizes_.size())
+                return true;
+            for (SampleImage& level : levels)
+                level.data = chainTexels.data() + reinterpret_cast<std::uintptr_t>(level.data);
+            const ChainEncoding encoding{plan_.half, output_.compression, job_.threads};
+            return encoded([&] {
+                return encodeTextureChain(output_.format, levels.data(), levels.size(), encoding, file_);
+            }) && job_.sink(textureFileName(piece.diamond, output_.format).c_str(), file_.data(), file_.size()) != 0;
+        });
+    }
+
+    // The tiles, handed out as they finish, and the index last.
+    int writeTiles(const SweepSource& source)
+    {
+        const int made = sweep(source, false, [&](std::size_t p, unsigned char* buffer) {
+            return deliver(names_[p], imageOf(pieces_[p], buffer + header_), buffer);
+        });
+        if (made == 0)
             return 0;
-        start();
-        for (const Tile& t : tiles) {
-            unsigned char* texels = buffer_.get() + header_;
-            render(run, t.diamond, t.faceSize, t.region, texels);
-            if (!deliver(t.name, SampleImage{t.region.columns, t.region.rows, plan_.output, texels,
-                                             t.region.columns * texelSize_}))
-                return 0;
-        }
         const std::string index = tileIndex();
         return job_.sink(kTileIndexName, reinterpret_cast<const unsigned char*>(index.data()), index.size()) != 0 ? 1
                                                                                                                  : 0;
     }
 
-private:
     bool rendersDiamond(int k) const { return job_.onlyDiamonds == 0 || (job_.onlyDiamonds >> k & 1) != 0; }
-    std::uint64_t diamondCount() const
+    std::size_t bytesOf(const TexelRegion& region) const { return std::size_t{region.rows} * region.columns * texelSize_; }
+    SampleImage imageOf(const SweepPiece& piece, unsigned char* texels) const
     {
-        std::uint64_t count = 0;
-        for (int k = 0; k < kDiamondCount; ++k)
-            count += rendersDiamond(k) ? 1 : 0;
-        return count;
-    }
-    std::size_t regionBytes(const TexelRegion& region) const
-    {
-        return std::size_t{region.rows} * region.columns * texelSize_;
+        return SampleImage{piece.region.columns, piece.region.rows, plan_.output, texels,
+                           piece.region.columns * texelSize_};
     }
 
-    bool allocate(std::size_t bytes)
+    // Renders the pieces, handing each to `deliver`; 1 when all went through, else 0 with
+    // the failure reported.
+    template <class Deliver>
+    int sweep(const SweepSource& source, bool inOrder, Deliver deliver)
     {
-        buffer_ = makeLargeBuffer<unsigned char>(header_ + bytes);
-        if (!buffer_)
+        int status = 0;
+        try {
+            status = runSweep(pieces_, source, settings(), inOrder,
+                              [&](std::size_t p, unsigned char* buffer) { return deliver(p, buffer); });
+        } catch (const std::bad_alloc&) {
             reportError(job_.owner, messages::kNoMemoryForTexture);
-        return static_cast<bool>(buffer_);
-    }
-    void start()
-    {
-        if (job_.progress != nullptr)
-            job_.progress(0, totalTexels_);
-    }
-
-    // `region` of diamond k at face size `size`, in pieces of rows (each texel the same
-    // whichever piece holds it) for the progress.
-    void render(const PublishedRun& run, int k, std::uint32_t size, const TexelRegion& region, unsigned char* texels)
-    {
-        run.setFaceSize(size);
-        constexpr std::uint32_t kPieceRows = 256;
-        for (std::uint32_t row = 0; row < region.rows; row += kPieceRows) {
-            const TexelRegion piece{region.firstRow + static_cast<std::int32_t>(row), region.firstColumn,
-                                    std::min(kPieceRows, region.rows - row), region.columns};
-            renderDiamondRegion(kIcosaDiamonds[k], isSouthernDiamond(k) ? 1 : 0, piece,
-                                texels + std::size_t{row} * region.columns * texelSize_);
-            texelsDone_ += std::uint64_t{piece.rows} * piece.columns;
-            if (job_.progress != nullptr)
-                job_.progress(texelsDone_, totalTexels_);
+            return 0;
         }
-        if (plan_.words && header_ == 0)  // blue, green, red to the writer's red, green, blue
-            for (std::size_t i = 0; i < regionBytes(region); i += 3)
-                std::swap(texels[i], texels[i + 2]);
+        if (status > 0)
+            reportError(job_.owner, status == imaging_status::kOutOfMemory ? messages::kNoMemoryForTexture
+                                                                            : loadFailureMessage(status));
+        return status == 0 ? 1 : 0;
     }
 
-    // One file of `image`: the design's TGA as it lies in the buffer, after its header.
-    bool deliver(const std::string& name, const SampleImage& image)
+    // One file of `image`: the design's TGA as it lies in `buffer`, after its header.
+    bool deliver(const std::string& name, const SampleImage& image, unsigned char* buffer)
     {
         if (header_ != 0) {
-            writeTgaHeader(buffer_.get(), image.width, image.height);
-            return job_.sink(name.c_str(), buffer_.get(), header_ + regionBytes({0, 0, image.height, image.width})) != 0;
+            writeTgaHeader(buffer, image.width, image.height);
+            return job_.sink(name.c_str(), buffer, header_ + bytesOf({0, 0, image.height, image.width})) != 0;
         }
+        if (plan_.words)
+            swapRedAndBlue(buffer + header_, bytesOf({0, 0, image.height, image.width}));
         return encoded([&] { return encodeTexture(output_.format, image, plan_.half, file_, job_.threads); }) &&
                job_.sink(name.c_str(), file_.data(), file_.size()) != 0;
     }
-    bool deliverChain(const std::string& name, const std::vector<SampleImage>& levels)
+    // The design's blue, green, red texels to the writers' red, green, blue.
+    static void swapRedAndBlue(unsigned char* texels, std::size_t bytes)
     {
-        const ChainEncoding encoding{plan_.half, output_.compression, job_.threads};
-        return encoded([&] { return encodeTextureChain(output_.format, levels.data(), levels.size(), encoding, file_); }) &&
-               job_.sink(name.c_str(), file_.data(), file_.size()) != 0;
+        for (std::size_t i = 0; i < bytes; i += 3)
+            std::swap(texels[i], texels[i + 2]);
     }
     template <class Encode>
     bool encoded(Encode encode)
@@ -264,9 +292,11 @@ private:
     const TexturePlan& plan_;
     const std::size_t texelSize_;
     const std::size_t header_;  // the TGA header before the texels, for the design's files
-    LargeBuffer<unsigned char> buffer_;
+    std::vector<SweepPiece> pieces_;
+    std::vector<int> levelOf_;               // each piece's mip or tile level
+    std::vector<std::uint32_t> levelSizes_;  // whole textures' levels
+    std::vector<std::string> names_;         // tiles' files
     std::vector<unsigned char> file_;
-    std::uint64_t texelsDone_ = 0, totalTexels_ = 0;
 };
 
 }  // namespace
@@ -314,51 +344,129 @@ int runTextureJob(TextureJob& job)
         return 0;
     }
 
-    char path[kImagePathCapacity + 1] = {};
-    for (int i = 0; i < kImagePathCapacity && job.imagePath[i] != '\0'; ++i)
-        path[i] = job.imagePath[i];
     // The design's output reads every map as 8-bit RGB words; any other keeps the file's
     // samples, to be narrowed to what the textures need once the map's are known.
     const TextureOutput& output = job.output;
     const bool designOutput = output.channels == TextureChannels::Rgb && output.depth == TextureDepth::Eight &&
                               !output.linear && !output.nodata && job.filter != TextureFilter::Mode;
-    ImageHandle image(ImageObject::createBitmapFromFile(path, !designOutput));
-    if (!image) {
-        reportError(job.owner, messages::kNoMemoryForImage);
+    const std::uint64_t machine = pictureMemory.limitBytes != 0 ? pictureMemory.limitBytes : physicalMemoryBytes();
+    const std::uint64_t budget = job.memoryBudget != 0
+                                     ? job.memoryBudget
+                                     : static_cast<std::uint64_t>(static_cast<double>(machine) * kDefaultMemoryShare);
+
+    // The map read in bands where its reader gives rows in order (a mosaic always is), so
+    // that decoding overlaps rendering and only a window of rows is held; else decoded whole.
+    MapRowsRequest request;
+    request.keepSamples = !designOutput;
+    if (job.mosaic.empty()) {
+        std::string path;
+        for (int i = 0; i < kImagePathCapacity && job.imagePath[i] != '\0'; ++i)
+            path += job.imagePath[i];
+        request.paths.push_back(path);
+    } else {
+        request.paths = job.mosaic;
+        request.columns = std::max(job.mosaicColumns, 1u);
+        request.rows = static_cast<std::uint32_t>(job.mosaic.size() / request.columns);
+    }
+    int readerStatus = imaging_status::kOk;
+    std::string readerMessage;
+    std::unique_ptr<MapRows> reader = openMapRows(request, readerStatus, readerMessage);
+    if (!reader && !job.mosaic.empty()) {
+        reportError(job.owner, readerMessage.empty() ? loadFailureMessage(readerStatus) : readerMessage.c_str());
         return 0;
     }
-    const int loadStatus = image->takeLastStatus();
-    if (loadStatus != imaging_status::kOk) {
-        reportError(job.owner, loadFailureMessage(loadStatus));
+    ImageHandle image;
+    const auto decodeWhole = [&] {
+        image.reset(ImageObject::createBitmapFromFile(request.paths[0].c_str(), !designOutput));
+        if (!image) {
+            reportError(job.owner, messages::kNoMemoryForImage);
+            return false;
+        }
+        const int loadStatus = image->takeLastStatus();
+        if (loadStatus != imaging_status::kOk) {
+            reportError(job.owner, loadFailureMessage(loadStatus));
+            return false;
+        }
+        return true;
+    };
+    if (!reader && !decodeWhole())
         return 0;
-    }
 
     const auto faceSize = static_cast<std::uint32_t>(job.faceSize);
     std::uint32_t width = 0;
     std::uint32_t height = 0;
-    image->width(width);
-    image->height(height);
+    SampleLayout map;
+    if (reader) {
+        width = reader->width();
+        height = reader->height();
+        map = designOutput ? reader->fileLayout() : reader->layout();
+    } else {
+        image->width(width);
+        image->height(height);
+        map = designOutput ? image->fileLayout() : image->layout();
+    }
     TexturePlan plan;
-    const SampleLayout map = designOutput ? image->fileLayout() : image->layout();
     if (const char* refusal = planTextures(output, job.filter, map, width, height, plan)) {
         reportError(job.owner, refusal);
         return 0;
     }
     for (const std::string& warning : plan.warnings)
         reportWarning(warning.c_str());
-    if (image->layout() != plan.working && !image->reshape(plan.working)) {
-        reportError(job.owner, messages::kNoMemoryForImage);
-        return 0;
-    }
     TextureSamples samples;
     samples.output = plan.output;
     samples.words = plan.words;
     samples.linear = output.linear;
     samples.nodata = output.nodata;
     samples.nodataValue = output.nodataValue;
-    const PublishedRun run(faceSize, sourceImageOf(image.get(), width, height, job.filter), samples);
+    const PublishedRun run(faceSize, sourceImageOf(nullptr, width, height, job.filter), samples);
     setRenderThreads(job.threads);
-
     TextureWriter writer(job, plan);
-    return output.tileSize != 0 ? writer.writeTiles(run) : writer.writeTextures(run);
+
+    SweepSource source;
+    source.height = height;
+    if (reader) {
+        // Read in bands, the run holds the pieces open down the map and a window of rows;
+        // decoded whole, the map and a piece at a time. The first that fits the budget.
+        const std::size_t pixel = pixelBytes(plan.working);
+        const std::uint64_t rowBytes = image_backend::paddedRowStride(width, pixel) * pixel;
+        std::vector<SweepBlock> blocks = sweepBlocks(writer.pieces(), height);
+        const std::uint64_t wholeBytes = rowBytes * height + writer.heldBytes(blocks, false);
+        orderDownTheMap(blocks);
+        const std::uint64_t held = writer.heldBytes(blocks, true) + reader->readerBytes();
+        const std::uint32_t fewestRows = std::min(height, sweepWindowRows(blocks));
+        const std::uint64_t streamedBytes = held + rowBytes * fewestRows;
+        if (streamedBytes > budget && (wholeBytes > budget || !job.mosaic.empty())) {
+            const std::uint64_t needed = job.mosaic.empty() ? std::min(streamedBytes, wholeBytes) : streamedBytes;
+            // Past the machine's memory the design's message; past a budget given, the memory needed.
+            const std::string message = std::string(messages::kMemoryBudgetTooSmall) + " " +
+                                        std::to_string((needed + (1u << 20) - 1) >> 20) + " MiB (--memory).";
+            reportError(job.owner, job.memoryBudget == 0 ? messages::kImageTooLarge : message.c_str());
+            return 0;
+        }
+        if (streamedBytes > budget) {  // every piece open at once costs more than the map
+            reader.reset();
+            if (!decodeWhole())
+                return 0;
+        } else {
+            if (reader->layout() != plan.working && !reader->narrowTo(plan.working)) {
+                reportError(job.owner, messages::kNoMemoryForImage);
+                return 0;
+            }
+            // More rows than the fewest let the reader run ahead of the renderers and slide
+            // the window less often.
+            const std::uint64_t budgetRows = (budget - held) / std::max<std::uint64_t>(rowBytes, 1);
+            source.reader = reader.get();
+            source.windowRows = static_cast<std::uint32_t>(
+                std::min<std::uint64_t>({height, budgetRows, std::uint64_t{fewestRows} * 2 + kWindowSlackRows}));
+        }
+    }
+    if (!source.reader) {
+        if (image->layout() != plan.working && !image->reshape(plan.working)) {
+            reportError(job.owner, messages::kNoMemoryForImage);
+            return 0;
+        }
+        source.whole = {reinterpret_cast<const unsigned char*>(image->pixels()),
+                        image->stride() * pixelBytes(plan.working), plan.working, 0};
+    }
+    return writer.write(source);
 }

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "texture_file.h"
 #include "texture_filter.h"
@@ -94,7 +95,15 @@ struct TextureJob {
     ProgressSink progress;                 // null: none
     std::uint32_t onlyDiamonds;            // bit k renders diamond k (new<k+1>); 0: all ten
     DoneQuery done;                        // null: every file is made
+    // A map in tiles: its files row by row from the north-west, mosaicColumns a row, read as
+    // the one map they form in place of imagePath; empty: imagePath alone.
+    std::vector<std::string> mosaic;
+    std::uint32_t mosaicColumns;
+    std::uint64_t memoryBudget;            // bytes the run may hold; 0: kDefaultMemoryShare of the machine's
 };
+
+// The part of the machine's memory a run may hold unless told otherwise.
+constexpr double kDefaultMemoryShare = 0.75;
 
 // The files a run with `output` at face size `faceSize` hands to its sink, for the diamonds
 // of `onlyDiamonds` (as TextureJob's: 0 for all ten).
@@ -131,6 +140,8 @@ constexpr const char* kNoMemoryForTexture = "Not enough memory for the texture b
 constexpr const char* kCouldntEncodeTexture = "Couldnt make the texture file: its format cannot hold these texels.";
 constexpr const char* kBadFaceSize = "The texture size must be from 1 to 16384 texels.";
 constexpr const char* kTilesLargerThanTextures = "The tiles must not be larger than the textures: --tiles at most --size.";
+// Followed by the MiB the run needs.
+constexpr const char* kMemoryBudgetTooSmall = "The memory budget is too small for this run: it needs at least";
 constexpr const char* kCouldntCreateFile = "Couldnt create file";
 constexpr const char* kCouldntWriteFile = "Couldnt write to file";
 // A front end checks the picture and the folder before it starts a run.

@@ -142,7 +142,7 @@ int recordingSink(const char* name, const unsigned char* bytes, std::size_t coun
 }  // namespace
 
 int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls,
-                  const TextureOutput& output)
+                  const TextureOutput& output, const std::function<void(TextureJob&)>& adjust)
 {
     static TextureJob job;
     job = TextureJob{};
@@ -151,6 +151,8 @@ int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filt
     job.filter = filter;
     job.output = output;
     job.sink = recordingSink;
+    if (adjust)
+        adjust(job);
     activeCalls = &calls;
     const int result = runTextureJob(job);
     activeCalls = nullptr;

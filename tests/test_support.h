@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -60,9 +61,10 @@ struct SinkCalls {
     int refuseCall = 0;  // 1-based call that returns 0; 0 accepts all
 };
 
-// Runs a job on `imagePath` with a sink that records into `calls`; returns the job's result.
+// Runs a job on `imagePath` with a sink that records into `calls`, `adjust` given the job
+// last (a mosaic, a memory budget); returns the job's result.
 int runIntoMemory(const std::string& imagePath, int faceSize, TextureFilter filter, SinkCalls& calls,
-                  const TextureOutput& output = {});
+                  const TextureOutput& output = {}, const std::function<void(TextureJob&)>& adjust = {});
 
 // A map of any samples: `width` × `height` pixels of `layout`, values in the samples' own
 // units, channels in order, rows top to bottom.

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -245,6 +246,92 @@ TEST(TextureJob, BorderRingsCloseTheSeamsForAGpuFilter)
             if (border == 0) {
                 EXPECT_GT(stepped, 0) << "filter " << static_cast<int>(filter) << ": no seam without a border?";
             }
+        }
+    }
+}
+
+// A map read in bands gives the bytes of the map decoded whole (a BMP is), with the smallest
+// window of rows the least budget the run takes leaves it, and so does a mosaic of its
+// pieces; a budget below that is refused before anything is written.
+TEST(TextureJob, MapsReadInBandsAndMosaicsGiveTheWholeMapsBytes)
+{
+    ScratchDir dir;
+    constexpr std::uint32_t kWidth = 384, kHeight = 192, kColumns = 3, kRows = 2;
+    const testing_support::Picture picture = testing_support::noisePicture(kWidth, kHeight, 7);
+    const std::string whole = dir.writeBmp("map.bmp", picture);
+    // The same pixels as PNG (read in bands), whole and cut into a grid.
+    const auto png = [&](const std::string& name, std::uint32_t left, std::uint32_t top, std::uint32_t width,
+                         std::uint32_t height) {
+        SampleMap map{width, height, {SampleType::U8, 3}, {}};
+        for (std::uint32_t y = top; y < top + height; ++y)
+            for (std::uint32_t x = left; x < left + width; ++x)
+                for (int shift : {16, 8, 0})
+                    map.values.push_back(picture.rgb[y * kWidth + x] >> shift & 0xFF);
+        return testing_support::writeSampleMap(dir, name, map);
+    };
+    const std::string banded = png("map.png", 0, 0, kWidth, kHeight);
+    std::vector<std::string> tiles;
+    for (std::uint32_t row = 0; row < kRows; ++row)
+        for (std::uint32_t column = 0; column < kColumns; ++column)
+            tiles.push_back(png("tile" + std::to_string(tiles.size()) + ".png", column * kWidth / kColumns,
+                                row * kHeight / kRows, kWidth / kColumns, kHeight / kRows));
+
+    const struct {
+        TextureFilter filter;
+        int faceSize;
+        unsigned border;
+        std::uint32_t tileSize;
+        TextureChannels channels;
+    } rows[] = {
+        {TextureFilter::Nearest, 64, 0, 0, TextureChannels::Rgb},
+        {TextureFilter::Bilinear, 128, 1, 0, TextureChannels::Rgb},
+        {TextureFilter::Area, 64, 2, 0, TextureChannels::Rgb},
+        {TextureFilter::Mode, 64, 0, 0, TextureChannels::Auto},
+        {TextureFilter::Area, 128, 1, 32, TextureChannels::Rgb},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "filter " << static_cast<int>(row.filter) << " N " << row.faceSize);
+        TextureOutput output;
+        output.border = row.border;
+        output.tileSize = row.tileSize;
+        output.channels = row.channels;
+        SinkCalls expected;
+        ASSERT_EQ(runIntoMemory(whole, row.faceSize, row.filter, expected, output), 1);
+        // Each read in bands with the least budget it takes, to the KiB.
+        for (const bool isMosaic : {false, true}) {
+            const auto run = [&](SinkCalls& calls, std::uint64_t budget) {
+                return runIntoMemory(isMosaic ? "" : banded, row.faceSize, row.filter, calls, output,
+                                     [&](TextureJob& job) {
+                                         job.memoryBudget = budget;
+                                         job.mosaic = isMosaic ? tiles : std::vector<std::string>{};
+                                         job.mosaicColumns = kColumns;
+                                     });
+            };
+            std::uint64_t refused = 0, taken = std::uint64_t{1} << 30;
+            while (taken - refused > 1024) {
+                const std::uint64_t budget = (refused + taken) / 2;
+                SinkCalls calls;
+                CapturedErrors errors;
+                const int result = run(calls, budget);
+                (result == 1 ? taken : refused) = budget;
+                if (result != 1) {
+                    ASSERT_TRUE(calls.names.empty());
+                    ASSERT_EQ(errors.messages().size(), 1u);
+                    EXPECT_EQ(errors.messages()[0].rfind(messages::kMemoryBudgetTooSmall, 0), 0u)
+                        << errors.messages()[0];
+                }
+            }
+            SinkCalls least;
+            ASSERT_EQ(run(least, taken), 1) << "mosaic " << isMosaic;
+            // Tiles go out as they finish: compared by name.
+            const auto byName = [](const SinkCalls& calls) {
+                std::map<std::string, std::vector<unsigned char>> files;
+                for (std::size_t i = 0; i < calls.names.size(); ++i)
+                    files[calls.names[i]] = calls.images[i];
+                return files;
+            };
+            EXPECT_EQ(least.names.size(), expected.names.size());
+            EXPECT_TRUE(byName(least) == byName(expected)) << "mosaic " << isMosaic;
         }
     }
 }

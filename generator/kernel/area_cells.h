@@ -131,7 +131,8 @@ void sumByCells(const DiamondSetup& s, const CellWindow<L, kSide>& window, typen
         for (int r = 0; r < kSide; ++r) {
             const I row = clampRow(window.baseY + L::setI(r), lastRow);
             for (int k = 0; k < kSide; ++k) {
-                const I word = L::loadPixels(s.pixels, L::index(on ? row : L::setI(0), on ? columns[k] : L::setI(0), s.stride));
+                const I word = L::loadPixels(
+                    s.pixels, L::index(on ? row : L::setI(s.map.residentRow), on ? columns[k] : L::setI(0), s.stride));
                 for (int channel = 0; channel < 3; ++channel)
                     sum[channel] += window.area[r][k] * L::toF(L::byteOf(word, channel));
             }
@@ -145,6 +146,7 @@ void sumByCells(const DiamondSetup& s, const CellWindow<L, kSide>& window, typen
             sum = L::setD(0.0);
         const F zero = L::setF(0.0f);
         const unsigned char* at[L::kCount];
+        const unsigned char* resident = s.map.base + static_cast<std::size_t>(s.map.residentRow) * s.map.rowBytes;
         for (int r = 0; r < kSide; ++r) {
             const I row = clampRow(window.baseY + L::setI(r), lastRow);
             for (int k = 0; k < kSide; ++k) {
@@ -153,7 +155,7 @@ void sumByCells(const DiamondSetup& s, const CellWindow<L, kSide>& window, typen
                 if (live == 0)
                     continue;
                 for (unsigned j = 0; j < L::kCount; ++j)
-                    at[j] = (live >> j & 1) == 0 ? s.map.base
+                    at[j] = (live >> j & 1) == 0 ? resident
                                                  : s.map.base + static_cast<std::size_t>(L::lane(row, j)) * s.map.rowBytes +
                                                        static_cast<std::size_t>(L::lane(columns[k], j)) * s.map.pixelBytes;
                 terms.template addLanes<L>(at, L::toD(covered), sums);

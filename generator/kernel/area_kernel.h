@@ -78,7 +78,7 @@ void renderAreaBand(const DiamondSetup& s, const Terms& terms, std::uint32_t row
     Block block;
     CornerRow lines[2];
     const std::size_t texelSize = texelBytes(s.rules.output);
-    const std::size_t rowBytes = static_cast<std::size_t>(s.regionColumns) * texelSize;
+    const std::size_t rowBytes = s.outRowBytes;
     const auto n = static_cast<std::int32_t>(s.columns);
     for (std::uint32_t j0 = 0; j0 < s.regionColumns; j0 += kBlock) {
         const std::uint32_t count = least(kBlock, s.regionColumns - j0);

@@ -25,6 +25,9 @@ struct MapView {
     // 2·hh (rows stop there); at least one of each.
     std::uint32_t period = 1;
     std::uint32_t lastRow = 0;
+    // A row whose pixels are there to read: lanes that take no part read it. (A map read in
+    // bands holds some of its rows only, `base` placed as if it held them all.)
+    std::int32_t residentRow = 0;
 };
 
 // How the resolved samples become a texture's texels.
@@ -55,6 +58,7 @@ struct DiamondSetup {
     // onto the sphere by its two triangles' planes; a tile is a part of either.
     std::int32_t firstRow, firstColumn;
     std::uint32_t regionRows, regionColumns;
+    std::size_t outRowBytes;  // from one row of texels out to the next
     const std::uint32_t* pixels;    // picture words, `stride` words per row; null if none
     std::size_t stride;
     std::uint32_t width, height;

@@ -110,8 +110,10 @@ std::uint64_t renderSamples(const DiamondSetup& s, std::uint32_t rowBegin, std::
 std::uint64_t renderRows(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t rowEnd, unsigned char* out)
 {
     if (s.map.base == nullptr || s.width == 0 || s.height == 0) {  // every read would fail
+        const std::size_t rowBytes = s.regionColumns * texelBytes(s.rules.output);
+        for (std::uint32_t row = rowBegin; row < rowEnd; ++row)
+            std::memset(out + (row - rowBegin) * s.outRowBytes, 0, rowBytes);
         const std::size_t texels = static_cast<std::size_t>(rowEnd - rowBegin) * s.regionColumns;
-        std::memset(out, 0, texels * texelBytes(s.rules.output));
         return texels * (s.filter == TextureFilter::Nearest ? 1 : 4);
     }
     if (s.rules.words)

@@ -28,7 +28,8 @@ struct NearestSampler {
         const auto inside = (column >= L::setI(0)) & (column < L::setI(static_cast<std::int32_t>(s.width))) &
                             (row >= L::setI(0)) & (row < L::setI(static_cast<std::int32_t>(s.height)));
         failures += L::kCount - L::countTrue(inside);
-        const I pixel = L::loadPixels(s.pixels, L::index(inside ? row : L::setI(0), inside ? column : L::setI(0), s.stride));
+        const I pixel = L::loadPixels(
+            s.pixels, L::index(inside ? row : L::setI(s.map.residentRow), inside ? column : L::setI(0), s.stride));
         L::storeTexels(out, inside ? pixel : L::setI(0));
     }
 };
@@ -93,7 +94,7 @@ void renderBand(const DiamondSetup& s, std::uint32_t rowBegin, std::uint32_t row
     // source pixels one after the other, which keeps them in the nearer caches.
     Block block;
     const std::size_t texelSize = texelBytes(s.rules.output);
-    const std::size_t rowBytes = static_cast<std::size_t>(s.regionColumns) * texelSize;
+    const std::size_t rowBytes = s.outRowBytes;
     for (std::uint32_t j0 = 0; j0 < s.regionColumns; j0 += kBlock) {
         const std::uint32_t j1 = least(j0 + kBlock, s.regionColumns);
         const std::int32_t c0 = s.firstColumn + static_cast<std::int32_t>(j0);
