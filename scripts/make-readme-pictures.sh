@@ -13,9 +13,12 @@
 #   assets/clouds-globes.jpg         `globe` of a synthetic cloud map with alpha converted at
 #                                    512, area, into RGBA textures: alone (alpha over the
 #                                    checkerboard), then laid over the sample map's textures.
+#   assets/seam-border.png           the seam between new1 and new6 (the Guianas) under a
+#                                    GPU's clamp-to-edge bilinear magnification, from PNG
+#                                    textures at 64, area, with --border 0 and --border 1.
 # orbilune-cli makes the textures, nets and globes; scripts/make_readme_pictures.py makes the
 # data maps, lays the cloud textures over the colour ones, then crops, lays out and
-# compresses the pictures (with OpenCV).
+# compresses the pictures (with OpenCV), and draws the seam as a GPU samples it.
 # Installs python3-numpy, python3-opencv and ferret-datasets when missing, and builds the
 # command line as scripts/build.sh does when $BUILD/bin/orbilune-cli is missing.
 # Usage: [BUILD=build] scripts/make-readme-pictures.sh
@@ -63,4 +66,11 @@ run "${python[@]}" composite "$work"
 run "$cli" globe "$work/clouded" "$work/clouded-globes.png" --size 320 \
     --center -75,-25 --center 20,15 --center 120,0
 
+# One seam as a GPU's bilinear filter shows it, without and with a ring of border texels.
+for border in 0 1; do
+    mkdir "$work/seam$border"
+    run "$cli" --size 64 --filter area --format png --border "$border" "$map" "$work/seam$border"
+done
+
 "${python[@]}" layout "$work" assets
+"${python[@]}" seam "$work" assets

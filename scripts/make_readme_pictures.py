@@ -6,10 +6,13 @@
   composite WORK     the cloud textures (WORK/clouds, RGBA PNG) laid over the colour textures
                      (WORK/area, TGA) by their alpha, into WORK/clouded as PNG;
   layout WORK ASSETS the pictures README.md shows, cropped, laid out and compressed from what
-                     orbilune-cli made in WORK (textures, nets and globes), written into ASSETS.
+                     orbilune-cli made in WORK (textures, nets and globes), written into ASSETS;
+  seam WORK ASSETS   ASSETS/seam-border.png: the seam between new1 and new6 (WORK/seam0 and
+                     WORK/seam1, PNG at 64 with --border 0 and 1) magnified as a GPU's
+                     clamp-to-edge bilinear filter shows it.
 
 Usage: /usr/bin/python3 scripts/make_readme_pictures.py maps|composite WORK
-       /usr/bin/python3 scripts/make_readme_pictures.py layout WORK ASSETS
+       /usr/bin/python3 scripts/make_readme_pictures.py layout|seam WORK ASSETS
 Debian packages: python3-numpy, python3-opencv, ferret-datasets (installed by the shell script)."""
 import os
 import sys
@@ -206,7 +209,96 @@ def layout(work, assets):
     write(f"{assets}/clouds-globes.jpg", np.hstack(views), JPEG)
 
 
-steps = {"maps": (make_maps, 1), "composite": (composite, 1), "layout": (layout, 2)}
+# The two diamonds of the seam picture, as generator/icosa_diamonds.cpp lays them out (the
+# vertices rounded to float, as the renderer takes them): the pole, the ends of the top row
+# (u) and of the left column (v), and the far corner. new1's bottom edge (v = 1) is new6's
+# bottom edge too, run the other way: a seam between two far edges, which hold no texel on
+# the edge itself.
+NEW1 = [(0.0, 100.0, 0.0), (89.442703, 44.721401, 0.0), (27.639299, 44.721401, 85.065102),
+        (72.360703, -44.721401, 52.573101)]
+NEW6 = [(0.0, -100.0, 0.0), (-27.639299, -44.721401, 85.065102), (72.360703, -44.721401, 52.573101),
+        (27.639299, 44.721401, 85.065102)]
+
+
+def diamond_point(corners, u, v):
+    """The point of a diamond at (u, v), on the plane of the triangle (u, v) falls in, carried
+    on past the diamond's edges: the renderer's diamondPoint (generator/geometry.h)."""
+    p0, p1, p2, p3 = (np.float64(np.float32(corner)) for corner in corners)
+    u, v = u[..., None], v[..., None]
+    return np.where(u + v > 1, p3 + (1 - u) * (p2 - p3) + (1 - v) * (p1 - p3),
+                    p0 + u * (p1 - p0) + v * (p2 - p0))
+
+
+def diamond_uv(corners, points):
+    """Where the directions of `points` meet a diamond's planes, as its (u, v): the inverse of
+    diamond_point (locateInDiamond, generator/icosa_diamonds.cpp)."""
+    p0, p1, p2, p3 = (np.float64(np.float32(corner)) for corner in corners)
+    found = []
+    for corner, e1, e2 in ((p0, p1 - p0, p2 - p0), (p3, p2 - p3, p1 - p3)):
+        normal = np.cross(e1, e2)
+        on_plane = points * ((normal @ corner) / (points @ normal))[..., None] - corner
+        found.append((on_plane @ (np.cross(e2, normal) / (normal @ normal)),
+                      on_plane @ (np.cross(normal, e1) / (normal @ normal))))
+    (a, b), (far_a, far_b) = found
+    pole = a + b <= 1
+    return np.where(pole, a, 1 - far_a), np.where(pole, b, 1 - far_b)
+
+
+def gpu_bilinear(texture, n, border, u, v):
+    """A GPU's bilinear read of a texture of side n + 2 border with clamp-to-edge addressing at
+    the diamond's (u, v), through the texture coordinates docs/gpu.md gives: texel x stands
+    for u = (x - border) / n, so s = (u n + border + 0.5) / (n + 2 border)."""
+    side = texture.shape[0]
+    s, t = (u * n + border + 0.5) / side, (v * n + border + 0.5) / side
+    x, y = s * side - 0.5, t * side - 0.5  # the GPU's texel space: texel centres at integers
+    x0, y0 = np.floor(x), np.floor(y)
+    fx, fy = (x - x0)[..., None], (y - y0)[..., None]
+    columns = [np.clip(x0 + i, 0, side - 1).astype(int) for i in (0, 1)]
+    rows = [np.clip(y0 + i, 0, side - 1).astype(int) for i in (0, 1)]
+    texels = texture.astype(np.float64)
+    return ((1 - fy) * ((1 - fx) * texels[rows[0], columns[0]] + fx * texels[rows[0], columns[1]]) +
+            fy * ((1 - fx) * texels[rows[1], columns[0]] + fx * texels[rows[1], columns[1]]))
+
+
+def seam(work, assets):
+    """new1's bottom edge, where it meets new6 on the coast of the Guianas, 16 texels along it
+    (texels 18 to 33 of N = 64) and 6 texels on either side, each texel 16 pixels: new1's
+    texture is read on its side of the seam and new6's on the other, at the same directions,
+    as a GPU draws the sphere. Without a border each texture ends a texel short of the edge and
+    clamping stretches its last texel up to it, so the coast steps; with one ring both textures
+    hold the edge and the texels past it, and the coast runs on."""
+    n, first, along, across, scale, gap, caption = 64, 18, 16, 12, 16, 6, 30
+    down = (np.arange(along * scale) + 0.5) / scale + first  # texels along the edge
+    out = (np.arange(across * scale) + 0.5) / scale - across / 2  # texels past it, into new6
+    down, out = np.meshgrid(down, out, indexing="ij")
+    u, v = down / n, 1 + out / n  # in new1's (u, v), carried on past its edge
+    new6_u, new6_v = diamond_uv(NEW6, diamond_point(NEW1, u, v))
+    panels = []
+    for border in (0, 1):
+        textures = [read(f"{work}/seam{border}/new{k}.png") for k in (1, 6)]
+        side = n + 2 * border
+        if any(texture.shape[:2] != (side, side) for texture in textures):
+            raise SystemExit(f"{work}/seam{border}: not textures of {side} texels a side")
+        mixed = np.where((out <= 0)[..., None], gpu_bilinear(textures[0], n, border, u, v),
+                         gpu_bilinear(textures[1], n, border, new6_u, new6_v))
+        strip = np.clip(np.round(mixed), 0, 255).astype(np.uint8)
+        panel = np.full((strip.shape[0] + 2 * caption, strip.shape[1], 3), BACKGROUND, np.uint8)
+        panel[caption:caption + strip.shape[0]] = strip
+        middle = strip.shape[1] // 2  # the seam, marked above and below the strip
+        for top in (caption - 10, caption + strip.shape[0] + 2):
+            panel[top:top + 8, middle - 1:middle + 1] = TEXT
+        label = f"--border {border}"
+        font, size, thickness = cv2.FONT_HERSHEY_SIMPLEX, 0.6, 1
+        (text_width, text_height), _ = cv2.getTextSize(label, font, size, thickness)
+        origin = ((strip.shape[1] - text_width) // 2, panel.shape[0] - (caption - text_height) // 2)
+        cv2.putText(panel, label, origin, font, size, TEXT, thickness, cv2.LINE_AA)
+        if panels:
+            panels.append(np.full((panel.shape[0], gap, 3), BACKGROUND, np.uint8))
+        panels.append(panel)
+    write(f"{assets}/seam-border.png", np.hstack(panels), PNG)
+
+
+steps = {"maps": (make_maps, 1), "composite": (composite, 1), "layout": (layout, 2), "seam": (seam, 2)}
 if len(sys.argv) < 2 or sys.argv[1] not in steps or len(sys.argv) != 2 + steps[sys.argv[1]][1]:
     raise SystemExit(__doc__)
 step, _ = steps[sys.argv[1]]
