@@ -189,8 +189,9 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
     app.add_option("--threads", line.threads, "Threads that render (default 0: every core)");
     TextureOutput& output = line.output;
     takeNames(app.add_option("--format", output.format,
-                             "The textures' file format: tga (the default), png, tiff or exr; the files are "
-                             "new1.<ext> .. new10.<ext> (.tga .png .tif .exr)"),
+                             "The textures' file format: tga (the default), png, tiff, exr, or for the GPU dds or "
+                             "ktx2 (a diamond's mip levels in one file); the files are new1.<ext> .. new10.<ext> "
+                             "(.tga .png .tif .exr .dds .ktx2)"),
               kTextureFormats, &TextureFormatName::format);
     takeNames(app.add_option("--channels", output.channels,
                              "What each texel holds: rgb (the default), rgba, grey, or auto (the map's own)"),
@@ -200,8 +201,9 @@ int readCommandLine(int argc, const char* const* argv, CommandLine& line)
                              "(the map's own); 16 is half floats in OpenEXR"),
               kTextureDepthNames, &TextureDepthName::depth);
     CLI::Option* nodata = app.add_option("--nodata", output.nodataValue,
-                                         "A value that marks no data: such samples take no part in the "
-                                         "bilinear and area averages, and a texel with nothing else gets it");
+                                         "A value that marks no data (nan for NaN): pixels whose colour samples "
+                                         "all equal it take no part in the bilinear and area averages or in "
+                                         "mode's vote, and a texel with nothing else gets it");
     takeNames(app.add_option("--compress", output.compression,
                              "Block compression of DDS and KTX2 textures: none (the default), bc1 (colour), "
                              "bc3 (colour and alpha), bc4 (one channel: heights, masks), bc5 (two channels), "

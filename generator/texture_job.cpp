@@ -234,7 +234,13 @@ private:
         }
         if (plan_.words)
             swapRedAndBlue(buffer + header_, bytesOf({0, 0, image.height, image.width}));
-        return encoded([&] { return encodeTexture(output_.format, image, plan_.half, file_, job_.threads); }) &&
+        // A container's one level goes through the chain's encoder, which compresses blocks.
+        return encoded([&] {
+                   return holdsMipChain(output_.format)
+                              ? encodeTextureChain(output_.format, &image, 1,
+                                                   ChainEncoding{plan_.half, output_.compression, job_.threads}, file_)
+                              : encodeTexture(output_.format, image, plan_.half, file_, job_.threads);
+               }) &&
                job_.sink(name.c_str(), file_.data(), file_.size()) != 0;
     }
     // The design's blue, green, red texels to the writers' red, green, blue.
@@ -256,6 +262,14 @@ private:
         return false;
     }
 
+    const char* compressionName() const
+    {
+        for (const TextureCompressionName& entry : kTextureCompressions)
+            if (entry.compression == output_.compression)
+                return entry.name;
+        return "none";
+    }
+
     // tiles.json: enough for a viewer or an engine to find every tile and place its texels.
     std::string tileIndex() const
     {
@@ -272,6 +286,7 @@ private:
                "  \"layout\": \"icosahedron diamonds, each a quadtree of tiles\",\n"
                "  \"path\": \"new{diamond}/{level}/{row}_{column}" + textureFormatName(output_.format).extension + "\",\n" +
                "  \"format\": \"" + textureFormatName(output_.format).name + "\",\n" +
+               "  \"compression\": \"" + compressionName() + "\",\n" +
                "  \"tileSize\": " + std::to_string(tile) + ",\n" +
                "  \"border\": " + std::to_string(output_.border) + ",\n" +
                "  \"tileTexels\": " + std::to_string(tile + 2 * output_.border) + ",\n" +

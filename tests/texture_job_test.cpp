@@ -174,6 +174,16 @@ TEST(TextureJob, MipLevelsAndTilesAreTheRunsAtTheirSizes)
                     EXPECT_TRUE(same) << tiles.names[call];
                 }
     }
+
+    // Tiles in a container are block-compressed as asked: a DDS of BC1 blocks, 8 bytes a 4 × 4.
+    TextureOutput compressed;
+    compressed.tileSize = 16;
+    compressed.format = TextureFormat::Dds;
+    compressed.compression = TextureCompression::Bc1;
+    SinkCalls blocks;
+    ASSERT_EQ(runIntoMemory(map, 32, TextureFilter::Area, blocks, compressed), 1);
+    for (std::size_t i = 0; i + 1 < blocks.names.size(); ++i)
+        EXPECT_EQ(blocks.images[i].size(), 128u + 4 * 4 * 8) << blocks.names[i];
 }
 
 // Border rings make the diamonds' edges seamless under a GPU's bilinear filter (clamp to
@@ -493,19 +503,46 @@ TEST(DataMaps, EachFilterKeepsWhatTheMapMeans)
     }
 
     // Linear light: one-pixel black and white columns average to the middle of the light,
-    // 188 in sRGB, not the middle of the numbers, 128.
-    const SampleMap stripes = makeMap(512, 256, {SampleType::U8, 1}, [](std::uint32_t c, std::uint32_t, double* v) {
-        v[0] = c % 2 == 0 ? 0 : 255;
-    });
-    const std::string stripesMap = testing_support::writeSampleMap(dir, "stripes", stripes);
-    for (const bool linear : {false, true}) {
+    // 0.735 of white in sRGB (188 of 255), not the middle of the numbers, whatever the
+    // samples' type: 8 and 16 bits by their range, floats as 0 to 1 (beyond it held there for
+    // the curve). Signed samples are heights, not colour: refused.
+    const struct {
+        SampleType type;
+        double black, white;
+        bool linear;
+        double middle;  // the texels' median, of white; 0: refused
+    } stripeRows[] = {
+        {SampleType::U8, 0, 255, false, 0.5},     {SampleType::U8, 0, 255, true, 0.7354},
+        {SampleType::U16, 0, 65535, true, 0.7354}, {SampleType::F32, 0, 1, true, 0.7354},
+        {SampleType::F32, -1, 4, true, 0.7354},   {SampleType::I16, 0, 32767, true, 0},
+    };
+    for (const auto& row : stripeRows) {
+        const SampleMap stripes = makeMap(512, 256, {row.type, 1}, [&](std::uint32_t c, std::uint32_t, double* v) {
+            v[0] = c % 2 == 0 ? row.black : row.white;
+        });
+        const std::string stripesMap = testing_support::writeSampleMap(dir, "stripes", stripes);
         TextureOutput output = png;
-        output.linear = linear;
+        output.linear = row.linear;
+        if (row.middle == 0) {  // a run that --linear alone refuses: signed TIFF textures
+            output.format = TextureFormat::Tiff;
+            SinkCalls calls;
+            CapturedErrors errors;
+            EXPECT_EQ(runIntoMemory(stripesMap, 16, TextureFilter::Area, calls, output), 0);
+            EXPECT_TRUE(calls.names.empty());
+            const std::vector<std::string>& said = errors.messages();
+            EXPECT_TRUE(said.size() == 1 && said[0].rfind("The map holds signed 16-bit samples, heights rather", 0) == 0)
+                << (said.empty() ? "nothing said" : said[0]);
+            continue;
+        }
+        const double top = row.type == SampleType::U8 ? 255 : 65535;  // floats written at 16 bits
+        output.depth = row.type == SampleType::U8 ? TextureDepth::Auto : TextureDepth::Sixteen;
         std::vector<double> all;
         for (const SampleMap& texture : textures(dir, stripesMap, 16, TextureFilter::Area, output))
             all.insert(all.end(), texture.values.begin(), texture.values.end());
         std::nth_element(all.begin(), all.begin() + all.size() / 2, all.end());
-        EXPECT_NEAR(all[all.size() / 2], linear ? 188 : 128, 1) << "linear " << linear;
+        EXPECT_NEAR(all[all.size() / 2], row.middle * top, top / 255)
+            << "type " << static_cast<int>(row.type) << ", " << row.black << " and " << row.white << ", linear "
+            << row.linear;
     }
 
     // The vector kernels take every lane's pixel at once: each instruction set and thread
