@@ -23,6 +23,8 @@
 
 namespace {
 
+constexpr const char* kTextureDirHelp = "The folder that holds new1 .. new10 (.tga, .png, .tif, .exr, .dds or .ktx2)";
+
 // The texture folder must exist before anything is read from it.
 bool textureFolderExists(const std::string& folder)
 {
@@ -63,7 +65,7 @@ int toMap(CLI::App& app, int argc, const char* const* argv)
     std::string folder, out;
     std::uint32_t width = 0;
     TextureRead read = TextureRead::Bilinear;
-    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
+    app.add_option("TEXDIR", folder, kTextureDirHelp)->required();
     app.add_option("OUT", out, "The map to write, of the textures' depth and channels; its extension names the "
                                "format (png, tif, exr, tga; jpg and others for 8-bit RGB)")
         ->required();
@@ -85,10 +87,12 @@ int net(CLI::App& app, int argc, const char* const* argv)
 {
     std::string folder, out;
     ViewStyle style;
-    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
+    app.add_option("TEXDIR", folder, kTextureDirHelp)->required();
     app.add_option("OUT", out, "The picture to write (png, tif, tga, jpg...)")->required();
     app.add_flag("--graticule", style.graticule, "Draw lines every 10 degrees (equator and prime meridian in colour)");
-    app.add_flag("--shade", style.shade, "Shade grey textures as relief, lit from the north-west (heights)");
+    app.add_flag("--shade", style.shade,
+                 "Shade the net as relief lit from the north-west, taking its red channel as heights (the "
+                 "grey of height textures)");
     CLI11_PARSE(app, argc, argv);
     RgbPicture picture;
     if (!textureFolderExists(folder) || !renderNetOfTextures(folder.c_str(), style, picture))
@@ -101,7 +105,7 @@ int globe(CLI::App& app, int argc, const char* const* argv)
     std::string folder, out;
     std::uint32_t size = 512;
     std::vector<std::string> centres;
-    app.add_option("TEXDIR", folder, "The folder that holds new1 .. new10 (.tga, .png, .tif or .exr)")->required();
+    app.add_option("TEXDIR", folder, kTextureDirHelp)->required();
     app.add_option("OUT", out, "The picture to write (png, tif, tga, jpg...)")->required();
     app.add_option("--size", size, "Side of each view in pixels (default 512)")->check(CLI::Range(16u, 16384u));
     app.add_option("--center", centres, "LON,LAT in degrees (east and north positive) at the centre of a view; "

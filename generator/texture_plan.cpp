@@ -69,6 +69,10 @@ const char* outputRefusal(const TextureOutput& output, TextureFilter)
                "write levels of their own (--format png, tiff or exr) with both.";
     if (output.tileSize != 0 && output.mips)
         return "Tiles are levels of detail already, each rendered from the map: leave out --mips with --tiles.";
+    // Linear light decodes sRGB colour; signed samples are heights.
+    if (output.linear && output.depth == TextureDepth::SignedSixteen)
+        return "--linear averages sRGB colour in linear light, and signed 16-bit samples are heights: leave out "
+               "--linear with --depth int16.";
     // Every layout the choices leave open must be refused for the choices to be: the map
     // may yet make the others.
     const char* refusal = nullptr;
@@ -94,11 +98,14 @@ const char* planTextures(const TextureOutput& output, TextureFilter filter, Samp
     plan = TexturePlan{};
     plan.output.channels = channelsFor(output.channels, map.channels);
     plan.output.type = typeFor(output.depth, output.format, map.type, plan.half);
+    if (output.linear && map.type == SampleType::I16)
+        return "The map holds signed 16-bit samples, heights rather than sRGB colour: leave out --linear.";
     if (map.type == SampleType::I16 && plan.output.type == SampleType::U16)
         return "The map holds signed 16-bit samples (heights below zero among them): use --depth int16 or float "
                "to keep them.";
     if (map.type == SampleType::U16 && plan.output.type == SampleType::I16)
-        return "The map holds 16-bit samples that signed 16-bit ones cannot all hold: use --depth 16 or float.";
+        return "The map holds 16-bit samples that signed 16-bit ones cannot all hold: use --depth 16, or --depth "
+               "float, which scales them to 0..1.";
     if (const char* refusal = formatRefusal(output.format, plan.output, plan.half, output.compression))
         return refusal;
 
@@ -115,7 +122,7 @@ const char* planTextures(const TextureOutput& output, TextureFilter filter, Samp
     const bool designDepth = output.depth == TextureDepth::Eight;
     if (designChannels && hasAlpha(map.channels))
         plan.warnings.emplace_back("the map's alpha is dropped: --channels rgba or auto keeps it "
-                                   "(with --format tga, png, tiff or exr)");
+                                   "(with --format tga, png, tiff, exr, dds or ktx2)");
     if (designChannels && greyMap)
         plan.warnings.emplace_back("the grey map is written as RGB, three times the bytes: --channels grey or "
                                    "auto keeps one channel");

@@ -109,8 +109,10 @@ run pattern "$work/out/pattern.png" --width 300
 check "pattern writes the test map" picture_is "$work/out/pattern.png" "PNG 300 150"
 
 for bad in "to-map $work/missing $work/out/m.png:The directory specified does not exist" \
-           "net $work/out $work/out/n.png:The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif or .exr)." \
-           "globe $work/textures $work/out/g.xyz:The picture format is not known from the file name."; do
+           "net $work/out $work/out/n.png:The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif, .exr, .dds or .ktx2)." \
+           "globe $work/textures $work/out/g.xyz:The picture format is not known from the file name." \
+           "net $work/textures $work/out/n.exr:The file name's format cannot hold the picture's 8-bit RGB: name the file .tga, .png or .tif." \
+           "to-map $work/textures $work/out/m.exr:The file name's format cannot hold the picture's 8-bit RGB: name the file .tga, .png or .tif."; do
     run ${bad%%:*}
     check "${bad%%:*} exits 1" [ "$status" = 1 ]
     check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
@@ -145,6 +147,14 @@ check "nothing is dropped, nothing said" [ -z "$(grep warning "$work/stderr")" ]
 cp -r "$work/out" "$work/heights-textures"
 run to-map "$work/heights-textures" "$work/out/back.png" --width 64
 check "to-map writes the textures' depth and channels" kept "$work/out/back.png" "PNG 64 32 16 gray"
+# to-map's format is the file name's: a name whose format cannot hold the samples is refused,
+# naming the extensions that hold them.
+for name in back.exr back.jpg back.tga; do
+    run to-map "$work/heights-textures" "$work/out/$name" --width 64
+    check "to-map to $name says which names hold 16-bit grey" \
+        says "The file name's format cannot hold the picture's 16-bit grey: name the file .png or .tif."
+    check "to-map to $name writes nothing" no_files
+done
 # A format that cannot hold what is asked is refused before the map is read: the picture
 # here is no picture at all, and that is not what is said.
 run --format tga --depth 16 "$work/notes.png" "$work/out"
@@ -168,7 +178,8 @@ run --size 64 --diamonds 2,9-10 "$work/map.png" "$work/out"
 check "--diamonds writes those textures alone" [ "$(ls "$work/out" | tr '\n' ' ')" = "new10.tga new2.tga new9.tga " ]
 for bad in "--tiles 48:The tile size must be a power of two." \
            "--size 64 --tiles 128:The tiles must not be larger than the textures: --tiles at most --size." \
-           "--diamonds 0,11:--diamonds takes numbers from 1 to 10, such as 1,3,6-10."; do
+           "--diamonds 0,11:--diamonds takes numbers from 1 to 10, such as 1,3,6-10." \
+           "--linear --depth int16 --format tiff:--linear averages sRGB colour in linear light, and signed 16-bit samples are heights: leave out --linear with --depth int16."; do
     run ${bad%%:*} "$work/map.png" "$work/out"
     check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
     check "${bad%%:*} writes nothing" no_files

@@ -31,7 +31,9 @@ struct TextureSet {
 
 // Loads new1 .. new10 from `folder`, in the first format of kTextureFormats whose new1
 // is there (TGA: uncompressed or run-length, grey, 24 or 32 bits, either origin; PNG, TIFF,
-// OpenEXR as the picture loader keeps them). Reports a failure and returns 0.
+// OpenEXR as the picture loader keeps them; DDS and KTX2 their first level, through the
+// container reader). Reports a failure and returns 0: messages::kTexturesMissing when the
+// ten files of no one format (.tga .png .tif .exr .dds .ktx2) are there.
 int loadTextureSet(const char* folder, TextureSet& set);
 
 // The values the textures hold in the direction (x, y, z), which need not be of unit

@@ -462,6 +462,24 @@ bool formatOfExtension(const std::string& extension, TextureFormat& format)
     return false;
 }
 
+// Refuses a picture whose samples the file name's format cannot hold, naming what they are
+// and the picture formats that hold them (TIFF holds every layout).
+void refuseLayout(SampleLayout layout)
+{
+    static constexpr const char* kTypes[] = {"8-bit", "16-bit", "signed 16-bit", "float"};
+    static constexpr const char* kChannels[] = {"grey", "grey and alpha", "RGB", "RGBA"};
+    std::vector<std::string> holding;
+    for (const TextureFormatName& name : kTextureFormats)
+        if (!holdsMipChain(name.format) && formatRefusal(name.format, layout, false) == nullptr)
+            holding.emplace_back(name.extension);
+    std::string message = std::string(messages::kPictureFormatCannotHold) + " " +
+                          kTypes[static_cast<int>(layout.type)] + " " + kChannels[(layout.channels - 1) & 3] +
+                          ": name the file ";
+    for (std::size_t k = 0; k < holding.size(); ++k)
+        message += (k == 0 ? "" : k + 1 == holding.size() ? " or " : ", ") + holding[k];
+    reportError(nullptr, (message + ".").c_str());
+}
+
 int storeFile(const char* path, const std::vector<unsigned char>& bytes)
 {
     const TextureFileResult result = storeTextureFile(path, bytes.data(), bytes.size());
@@ -477,14 +495,15 @@ int writeSamplePicture(const char* path, const SamplePicture& picture)
     TextureFormat format = TextureFormat::Tga;
     if (!formatOfExtension(extensionOf(path), format)) {
         if (picture.layout != SampleLayout{SampleType::U8, 3}) {
-            reportError(nullptr, messages::kPictureFormatCannotHold);
+            refuseLayout(picture.layout);  // the platform's encoders take 8-bit RGB alone
             return 0;
         }
         RgbPicture rgb{picture.width, picture.height, picture.samples};
         return writePictureFile(path, rgb);
     }
-    if (const char* refusal = formatRefusal(format, picture.layout, false)) {
-        reportError(nullptr, refusal);
+    // The format is the file name's, not --format's: the refusal names extensions.
+    if (formatRefusal(format, picture.layout, false) != nullptr) {
+        refuseLayout(picture.layout);
         return 0;
     }
     std::vector<unsigned char> file;
@@ -501,6 +520,11 @@ int writePictureFile(const char* path, const RgbPicture& picture)
 {
     TextureFormat format = TextureFormat::Tga;
     if (formatOfExtension(extensionOf(path), format)) {
+        // OpenEXR holds floats alone.
+        if (formatRefusal(format, {SampleType::U8, 3}, false) != nullptr) {
+            refuseLayout({SampleType::U8, 3});
+            return 0;
+        }
         std::vector<unsigned char> file;
         const SampleImage image{picture.width, picture.height, {SampleType::U8, 3}, picture.rgb.data(),
                                 std::size_t{picture.width} * 3};

@@ -39,7 +39,8 @@ int renderMapFromTextures(const char* textureDir, std::uint32_t width, TextureRe
 
 // How the net and the globes show textures that are not 8-bit colour: grey samples of more
 // than 8 bits (heights) spread from their least to their greatest value, alpha over a
-// checkerboard; with `shade`, grey lit from the north-west as relief.
+// checkerboard; with `shade` (the net alone), the picture lit from the north-west as relief
+// whose heights are its red channel (a grey texture's grey).
 struct ViewStyle {
     bool graticule = false;  // lines every 10° (the equator and the prime meridian in colour)
     bool shade = false;
@@ -66,21 +67,24 @@ int renderGlobesOfTextures(const char* textureDir, std::uint32_t size, const std
 // prime meridian marked, both poles and the date line marked apart.
 void renderTestPattern(std::uint32_t width, RgbPicture& pattern);
 
-// Writes the picture in the format of the file name's extension (TGA always; PNG, TIFF,
-// JPEG, BMP and the others the platform's encoders write).
+// Writes the picture in the format of the file name's extension (the textures' own writers
+// for .tga .png .tif .dds .ktx2; JPEG, BMP and the others the platform's encoders write).
+// OpenEXR, which holds floats alone, is refused.
 int writePictureFile(const char* path, const RgbPicture& picture);
 
-// Writes samples of any layout: as the textures are written (TGA, PNG, TIFF, OpenEXR:
-// .tga .png .tif .tiff .exr), or for 8-bit RGB as writePictureFile does.
+// Writes samples of any layout: as the textures are written (TGA, PNG, TIFF, OpenEXR, DDS,
+// KTX2: .tga .png .tif .tiff .exr .dds .ktx2), or for 8-bit RGB as writePictureFile does. A
+// format that cannot hold the samples is refused, naming the extensions that would.
 int writeSamplePicture(const char* path, const SamplePicture& picture);
 
 namespace messages {
 constexpr const char* kTexturesMissing =
-    "The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif or .exr).";
+    "The folder does not hold the ten textures new1 to new10 (.tga, .png, .tif, .exr, .dds or .ktx2).";
 constexpr const char* kTexturesUnreadable =
     "Couldnt read the textures: they must be ten square pictures of one size and one layout.";
 constexpr const char* kUnknownPictureFormat = "The picture format is not known from the file name.";
 constexpr const char* kPictureTooLarge = "The picture is too large: there is not enough memory to make it.";
-constexpr const char* kPictureFormatCannotHold =
-    "The picture format holds 8-bit RGB alone: name the file .png, .tif or .exr (or .tga for 8 bits).";
+// Followed by what the picture holds and the extensions whose formats hold it, such as
+// "16-bit grey: name the file .png or .tif.".
+constexpr const char* kPictureFormatCannotHold = "The file name's format cannot hold the picture's";
 }  // namespace messages

@@ -104,6 +104,7 @@ struct SampleTerms {
     unsigned colours = colourChannels(map.layout.channels);
     bool alpha = hasAlpha(map.layout.channels);
     double alphaScale = 1.0 / sampleMaximum(T);  // alpha from its units to 0..1
+    // Colour from its units to the 0..1 the sRGB curve runs over (floats are there already).
     double linearScale = 1.0 / sampleMaximum(T);
 
     int count() const { return static_cast<int>(colours) + (alpha ? 1 : 0) + (rules.nodata ? 1 : 0); }
@@ -113,15 +114,21 @@ struct SampleTerms {
         return row + column * map.pixelBytes;
     }
 
-    // A colour sample as it is averaged: as stored, or in linear light (0 to 1).
+    // A colour sample as it is averaged: as stored, or in linear light (0 to 1). The sRGB
+    // curve runs over 0..1: 8- and 16-bit samples are brought there by their type's range
+    // (the table, by value, does both), floats are taken as they are, held to 0..1. resolve()
+    // encodes the average again and scales it back. (The planner refuses signed samples with
+    // linear light: heights are no colour.)
     double colour(double value) const
     {
         if (!rules.linear)
             return value;
-        if constexpr (T == SampleType::U8 || T == SampleType::U16)
+        if constexpr (T == SampleType::U8 || T == SampleType::U16) {
             return rules.toLinear[static_cast<std::uint32_t>(value)];
-        else
-            return srgbToLinear(value);
+        } else {
+            value *= linearScale;
+            return srgbToLinear(value < 0 ? 0.0 : (value > 1 ? 1.0 : value));  // NaN stays NaN
+        }
     }
 
     static double srgbToLinear(double value)
