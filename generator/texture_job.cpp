@@ -85,11 +85,29 @@ public:
         settings.headerBytes = header_;
         settings.threads = job_.threads;
         settings.holdUntilRead = !tiled();
-        if (job_.progress != nullptr)
-            settings.progress = job_.progress;
+        if (job_.progress != nullptr) {
+            const ProgressSink progress = job_.progress;
+            const std::uint64_t before = progressBefore_, total = progressTotal_;
+            settings.progress = [progress, before, total](std::uint64_t done, std::uint64_t pieces) {
+                progress(before + done, total != 0 ? total : pieces);
+            };
+        }
         return settings;
     }
     const std::vector<SweepPiece>& pieces() const { return pieces_; }
+    std::uint64_t texels() const
+    {
+        std::uint64_t texels = 0;
+        for (const SweepPiece& piece : pieces_)
+            texels += std::uint64_t{piece.region.rows} * piece.region.columns;
+        return texels;
+    }
+    // One pass of several: the progress shown counts `before` texels done of `total`.
+    void showProgressAs(std::uint64_t before, std::uint64_t total)
+    {
+        progressBefore_ = before;
+        progressTotal_ = total;
+    }
 
     // The bytes the run holds beside the map's rows: the pieces' buffers, and for a file
     // format other than the design's a file's (a container's whole chain) and its encoding.
@@ -312,7 +330,52 @@ private:
     std::vector<std::uint32_t> levelSizes_;  // whole textures' levels
     std::vector<std::string> names_;         // tiles' files
     std::vector<unsigned char> file_;
+    std::uint64_t progressBefore_ = 0, progressTotal_ = 0;
 };
+
+// What one pass over the map read in bands holds for the diamonds of `diamonds` (a mask, as
+// TextureJob's onlyDiamonds): the pieces' buffers and files, and the fewest rows of its window.
+struct PassNeeds {
+    std::uint64_t held = 0;
+    std::uint32_t fewestRows = 0;
+    std::uint64_t bytes(std::uint64_t rowBytes, std::uint64_t readerBytes) const
+    {
+        return held + readerBytes + rowBytes * fewestRows;
+    }
+};
+PassNeeds passNeeds(const TextureJob& job, const TexturePlan& plan, std::uint32_t diamonds, std::uint32_t height)
+{
+    TextureJob part = job;
+    part.onlyDiamonds = diamonds;
+    const TextureWriter writer(part, plan);
+    std::vector<SweepBlock> blocks = sweepBlocks(writer.pieces(), height);
+    orderDownTheMap(blocks);
+    return {writer.heldBytes(blocks, true), std::min(height, sweepWindowRows(blocks))};
+}
+
+// Whole textures too large to hold at once beside the window go in several passes over the
+// map, each for as many diamonds, in order, as fit the budget. Empty if one diamond does not.
+std::vector<std::uint32_t> planPasses(const TextureJob& job, const TexturePlan& plan, std::uint32_t height,
+                                      std::uint64_t rowBytes, std::uint64_t readerBytes, std::uint64_t budget)
+{
+    std::vector<std::uint32_t> passes;
+    std::uint32_t pass = 0;
+    for (int k = 0; k < kDiamondCount; ++k) {
+        if (job.onlyDiamonds != 0 && (job.onlyDiamonds >> k & 1) == 0)
+            continue;
+        if (pass != 0 && passNeeds(job, plan, pass | 1u << k, height).bytes(rowBytes, readerBytes) <= budget) {
+            pass |= 1u << k;
+            continue;
+        }
+        if (pass != 0)
+            passes.push_back(pass);
+        pass = 1u << k;
+        if (passNeeds(job, plan, pass, height).bytes(rowBytes, readerBytes) > budget)
+            return {};
+    }
+    passes.push_back(pass);
+    return passes;
+}
 
 }  // namespace
 
@@ -439,9 +502,12 @@ int runTextureJob(TextureJob& job)
 
     SweepSource source;
     source.height = height;
+    std::vector<std::uint32_t> passes;  // read in bands: the diamonds of each pass over the map
+    PassNeeds onePass;                  // and what one pass for them all holds
     if (reader) {
-        // Read in bands, the run holds the pieces open down the map and a window of rows;
-        // decoded whole, the map and a piece at a time. The first that fits the budget.
+        // Read in bands, a pass holds its pieces open down the map and a window of rows;
+        // decoded whole, the map and a piece at a time. The first that fits the budget, and
+        // past that, whole textures in several passes over the map.
         const std::size_t pixel = pixelBytes(plan.working);
         const std::uint64_t rowBytes = image_backend::paddedRowStride(width, pixel) * pixel;
         std::vector<SweepBlock> blocks = sweepBlocks(writer.pieces(), height);
@@ -450,38 +516,75 @@ int runTextureJob(TextureJob& job)
         const std::uint64_t held = writer.heldBytes(blocks, true) + reader->readerBytes();
         const std::uint32_t fewestRows = std::min(height, sweepWindowRows(blocks));
         const std::uint64_t streamedBytes = held + rowBytes * fewestRows;
-        if (streamedBytes > budget && (wholeBytes > budget || !job.mosaic.empty())) {
-            const std::uint64_t needed = job.mosaic.empty() ? std::min(streamedBytes, wholeBytes) : streamedBytes;
+        onePass = {held - reader->readerBytes(), fewestRows};
+        if (streamedBytes <= budget)
+            passes.push_back(job.onlyDiamonds);
+        else if (wholeBytes > budget || !job.mosaic.empty())
+            passes = writer.tiled() ? passes : planPasses(job, plan, height, rowBytes, reader->readerBytes(), budget);
+        if (passes.empty() && (wholeBytes > budget || !job.mosaic.empty())) {
+            // The least of: one pass, the map decoded whole, a pass a diamond.
+            std::uint64_t needed = job.mosaic.empty() ? std::min(streamedBytes, wholeBytes) : streamedBytes;
+            if (!writer.tiled()) {
+                std::uint64_t passEach = 0;
+                for (int k = 0; k < kDiamondCount; ++k)
+                    if (job.onlyDiamonds == 0 || (job.onlyDiamonds >> k & 1) != 0)
+                        passEach = std::max(passEach, passNeeds(job, plan, 1u << k, height)
+                                                          .bytes(rowBytes, reader->readerBytes()));
+                needed = std::min(needed, passEach);
+            }
             // Past the machine's memory the design's message; past a budget given, the memory needed.
             const std::string message = std::string(messages::kMemoryBudgetTooSmall) + " " +
                                         std::to_string((needed + (1u << 20) - 1) >> 20) + " MiB (--memory).";
             reportError(job.owner, job.memoryBudget == 0 ? messages::kImageTooLarge : message.c_str());
             return 0;
         }
-        if (streamedBytes > budget) {  // every piece open at once costs more than the map
+        if (passes.empty()) {  // every piece open at once costs more than the map
             reader.reset();
             if (!decodeWhole())
                 return 0;
-        } else {
-            if (reader->layout() != plan.working && !reader->narrowTo(plan.working)) {
-                reportError(job.owner, messages::kNoMemoryForImage);
-                return 0;
-            }
-            // More rows than the fewest let the reader run ahead of the renderers and slide
-            // the window less often.
-            const std::uint64_t budgetRows = (budget - held) / std::max<std::uint64_t>(rowBytes, 1);
-            source.reader = reader.get();
-            source.windowRows = static_cast<std::uint32_t>(
-                std::min<std::uint64_t>({height, budgetRows, std::uint64_t{fewestRows} * 2 + kWindowSlackRows}));
         }
     }
-    if (!source.reader) {
+    if (passes.empty()) {
         if (image->layout() != plan.working && !image->reshape(plan.working)) {
             reportError(job.owner, messages::kNoMemoryForImage);
             return 0;
         }
         source.whole = {reinterpret_cast<const unsigned char*>(image->pixels()),
                         image->stride() * pixelBytes(plan.working), plan.working, 0};
+        return writer.write(source);
     }
-    return writer.write(source);
+
+    std::uint64_t texelsBefore = 0;
+    for (std::size_t p = 0; p < passes.size(); ++p) {
+        if (p > 0) {  // each pass reads the map again
+            reader = openMapRows(request, readerStatus, readerMessage);
+            if (!reader) {
+                reportError(job.owner, readerMessage.empty() ? loadFailureMessage(readerStatus) : readerMessage.c_str());
+                return 0;
+            }
+        }
+        if (reader->layout() != plan.working && !reader->narrowTo(plan.working)) {
+            reportError(job.owner, messages::kNoMemoryForImage);
+            return 0;
+        }
+        TextureJob part = job;
+        part.onlyDiamonds = passes[p];
+        TextureWriter partWriter(part, plan);
+        if (passes.size() > 1)
+            partWriter.showProgressAs(texelsBefore, writer.texels());
+        texelsBefore += partWriter.texels();
+        // More rows than the fewest let the reader run ahead of the renderers and slide the
+        // window less often.
+        const std::size_t pixel = pixelBytes(plan.working);
+        const std::uint64_t rowBytes = image_backend::paddedRowStride(width, pixel) * pixel;
+        const PassNeeds needs = passes.size() == 1 ? onePass : passNeeds(job, plan, passes[p], height);
+        const std::uint64_t budgetRows =
+            (budget - std::min(budget, needs.held + reader->readerBytes())) / std::max<std::uint64_t>(rowBytes, 1);
+        source.reader = reader.get();
+        source.windowRows = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+            {height, std::max<std::uint64_t>(budgetRows, needs.fewestRows), std::uint64_t{needs.fewestRows} * 2 + kWindowSlackRows}));
+        if (partWriter.write(source) != 1)
+            return 0;
+    }
+    return 1;
 }
