@@ -37,10 +37,11 @@ Picture placeMap(std::uint32_t width)
 double longitudeAt(const std::uint8_t* rgb) { return std::atan2(rgb[2] - 128.0, rgb[0] - 128.0) * 180 / 3.141592653589793; }
 
 // The ten textures of `map` in a folder of `dir`.
-std::string texturesOf(const ScratchDir& dir, const Picture& map, int faceSize, TextureFilter filter, const std::string& folder)
+std::string texturesOf(const ScratchDir& dir, const Picture& map, int faceSize, TextureFilter filter, const std::string& folder,
+                       const TextureOutput& output = {})
 {
     testing_support::SinkCalls calls;
-    EXPECT_EQ(testing_support::runIntoMemory(dir.writeBmp(folder + ".bmp", map), faceSize, filter, calls), 1);
+    EXPECT_EQ(testing_support::runIntoMemory(dir.writeBmp(folder + ".bmp", map), faceSize, filter, calls, output), 1);
     std::filesystem::create_directory(dir.file(folder));
     for (std::size_t i = 0; i < calls.names.size(); ++i)
         dir.write(folder + "/" + calls.names[i], calls.images[i]);
@@ -116,6 +117,15 @@ TEST(MapFromTextures, GivesBackASmoothMap)
         original.insert(original.end(), {static_cast<std::uint8_t>(rgb >> 16), static_cast<std::uint8_t>(rgb >> 8),
                                          static_cast<std::uint8_t>(rgb)});
     EXPECT_GE(psnr(original, map.samples), 40.0);
+
+    // Textures with border rings give the same map: the rings are left aside.
+    TextureOutput ringed;
+    ringed.border = 3;
+    SamplePicture ringedMap;
+    ASSERT_EQ(renderMapFromTextures(texturesOf(dir, smooth, 256, TextureFilter::Bilinear, "ringed", ringed).c_str(),
+                                    smooth.width, TextureRead::Bilinear, ringedMap),
+              1);
+    EXPECT_TRUE(ringedMap.samples == map.samples);
 
     // The same picture through TGA and back, bit for bit.
     const std::string tga = dir.file("back.tga");

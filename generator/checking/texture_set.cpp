@@ -219,6 +219,22 @@ int loadTextureSet(const char* folder, TextureSet& set)
         set.layout = layout;
         set.texels[k] = std::move(texels);
     }
+    // Textures with border rings are N + 2K a side, N a power of two: the diamond is the
+    // inner N × N, and the rings (which continue it onto its neighbours) are left aside.
+    std::uint32_t inner = 1;
+    while (inner * 2 <= set.faceSize)
+        inner *= 2;
+    const std::uint32_t border = (set.faceSize - inner) / 2;
+    if (border != 0 && set.faceSize == inner + 2 * border) {
+        const std::size_t texel = texelBytes(set.layout);
+        for (std::vector<unsigned char>& texels : set.texels) {
+            for (std::uint32_t r = 0; r < inner; ++r)
+                std::memmove(&texels[std::size_t{r} * inner * texel],
+                             &texels[((std::size_t{r} + border) * set.faceSize + border) * texel], inner * texel);
+            texels.resize(std::size_t{inner} * inner * texel);
+        }
+        set.faceSize = inner;
+    }
     const std::uint32_t n = set.faceSize;
     const unsigned channels = set.layout.channels;
     const double step = 1.0 / n;
