@@ -203,6 +203,15 @@
     texture.needsUpdate = true;
   }
 
+  // A texture `width` texels a side holds a diamond `side` texels a side, `border` texels in:
+  // textures with border rings are N + 2K a side, N a power of two.
+  function diamondIn(width) {
+    let side = 1;
+    while (side * 2 <= width) side *= 2;
+    const border = (width - side) / 2;
+    return Number.isInteger(border) ? { side, border } : { side: width, border: 0 };
+  }
+
   // A TGA picture's texture, or the texture three.js's loader made of a DDS or KTX2 file.
   function makeTexture(picture) {
     let texture = picture.texture;
@@ -217,8 +226,11 @@
     // The texels as they are, as for TGA, also where the file says sRGB: no decoding.
     texture.colorSpace = THREE.NoColorSpace;
     texture.wrapS = texture.wrapT = THREE.ClampToEdgeWrapping;
-    // Texel centres sit half a texel inside the points they were sampled at.
-    texture.offset.set(0.5 / picture.width, 0.5 / picture.height);
+    // Texel centres sit half a texel inside the points they were sampled at; a texture with
+    // border rings (N + 2K a side, N a power of two) holds its diamond K texels in.
+    const { side, border } = diamondIn(picture.width);
+    texture.repeat.set(side / picture.width, side / picture.height);
+    texture.offset.set((border + 0.5) / picture.width, (border + 0.5) / picture.height);
     applySampling(texture);
     return texture;
   }
@@ -319,8 +331,10 @@
     });
     const levels = pictures[0].levels || 1;
     texturesShown = { size: n, levels, names: NAMES.map((name, k) => byIndex[k].name) };
+    const { side, border } = diamondIn(n);
     const message = 'Showing ' + texturesShown.names[0] + ' … ' + texturesShown.names[9] +
-      ', ' + n + ' × ' + n + ' texels each' + (levels > 1 ? ', with ' + levels + ' mip levels' : '') + '.';
+      ', ' + side + ' × ' + side + ' texels each' + (border > 0 ? ' within border rings of ' + border : '') +
+      (levels > 1 ? ', with ' + levels + ' mip levels' : '') + '.';
     showStatus(message, false);
     document.body.classList.add('loaded');
     requestRender();

@@ -23,11 +23,13 @@ const SIZE = 512; // side of the compared views, in pixels
 const CENTRES = [[30, 0], [0, 90], [-60, -90], [180, 25]];
 // The sets the page shows, each made by orbilune-cli into a folder of its own and compared
 // with `orbilune-cli globe` of that folder: the design's TGA (mip levels made by the page),
-// KTX2 (RGBA8 sRGB) and DDS (BC1) with the file's mip levels, which three.js's loaders read.
+// KTX2 (RGBA8 sRGB) and DDS (BC1) with the file's mip levels, which three.js's loaders read,
+// and TGA with border rings, whose diamonds lie K texels in.
 const SETS = [
   { name: 'TGA', folder: 'textures', ext: 'tga', args: [], levels: 1 },
   { name: 'KTX2', folder: 'ktx2', ext: 'ktx2', args: ['--format', 'ktx2', '--mips'], levels: 9 },
   { name: 'DDS BC1', folder: 'dds-bc1', ext: 'dds', args: ['--format', 'dds', '--compress', 'bc1', '--mips'], levels: 9 },
+  { name: 'TGA with border rings', folder: 'bordered', ext: 'tga', args: ['--border', '2'], levels: 1 },
 ];
 const texturesOf = (set) => Array.from({ length: 10 }, (_, k) => path.join(work, set.folder, `new${k + 1}.${set.ext}`));
 
