@@ -144,8 +144,10 @@ const char* mosaicFiles(const std::vector<std::string>& given, std::uint32_t col
     }
     if (files.size() != std::size_t{columns} * rows) {
         error = "--mosaic " + std::to_string(columns) + "x" + std::to_string(rows) + " takes " +
-                std::to_string(std::uint64_t{columns} * rows) + " files (or one file listing them), not " +
-                std::to_string(files.size()) + ".";
+                std::to_string(std::uint64_t{columns} * rows) + " files (or one file listing them), " +
+                (given.size() == 1 ? given[0] + " lists " + std::to_string(files.size()) + " lines"
+                                   : "not " + std::to_string(files.size())) +
+                ".";
         return error.c_str();
     }
     for (const std::string& file : files)

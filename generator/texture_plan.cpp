@@ -65,8 +65,14 @@ const char* outputRefusal(const TextureOutput& output, TextureFilter)
     if (output.tileSize != 0 && (output.tileSize & (output.tileSize - 1)) != 0)
         return "The tile size must be a power of two.";
     if (output.border != 0 && output.mips && holdsMipChain(output.format))
-        return "DDS and KTX2 levels each halve the whole side, border and all: leave out --border with --mips, or "
-               "write levels of their own (--format png, tiff or exr) with both.";
+        return "DDS and KTX2 levels each halve the whole side, border and all, which leaves no level its own rings: "
+               "leave out --border with --mips, or write each level as a file of its own (--format tga, png, tiff "
+               "or exr) with both.";
+    // Block-compressed textures are created in whole blocks of 4 × 4 texels.
+    if (output.compression != TextureCompression::None &&
+        (output.border % 2 != 0 || (output.tileSize != 0 && output.tileSize < 4)))
+        return "Block compression takes sides that are multiples of 4 texels: give an even --border, and --tiles "
+               "of 4 or more, with --compress.";
     if (output.tileSize != 0 && output.mips)
         return "Tiles are levels of detail already, each rendered from the map: leave out --mips with --tiles.";
     // Linear light decodes sRGB colour; signed samples are heights.

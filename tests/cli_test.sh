@@ -179,7 +179,12 @@ check "--diamonds writes those textures alone" [ "$(ls "$work/out" | tr '\n' ' '
 for bad in "--tiles 48:The tile size must be a power of two." \
            "--size 64 --tiles 128:The tiles must not be larger than the textures: --tiles at most --size." \
            "--diamonds 0,11:--diamonds takes numbers from 1 to 10, such as 1,3,6-10." \
-           "--linear --depth int16 --format tiff:--linear averages sRGB colour in linear light, and signed 16-bit samples are heights: leave out --linear with --depth int16."; do
+           "--linear --depth int16 --format tiff:--linear averages sRGB colour in linear light, and signed 16-bit samples are heights: leave out --linear with --depth int16." \
+           "--format dds --compress bc1 --border 1:Block compression takes sides that are multiples of 4 texels: give an even --border, and --tiles of 4 or more, with --compress." \
+           "--format ktx2 --compress bc4 --tiles 2:Block compression takes sides that are multiples of 4 texels: give an even --border, and --tiles of 4 or more, with --compress." \
+           "--mosaic 2:--mosaic takes the grid's columns and rows, such as 4x2." \
+           "--mosaic 4x1 $work/map.png:--mosaic 4x1 takes 4 files (or one file listing them), not 2." \
+           "--memory 1 --size 2048:The memory budget is too small for this run: it needs at least 13 MiB (--memory)."; do
     run ${bad%%:*} "$work/map.png" "$work/out"
     check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
     check "${bad%%:*} writes nothing" no_files
