@@ -51,6 +51,8 @@ private:
     bool started_;
 };
 
+// What the program holds beside the map's rows and the textures, for the memory budget.
+constexpr std::uint64_t kProgramBytes = std::uint64_t{64} << 20;
 // Rows a window of map rows holds beyond twice the fewest it needs.
 constexpr std::uint64_t kWindowSlackRows = 512;
 
@@ -113,7 +115,9 @@ public:
     // format other than the design's a file's (a container's whole chain) and its encoding.
     std::uint64_t heldBytes(const std::vector<SweepBlock>& orderedBlocks, bool streamed) const
     {
-        std::uint64_t bytes = sweepTexelBytes(pieces_, orderedBlocks, settings(), streamed);
+        // The sweep's list of blocks, with a count and a pointer a piece beside.
+        std::uint64_t bytes = sweepTexelBytes(pieces_, orderedBlocks, settings(), streamed) +
+                              orderedBlocks.size() * sizeof(SweepBlock) + pieces_.size() * 64;
         if (header_ == 0 && !pieces_.empty()) {
             const bool chain = holdsMipChain(output_.format);
             std::uint64_t file = 0;  // a file's texels: a piece's, or a diamond's chain
@@ -428,9 +432,11 @@ int runTextureJob(TextureJob& job)
     const bool designOutput = output.channels == TextureChannels::Rgb && output.depth == TextureDepth::Eight &&
                               !output.linear && !output.nodata && job.filter != TextureFilter::Mode;
     const std::uint64_t machine = pictureMemory.limitBytes != 0 ? pictureMemory.limitBytes : physicalMemoryBytes();
-    const std::uint64_t budget = job.memoryBudget != 0
-                                     ? job.memoryBudget
-                                     : static_cast<std::uint64_t>(static_cast<double>(machine) * kDefaultMemoryShare);
+    // A budget given holds the program itself (code, libraries, threads' stacks, the
+    // allocator's own) beside the map and the textures; the default leaves it the rest.
+    const std::uint64_t budget =
+        job.memoryBudget != 0 ? job.memoryBudget - std::min(job.memoryBudget, kProgramBytes)
+                              : static_cast<std::uint64_t>(static_cast<double>(machine) * kDefaultMemoryShare);
 
     // The map read in bands where its reader gives rows in order (a mosaic always is), so
     // that decoding overlaps rendering and only a window of rows is held; else decoded whole.
@@ -534,7 +540,7 @@ int runTextureJob(TextureJob& job)
             }
             // Past the machine's memory the design's message; past a budget given, the memory needed.
             const std::string message = std::string(messages::kMemoryBudgetTooSmall) + " " +
-                                        std::to_string((needed + (1u << 20) - 1) >> 20) + " MiB (--memory).";
+                                        std::to_string((needed + kProgramBytes + (1u << 20) - 1) >> 20) + " MiB (--memory).";
             reportError(job.owner, job.memoryBudget == 0 ? messages::kImageTooLarge : message.c_str());
             return 0;
         }

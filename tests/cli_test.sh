@@ -184,7 +184,7 @@ for bad in "--tiles 48:The tile size must be a power of two." \
            "--format ktx2 --compress bc4 --tiles 2:Block compression takes sides that are multiples of 4 texels: give an even --border, and --tiles of 4 or more, with --compress." \
            "--mosaic 2:--mosaic takes the grid's columns and rows, such as 4x2." \
            "--mosaic 4x1 $work/map.png:--mosaic 4x1 takes 4 files (or one file listing them), not 2." \
-           "--memory 1 --size 2048:The memory budget is too small for this run: it needs at least 13 MiB (--memory)."; do
+           "--memory 1 --size 2048:The memory budget is too small for this run: it needs at least 77 MiB (--memory)."; do
     run ${bad%%:*} "$work/map.png" "$work/out"
     check "${bad%%:*} says: ${bad#*:}" says "${bad#*:}"
     check "${bad%%:*} writes nothing" no_files

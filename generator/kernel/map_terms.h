@@ -1,9 +1,7 @@
 // What the area and mode filters add up of the map's pixels, and how a footprint's sums
 // become a texel. A footprint's average is Σ weight·terms / Σ weight over the pixels it
 // covers. Two kinds of terms:
-// - WordTerms, for maps of 8-bit RGB picture words taken as they are (no alpha, no-data or
-//   linear light): their blue, green and red bytes summed, in integers along runs; the
-//   texel their rounded averages.
+// - WordTerms (word_terms.h), for maps of 8-bit RGB picture words taken as they are;
 // - SampleTerms<T>, every other layout: each colour channel (in linear light with --linear)
 //   times the pixel's alpha, the alpha, and whether the pixel counts at all (no-data samples
 //   do not). Colour is then the alpha-weighted average, so that transparent pixels lend no
@@ -17,73 +15,7 @@
 #include "diamond_kernel.h"
 #include "samples.h"
 #include "texel_store.h"
-
-// Terms per pixel at most: three colour channels, alpha, and whether the pixel counts.
-constexpr int kMaxTerms = 5;
-
-struct WordTerms {
-    const MapView& map;
-    const TexelRules& rules;
-    static constexpr bool kWords = true;
-    static constexpr bool kLanes = false;
-
-    static constexpr int count() { return 3; }
-
-    const unsigned char* pixel(const unsigned char* row, std::uint32_t column) const
-    {
-        return row + column * map.pixelBytes;
-    }
-    // `weight` times pixel `column` of `row`.
-    void add(const unsigned char* row, std::uint32_t column, double weight, double (&sums)[kMaxTerms]) const
-    {
-        const unsigned char* at = pixel(row, column);
-        for (int k = 0; k < 3; ++k)
-            sums[k] += weight * at[k];
-    }
-    // `weight` times each of the `count` pixels from `column` on, round the map's period as
-    // often as it takes.
-    void addRun(const unsigned char* row, std::uint32_t column, std::int64_t count, double weight,
-                double (&sums)[kMaxTerms]) const
-    {
-        // In stretches up to the period's end.
-        std::uint64_t total[3] = {};
-        while (count > 0) {
-            const std::int64_t stretch = least<std::int64_t>(count, std::int64_t{map.period} - column);
-            sumWordBytes(reinterpret_cast<const std::uint32_t*>(row) + column, static_cast<std::size_t>(stretch), total);
-            count -= stretch;
-            column = 0;
-        }
-        for (int k = 0; k < 3; ++k)
-            sums[k] += weight * static_cast<double>(total[k]);
-    }
-    // `weight` times: the pixels `first` to `first + count` (within the row) in full, less
-    // the first one's `fractionFirst`, plus the last one's `fractionLast`.
-    void addStretch(const unsigned char* row, std::uint32_t first, std::uint32_t count, double fractionFirst,
-                    double fractionLast, double weight, double (&sums)[kMaxTerms]) const
-    {
-        const auto* words = reinterpret_cast<const std::uint32_t*>(row) + first;
-        std::uint64_t sum[3] = {};
-        sumWordBytes(words, count, sum);
-        const std::uint32_t head = words[0], tail = words[count];
-        for (int c = 0; c < 3; ++c)
-            sums[c] += weight * (static_cast<double>(sum[c]) - fractionFirst * ((head >> (8 * c)) & 0xFF) +
-                                 fractionLast * ((tail >> (8 * c)) & 0xFF));
-    }
-
-    // The texel: blue, green and red averages, rounded; in the words' order for the design's
-    // texture, else as any other texel (the same averages, whatever the file).
-    void store(const double (&sums)[kMaxTerms], double weight, unsigned char* out) const
-    {
-        weight = weight > 0 ? weight : 1;  // a footprint of no weight: black
-        if (rules.words) {
-            for (int k = 0; k < 3; ++k)
-                out[k] = static_cast<unsigned char>(static_cast<std::int32_t>(sums[k] / weight + 0.5));
-            return;
-        }
-        const double values[4] = {sums[2] / weight, sums[1] / weight, sums[0] / weight, 0.0};
-        storeTexel(values, map.layout, rules, Rounding::Nearest, out);
-    }
-};
+#include "word_terms.h"
 
 // What a run of samples is summed in: integers exactly, floats in double.
 template <SampleType T>
