@@ -1226,6 +1226,7 @@ kept_samples() {
             "$work/sample-maps/$map" "$work/out"
         if [ "$status" != 0 ]; then
             fail "$map as $format, filter $filter: exit status $status"
+            sed 's/^/    stderr: /' "$work/stderr" | tail -5
             return
         fi
         got+=$(cat "$work/out"/new{1,2,3,4,5,6,7,8,9,10}."$suffix" | sha256sum | cut -c1-16)
