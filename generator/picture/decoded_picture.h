@@ -97,6 +97,10 @@ struct NativeImage : DecodedPicture {};
 
 // The Linux backend's readers.
 
+// Only a regular file that holds something is a picture (image_backend_posix.cpp): a FIFO,
+// a device, a socket or a file of the kernel's that says it is empty never reaches a reader.
+bool isPictureFile(const char* path);
+
 // Every PNG file is read by our own reader, without OpenImageIO's start-up (on Windows, when
 // its samples are kept). Returns kOk, a failure status, or kNotMine for a file that is not a
 // PNG.

@@ -17,12 +17,10 @@
 #include "image_object.h"
 #include "oiio_module.h"
 
-namespace {
-
-// Only a regular file that holds something is a picture. The file is opened without
-// blocking and asked what it is, so that a FIFO without a writer cannot stall the run, a
-// device such as /dev/zero or a socket never reaches a reader, and neither does a file of
-// the kernel's that says it is empty (under /proc) but would be read for ever.
+// The file is opened without blocking and asked what it is, so that a FIFO without a writer
+// cannot stall the run, a device such as /dev/zero or a socket never reaches a reader, and
+// neither does a file of the kernel's that says it is empty (under /proc) but would be read
+// for ever.
 bool isPictureFile(const char* path)
 {
     const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
@@ -33,8 +31,6 @@ bool isPictureFile(const char* path)
     close(descriptor);
     return regular;
 }
-
-}  // namespace
 
 int readWithOpenImageIO(const char* path, DecodedPicture& picture)
 {

@@ -2,33 +2,16 @@
 // decoding (image_backend_posix.cpp): PNG by our own reader, BMP and FITS by theirs (read
 // whole), TIFF whose samples are kept by the portable reader, everything else through the
 // OpenImageIO module, which reads in bands all it decodes itself.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
 
+#include "decoded_picture.h"
 #include "image_object.h"
 #include "oiio_module.h"
 #include "picture_file.h"
 #include "picture_rows.h"
 
 namespace {
-
-// As the whole decoding, only a regular file that holds something is a picture: opened
-// without blocking and asked what it is, so that a FIFO, a device or a socket never reaches
-// a reader.
-bool isPictureFile(const char* path)
-{
-    const int descriptor = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    if (descriptor < 0)
-        return false;
-    struct stat status {};
-    const bool regular = fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_size > 0;
-    close(descriptor);
-    return regular;
-}
 
 // Whether the file begins with `signature`: the BMP and FITS readers claim their files by
 // these (bmp_reader.cpp, fits_reader.cpp) before OpenImageIO sees them.
