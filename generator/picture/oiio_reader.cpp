@@ -739,6 +739,11 @@ public:
         status = reader_.plan(*opened_.input, picture, opened_.readerBytes, opened_.fileBytes, true);
         if (status != imaging_status::kOk)
             return status;
+        // OpenImageIO keeps an input's errors by thread, and the rows are read on another: an
+        // error of the opening (a JPEG whose header is damaged) is seen here, where the whole
+        // decoding sees it at its first band.
+        if (opened_.input->has_error())
+            return imaging_status::kUnknownImageFormat;
         columns = static_cast<std::uint32_t>(reader_.columns());
         rows = static_cast<std::uint32_t>(reader_.rows());
         layout = picture.layout;
