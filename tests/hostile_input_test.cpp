@@ -420,7 +420,7 @@ TEST(MapRows, ReadInBandsAsTheWholeDecodingReadsThem)
     for (const char* name : {"cmyk.tif", "double-deflate.tif", "float-deflate-tiles.tif", "float-lzw-big-endian.tif",
                              "float-rgb-lzw.tif", "grey4.tif", "grey8-lzw-tiles.tif", "half-lzw.tif",
                              "int16-deflate.tif", "palette8-lzw.tif", "rgb16-lzw-big-endian.tif", "rgb16-strips.tif",
-                             "rgb4-unspecified.tif", "rgb5-extras.tif", "rgb8-deflate.tif",
+                             "rgb4-unknown-extra.tif", "rgb5-extras.tif", "rgb8-deflate.tif",
                              "ga8-packbits-big-endian.tif", "rgba16-deflate-tiles-bigtiff.tif", "uint32.tif",
                              "rgba-half-none.exr", "grey-float-rle.exr", "ga-half-zips-decreasing.exr",
                              "rgb-float-zip.exr"})
@@ -855,7 +855,7 @@ TEST(MapRows, ThePortableReadersGiveTheRowsTheWindowsBuildGives)
         {{"readers/half-lzw.tif"}, 0x2d2ae2cc309dd949ull},
         {{"readers/palette8-lzw.tif"}, 0x18d5547af3030ab9ull},
         {{"readers/grey4.tif"}, 0x5487909f71367b00ull},
-        {{"readers/rgb16-strips.tif", "readers/rgb16-lzw-big-endian.tif", "readers/rgb4-unspecified.tif",
+        {{"readers/rgb16-strips.tif", "readers/rgb16-lzw-big-endian.tif", "readers/rgb4-unknown-extra.tif",
           "readers/rgb5-extras.tif"},
          0x6daa0b0d93c57a2full},
     };

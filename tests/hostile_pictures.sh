@@ -907,7 +907,7 @@ make_layout_pictures() {
     convert "$from" -type Palette "$to/palette.tif"
     convert "$from" -depth 8 -alpha on -define tiff:alpha=unassociated "$to/alpha-unassociated.tif"
     convert "$from" -depth 8 -alpha on -define tiff:alpha=associated "$to/alpha-associated.tif"
-    convert "$from" -depth 8 -alpha on -define tiff:alpha=unspecified "$to/alpha-unspecified.tif"
+    convert "$from" -depth 8 -alpha on -define tiff:alpha=unspecified "$to/alpha-unassigned.tif"
     convert "$from" -depth 16 -alpha on -interlace Plane "$to/alpha16-planar.tif"
     convert "$from" -depth 32 -define quantum:format=floating-point "$to/float.tif" 2>/dev/null
     # TIFF written here: a deflate strip that holds its rows and more (read whole, as

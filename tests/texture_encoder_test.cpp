@@ -875,11 +875,11 @@ TEST(PortableReaders, ReadTiffAndOpenExrOfEveryKindAsTheLinuxBuildDoes)
         {"rgb16-lzw-big-endian.tif", {SampleType::U16, 3}, Stored::U16},  // LZW, horizontal predictor
         {"rgba16-deflate-tiles-bigtiff.tif", {SampleType::U16, 4}, Stored::U16},
         {"rgba16-packbits-planes.tif", {SampleType::U16, 4}, Stored::U16},
-        // Five channels, ExtraSamples unspecified then alpha: OpenImageIO's alpha is the fifth,
+        // Five channels, ExtraSamples of no stated meaning then alpha: OpenImageIO's alpha is the fifth,
         // so the fourth and fifth are dropped.
         {"rgb5-extras.tif", {SampleType::U16, 3}, Stored::U16},
-        // Four channels, the fourth unspecified: no alpha.
-        {"rgb4-unspecified.tif", {SampleType::U16, 3}, Stored::U16},
+        // Four channels, the fourth of no stated meaning: no alpha.
+        {"rgb4-unknown-extra.tif", {SampleType::U16, 3}, Stored::U16},
         {"grey8-lzw-tiles.tif", {SampleType::U8, 1}, Stored::U8},
         {"rgb8-deflate.tif", {SampleType::U8, 3}, Stored::U8},
         {"ga8-packbits-big-endian.tif", {SampleType::U8, 2}, Stored::U8},

@@ -12,10 +12,6 @@
 // The rows of blocks are shared out among the threads one at a time; each block depends on
 // its own 16 texels alone, so the bytes are the same for any number of threads.
 #include <algorithm>
-#include <atomic>
-#include <new>
-#include <system_error>
-#include <thread>
 
 #include "encoder_parts.h"
 
@@ -25,33 +21,6 @@
 #include <stb_dxt.h>
 
 namespace output {
-
-void shareWork(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work)
-{
-    std::atomic<std::size_t> next{0};
-    std::atomic<bool> shortOfMemory{false};
-    const auto run = [&] {
-        try {
-            for (std::size_t k = next++; k < count && !shortOfMemory; k = next++)
-                work(k);
-        } catch (const std::bad_alloc&) {
-            shortOfMemory = true;
-        }
-    };
-    if (threads == 0)
-        threads = std::max(1u, std::thread::hardware_concurrency());
-    std::vector<std::thread> helpers;
-    try {
-        for (unsigned t = 1; t < std::min<std::size_t>(threads, count); ++t)
-            helpers.emplace_back(run);
-    } catch (const std::system_error&) {  // no more threads: the ones there are do the work
-    }
-    run();
-    for (std::thread& helper : helpers)
-        helper.join();
-    if (shortOfMemory)
-        throw std::bad_alloc();
-}
 
 std::size_t storedTexelBytes(SampleLayout layout, const TexelStorage& storage)
 {
@@ -81,7 +50,7 @@ void storeTexels(const SampleImage& image, const TexelStorage& storage, unsigned
         break;
     }
     const bool swap = storage.blueFirst && layout.channels >= 3;
-    shareWork(image.height, threads, [&](std::size_t row) {
+    shareWork(image.height, threads, [&](std::size_t row, unsigned) {
         const unsigned char* from = rowOf(image, static_cast<std::uint32_t>(row));
         unsigned char* out = to + row * rowBytes;
         for (std::uint32_t x = 0; x < image.width; ++x, from += size * layout.channels) {
@@ -123,7 +92,7 @@ void compressBlocks(const SampleImage& image, TextureCompression compression, un
     const std::uint32_t across = (image.width + 3) / 4, down = (image.height + 3) / 4;
     const std::size_t bytes = blockBytes(compression), channels = image.layout.channels;
     const std::size_t rowBytes = bytes * across;
-    shareWork(down, threads, [&](std::size_t blockRow) {
+    shareWork(down, threads, [&](std::size_t blockRow, unsigned) {
         unsigned char* out = to + blockRow * rowBytes;
         unsigned char texels[16 * 4];
         for (std::uint32_t bx = 0; bx < across; ++bx, out += bytes) {

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <memory>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -70,20 +71,14 @@ void Deflater::run(const void* bytes, std::size_t count, bool finish, Bytes& out
         deflateReset(z);
 }
 
-bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
-                const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces)
+void shareWork(std::size_t count, unsigned threads, const std::function<void(std::size_t, unsigned)>& work)
 {
-    pieces.assign(count, Bytes());
     std::atomic<std::size_t> next{0};
-    std::atomic<bool> failed{false}, shortOfMemory{false};
-    const auto work = [&] {
+    std::atomic<bool> shortOfMemory{false};
+    const auto run = [&](unsigned thread) {
         try {
-            Deflater deflater(level, strategy);
-            for (std::size_t k = next++; k < count && !failed && !shortOfMemory; k = next++) {
-                make(k, deflater, pieces[k]);
-                failed = failed || !deflater.ok();
-            }
-            failed = failed || !deflater.ok();
+            for (std::size_t k = next++; k < count && !shortOfMemory; k = next++)
+                work(k, thread);
         } catch (const std::bad_alloc&) {
             shortOfMemory = true;
         }
@@ -93,14 +88,34 @@ bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
     std::vector<std::thread> helpers;
     try {
         for (unsigned t = 1; t < std::min<std::size_t>(threads, count); ++t)
-            helpers.emplace_back(work);
+            helpers.emplace_back(run, t);
     } catch (const std::system_error&) {  // no more threads: the ones there are do the work
     }
-    work();
+    run(0);
     for (std::thread& helper : helpers)
         helper.join();
     if (shortOfMemory)
         throw std::bad_alloc();
+}
+
+bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
+                const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces)
+{
+    pieces.assign(count, Bytes());
+    if (threads == 0)
+        threads = std::max(1u, std::thread::hardware_concurrency());
+    // A deflater a thread, made when the thread takes its first piece.
+    std::vector<std::unique_ptr<Deflater>> deflaters(threads);
+    std::atomic<bool> failed{false};
+    shareWork(count, threads, [&](std::size_t k, unsigned thread) {
+        if (failed)
+            return;
+        if (!deflaters[thread])
+            deflaters[thread] = std::make_unique<Deflater>(level, strategy);
+        make(k, *deflaters[thread], pieces[k]);
+        if (!deflaters[thread]->ok())
+            failed = true;
+    });
     return !failed;
 }
 

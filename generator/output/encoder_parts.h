@@ -118,10 +118,10 @@ private:
 bool makePieces(std::size_t count, int level, int strategy, unsigned threads,
                 const std::function<void(std::size_t, Deflater&, Bytes&)>& make, std::vector<Bytes>& pieces);
 
-// Runs work(k) once for every k from 0 to count − 1, on up to `threads` threads (0: one a
-// core), each thread taking the next k in turn. A shortage of memory on any thread is thrown
-// as std::bad_alloc once they have all stopped.
-void shareWork(std::size_t count, unsigned threads, const std::function<void(std::size_t)>& work);
+// Runs work(k, thread) once for every k from 0 to count − 1, on up to `threads` threads (0:
+// one a core) numbered from 0, each thread taking the next k in turn. A shortage of memory on
+// any thread is thrown as std::bad_alloc once they have all stopped.
+void shareWork(std::size_t count, unsigned threads, const std::function<void(std::size_t, unsigned)>& work);
 
 // CRC-32 as PNG's chunks take it (zlib's).
 std::uint32_t crc32Of(const unsigned char* bytes, std::size_t count, std::uint32_t crc = 0);
